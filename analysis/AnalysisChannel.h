@@ -1,0 +1,79 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+// One complex value of the transform's work array.
+struct SComplex {
+    double re;
+    double im;
+};
+
+// The per-channel analyser: a block of samples, its window, a radix-2 FFT, the
+// time-averaged power spectrum with its held maxima, and the exact evaluation of
+// the block's transform at a single frequency.
+//
+// Threads: the acquisition cycle calls Transform and EvaluateAt; the user
+// interface may call SetWindow and ClearHold at any time and writes the
+// settings. The settings are atomics; m_lockArrays keeps the window table, the
+// power spectrum and the hold array from being rewritten while another thread
+// uses them. Whoever reads m_pPower or m_pHold from another thread than the
+// acquisition cycle's holds LockArrays() while doing so.
+class CAnalysisChannel {
+public:
+    CAnalysisChannel();
+    virtual ~CAnalysisChannel();
+    CAnalysisChannel(const CAnalysisChannel&) = delete;
+    CAnalysisChannel& operator=(const CAnalysisChannel&) = delete;
+
+    // Allocates the arrays for N = nSize points and builds the tables. Returns
+    // false, leaving the channel without arrays, when N is not a power of two
+    // of at least 2 or memory runs out. Runs once per channel.
+    bool Setup(int nSize, double dBinsPerHz);
+    // Builds the window table over the first nLength entries (0 means N).
+    void SetWindow(int nType, int nLength);
+    void Transform();
+    // Magnitude of the raw block's transform at dHz; expects 0 <= dHz * bins-per-Hz < N.
+    double EvaluateAt(double dHz) const;
+    void ClearHold();
+    int32_t* GetSamples() { return m_pSamples; }
+    double* GetPower() { return m_pPower; }
+
+    std::unique_lock<std::mutex> LockArrays() const { return std::unique_lock(m_lockArrays); }
+
+    int32_t* m_pSamples = nullptr;
+    int m_nSize = 0;
+    double m_dBinsPerHz = 0.0;
+    double* m_pPower = nullptr;
+    double* m_pHold = nullptr;
+    SComplex* m_pWork = nullptr;
+    double* m_pWindow = nullptr;
+    double* m_pCos = nullptr;
+    double* m_pNegSin = nullptr;
+    int* m_pBitRev = nullptr;
+    std::atomic<bool> m_bPinkToFlat{false};
+    std::atomic<double> m_dPeakHz{0.0};
+    std::atomic<int> m_nWindowLength{0};
+    std::atomic<int> m_nWindowType{0};
+    std::atomic<int> m_bFastAttack{1};
+    std::atomic<int> m_nInertia{1};
+
+    // The ten-digit values of 2*pi and pi that every table and twiddle uses.
+    static constexpr double kTwoPi = 6.283185308;
+    static constexpr double kPi = 3.141592654;
+    // 1 - 0.54 as evaluated in double precision.
+    static constexpr double kHammingFactor = 0.45999999999999996;
+
+private:
+    void FreeArrays();
+    void BuildTwiddles();
+    void LoadWindowedBlock();
+    void Butterflies();
+    void AccumulatePower();
+
+    // The butterflies' twiddles, stage after stage (1 + 2 + ... + N/2 entries),
+    // each the value the twiddle recurrence reaches at that point of its stage.
+    SComplex* m_pTwiddle = nullptr;
+    mutable std::mutex m_lockArrays;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+class CAnalysisChannel;
+
+// The peak tracker: finds the strongest bin of a channel's power spectrum inside
+// a frequency span, refines its frequency between bins by bisection on the exact
+// single-frequency magnitude, and folds it into the channel's m_dPeakHz.
+
+// The bins searched: loBin up to hiBin - 1.
+struct SPeakBins {
+    int loBin;
+    int hiBin;
+};
+
+// A frequency bracket in Hz with the magnitudes at its ends.
+struct SPeakBracket {
+    double lo;
+    double hi;
+};
+
+SPeakBins PeakSearchBins(int nFftSize, int nSampleRate, int nSpanLowHz, int nSpanHighHz);
+
+// The first bin of loBin..hiBin-1 with the greatest power above 0, else 0.
+int FindStrongestBin(const double* pPower, SPeakBins bins);
+
+// Half a bin beside bin v, on the side of its stronger neighbour.
+SPeakBracket PeakBracket(const double* pPower, int v, int nFftSize, int nSampleRate);
+
+// Ten bisection steps on the channel's EvaluateAt; the weaker end moves.
+SPeakBracket RefinePeak(const CAnalysisChannel& chan, SPeakBracket bracket);
+
+// One tracking step: search, bracket, refine, smooth into m_dPeakHz. Makes
+// exactly twelve single-frequency evaluations.
+void TrackPeak(CAnalysisChannel& chan, int nFftSize, int nSampleRate, int nSpanLowHz,
+               int nSpanHighHz);

@@ -1,0 +1,24 @@
+#pragma once
+
+class CAnalysisChannel;
+
+// What the capture engine and its acquisition cycle need of the display. The
+// spectrum view implements it; tests put a recording fake in its place.
+class IEngineView {
+public:
+    virtual ~IEngineView() = default;
+
+    // Engine start: bind the two channels and take the run's transform size and
+    // rate (the bin width follows from them). Null channels unbind.
+    virtual void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
+                              int nSampleRate) = 0;
+    // Draws the frequency scale under the plot (may wait for a frame in progress).
+    virtual void DrawScale() = 0;
+    // Set while the scale is being drawn: the cycle then ends without drawing.
+    virtual bool IsScaleBusy() const = 0;
+    // Passes of the previous cycle, shown by the statistics line.
+    virtual void SetFftsPerCycle(int nPasses) = 0;
+    // Draws one frame (flags 2 mono, 3 stereo) and hands it to the window; never
+    // waits for the user-interface thread.
+    virtual void RenderFrame(int nFlags) = 0;
+};
