@@ -1,0 +1,20 @@
+#pragma once
+
+#include "capture/CaptureFormat.h"
+
+class ICaptureDevice;
+
+// Called once per capture device, in listing order: first the primary device
+// (pGuid null), then every device with its identifier. pszDescription is the
+// name to show, pszModule names the backend. The strings and the identifier
+// live only for the call (copy them). Return true to go on enumerating.
+using CaptureEnumCallback = bool (*)(const SCaptureGuid* pGuid, const char* pszDescription,
+                                     const char* pszModule, void* pContext);
+
+// Lists the capture devices: the sound system's input devices, the sound-server
+// devices first, then "Test signal (built-in)". Returns 0, or a negative code.
+int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext);
+
+// Opens the device an identifier from CaptureEnumerate names (null: the default
+// input). Returns 0 with one reference in *ppCapture, or a negative code.
+int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "analysis/AnalysisChannel.h"
+#include "capture/CaptureFormat.h"
+
+class CPeriodicTimer;
+class ICaptureBuffer;
+class ICaptureDevice;
+class IEngineView;
+
+// Passes of the most recently ended acquisition cycle, for the statistics line.
+// One value for the whole program; 1 before the first cycle ends.
+extern std::atomic<int> g_nLastCyclePasses;
+
+// The running analyser: the capture device and its two-second looping ring, the
+// left and right analysis channels, and the periodic timer whose ticks run the
+// acquisition cycle.
+//
+// Use: construct, write the settings (and the channels' m_nInertia and
+// m_bFastAttack), Open, Start. To end a run set m_bStopCycle = 1 and
+// m_nPassCount = 20000, call Stop, then delete the engine. Nothing of an engine
+// survives Stop: the next run builds a new one.
+//
+// Threads: Open, Start, Stop and the destructor run on the user-interface
+// thread; RunCycle runs on the timer's thread. The settings are atomics the
+// user interface may write at any time; the cycle reads each where it uses it.
+class CCaptureEngine {
+public:
+    CCaptureEngine();
+    // Stops a run that is still going (waiting for a cycle in progress).
+    virtual ~CCaptureEngine();
+    CCaptureEngine(const CCaptureEngine&) = delete;
+    CCaptureEngine& operator=(const CCaptureEngine&) = delete;
+
+    // Opens the device (null: the default input), creates the two-second ring and
+    // sets up both channels. Returns 1, or a negative code: the device's own when
+    // it cannot be opened, passed on unchanged; the buffer's when the ring cannot
+    // be created; kCaptureErrOutOfMemory when a channel cannot be set up. After a
+    // failure the engine holds nothing and must not be started.
+    int Open(const SCaptureGuid* pDevice);
+    // Starts the ring, binds the view to the channels, starts the 600 ms timer and
+    // draws the scale. Returns 1 (also when already running); kCaptureErrNotOpen
+    // when Open has not succeeded.
+    int Start();
+    // Ends the run: waits for a cycle in progress to return, kills the timer and
+    // releases the ring and the device. Returns 0.
+    int Stop();
+    // One acquisition cycle (timer thread). 0 when there is no capture buffer, else 1.
+    int RunCycle();
+
+    // Settings, written by the owner; the cycle reads them at each use.
+    std::atomic<IEngineView*> m_pView{nullptr};
+    std::atomic<int> m_nPassCount{0};
+    std::atomic<int> m_nSampleRate{44100};
+    std::atomic<int> m_nFftSize{4096};
+    std::atomic<int> m_nWindowType{0};
+    std::atomic<int> m_nInertia{2};
+    std::atomic<int> m_bStereo{0};
+    std::atomic<int> m_nLengthMs{93};
+    std::atomic<int> m_bStopCycle{0};
+    std::atomic<int> m_nSpanLowHz{40};
+    std::atomic<int> m_nSpanHighHz{16000};
+
+    CAnalysisChannel m_chanLeft;
+    CAnalysisChannel m_chanRight;
+
+    // Non-null exactly while the engine runs (user-interface thread only).
+    CPeriodicTimer* m_pTimer = nullptr;
+    ICaptureDevice* m_pCapture = nullptr;
+    // Set by Open, released by Stop after the timer is gone.
+    ICaptureBuffer* m_pCaptureBuffer = nullptr;
+    SWaveFormat m_wfx{};
+    uint32_t m_nBufferBytes = 0;
+    // Ring offset of the block being read (acquisition cycle only after Open).
+    uint32_t m_nReadOffset = 0;
+
+    static constexpr uint32_t kTimerPeriodMs = 600;
+    static constexpr uint32_t kTimerResolutionMs = 1;
+    static constexpr uint32_t kCycleBudgetMs = 800;
+    static constexpr uint32_t kPassSleepMs = 10;
+    static constexpr int kMaxPasses = 200;
+
+private:
+    int BlockLength() const;
+    void RebuildWindows(int nLength);
+    void ReadNewestBlock(int& f);
+    int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
+    void ZeroTail(int f);
+    void AnalyseBlock();
+    void EndCycle(int nPassesMade);
+    void ReleaseDevice();
+
+    // Transform size and rate the channels were set up for; the cycle uses these
+    // so that a later write to the settings cannot outgrow the channels' arrays.
+    int m_nOpenFftSize = 0;
+    int m_nOpenSampleRate = 0;
+    // The right window was left at another length while in mono; rebuilt as soon
+    // as stereo analysis uses it (acquisition cycle only).
+    bool m_bRightWindowStale = false;
+    // Raised by Stop: no further pass, no further cycle.
+    std::atomic<bool> m_bStopping{false};
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstdint>
+
+// Milliseconds of a steady clock, wrapping at 2^32 (about 49.7 days): take
+// differences as unsigned 32-bit values.
+uint32_t TimeGetTime();
+
+// Suspends the calling thread for at least nMs milliseconds.
+void SleepMs(uint32_t nMs);
