@@ -1,0 +1,6 @@
+add_executable(test_platform_timing
+  ${CMAKE_CURRENT_LIST_DIR}/TimerEventsTest.cpp
+)
+target_link_libraries(test_platform_timing PRIVATE vemra_platform GTest::gtest_main)
+vemra_target_warnings(test_platform_timing)
+gtest_discover_tests(test_platform_timing DISCOVERY_TIMEOUT 60)
