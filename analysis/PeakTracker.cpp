@@ -40,31 +40,14 @@ int FindStrongestBin(const double* pPower, SPeakBins bins) {
     return bestBin;
 }
 
+// The neighbour's frequency is kept in full precision: truncated to whole hertz
+// it would pull the bracket off the peak, or even invert it, wherever a bin is
+// only a few hertz wide (large N, low rates).
 SPeakBracket PeakBracket(const double* pPower, int v, int nFftSize, int nSampleRate) {
-    if (v > 0 && pPower[v - 1] > pPower[v + 1]) {
-        const double hi = static_cast<double>(v) * nSampleRate / nFftSize;
-        const int below = (v - 1) * nSampleRate / nFftSize;
-        return SPeakBracket{(below + hi) * 0.5, hi};
-    }
-    const double lo = static_cast<double>(v) * nSampleRate / nFftSize;
-    const int above = (v + 1) * nSampleRate / nFftSize;
-    return SPeakBracket{lo, (above + lo) * 0.5};
-}
-
-SPeakBracket RefinePeak(const CAnalysisChannel& chan, SPeakBracket bracket) {
-    double eLo = chan.EvaluateAt(bracket.lo);
-    double eHi = chan.EvaluateAt(bracket.hi);
-    for (int step = 0; step < 10; ++step) {
-        const double mid = (bracket.lo + bracket.hi) * 0.5;
-        if (eLo > eHi) {
-            bracket.hi = mid;
-            eHi = chan.EvaluateAt(mid);
-        } else {
-            bracket.lo = mid;
-            eLo = chan.EvaluateAt(mid);
-        }
-    }
-    return bracket;
+    auto binHz = [&](int bin) { return static_cast<double>(bin) * nSampleRate / nFftSize; };
+    if (v > 0 && pPower[v - 1] > pPower[v + 1])
+        return SPeakBracket{(binHz(v - 1) + binHz(v)) * 0.5, binHz(v)};
+    return SPeakBracket{binHz(v), (binHz(v + 1) + binHz(v)) * 0.5};
 }
 
 void TrackPeak(CAnalysisChannel& chan, int nFftSize, int nSampleRate, int nSpanLowHz,
@@ -74,7 +57,8 @@ void TrackPeak(CAnalysisChannel& chan, int nFftSize, int nSampleRate, int nSpanL
     const double* power = chan.GetPower();
     const int v =
         FindStrongestBin(power, PeakSearchBins(nFftSize, nSampleRate, nSpanLowHz, nSpanHighHz));
-    const SPeakBracket refined = RefinePeak(chan, PeakBracket(power, v, nFftSize, nSampleRate));
+    const SPeakBracket refined = RefinePeak([&chan](double hz) { return chan.EvaluateAt(hz); },
+                                            PeakBracket(power, v, nFftSize, nSampleRate));
     const double previous = chan.m_dPeakHz.load(std::memory_order_relaxed);
     chan.m_dPeakHz.store((refined.lo + refined.hi) * 0.05 + previous * 0.9,
                          std::memory_order_relaxed);

@@ -23,11 +23,27 @@ SPeakBins PeakSearchBins(int nFftSize, int nSampleRate, int nSpanLowHz, int nSpa
 // The first bin of loBin..hiBin-1 with the greatest power above 0, else 0.
 int FindStrongestBin(const double* pPower, SPeakBins bins);
 
-// Half a bin beside bin v, on the side of its stronger neighbour.
+// Half a bin beside bin v, on the side of its stronger neighbour (towards it
+// when the neighbours are equal or v is 0).
 SPeakBracket PeakBracket(const double* pPower, int v, int nFftSize, int nSampleRate);
 
-// Ten bisection steps on the channel's EvaluateAt; the weaker end moves.
-SPeakBracket RefinePeak(const CAnalysisChannel& chan, SPeakBracket bracket);
+// Evaluates both ends, then bisects ten times: the weaker end moves to the
+// midpoint, the lower one on a tie. evaluate(hz) gives the magnitude at hz.
+template <typename Evaluate> SPeakBracket RefinePeak(Evaluate&& evaluate, SPeakBracket bracket) {
+    double eLo = evaluate(bracket.lo);
+    double eHi = evaluate(bracket.hi);
+    for (int step = 0; step < 10; ++step) {
+        const double mid = (bracket.lo + bracket.hi) * 0.5;
+        if (eLo > eHi) {
+            bracket.hi = mid;
+            eHi = evaluate(mid);
+        } else {
+            bracket.lo = mid;
+            eLo = evaluate(mid);
+        }
+    }
+    return bracket;
+}
 
 // One tracking step: search, bracket, refine, smooth into m_dPeakHz. Makes
 // exactly twelve single-frequency evaluations.
