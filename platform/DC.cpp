@@ -1,0 +1,338 @@
+#include "platform/DC.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QString>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Windows-1252 differs from Latin-1 only in 0x80..0x9F; the undefined bytes map
+// to their C1 control points as the Windows conversion does.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString FromCp1252(std::string_view str) {
+    QString result(static_cast<qsizetype>(str.size()), Qt::Uninitialized);
+    QChar* pOut = result.data();
+    for (unsigned char c : str) {
+        *pOut++ = QChar((c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c));
+    }
+    return result;
+}
+
+// Cached text boxes are few per frame; this bounds the cache when texts keep
+// changing (cursor and peak readouts).
+constexpr std::size_t kMaxCachedTexts = 512;
+
+std::string TextKey(std::string_view str, COLORREF crText, COLORREF crBack) {
+    std::string key(str);
+    key.append(reinterpret_cast<const char*>(&crText), sizeof crText);
+    key.append(reinterpret_cast<const char*>(&crBack), sizeof crBack);
+    return key;
+}
+
+} // namespace
+
+QFont CDC::DefaultFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    return font;
+}
+
+CDC::CDC() : m_font(DefaultFont()) {
+    m_penDefault.CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    m_brushDefault.CreateSolidBrush(RGB(255, 255, 255));
+    m_pPen = &m_penDefault;
+    m_pBrush = &m_brushDefault;
+    QFontMetrics metrics(m_font);
+    m_nAscent = metrics.ascent();
+    m_nTextHeight = metrics.height();
+}
+
+CDC::~CDC() = default;
+
+void CDC::Attach(QImage* pBitmap) {
+    Detach();
+    if (pBitmap == nullptr || pBitmap->isNull()) {
+        return;
+    }
+    m_pImage = pBitmap;
+    m_pBits = reinterpret_cast<std::uint32_t*>(pBitmap->bits());
+    m_nStride = static_cast<int>(pBitmap->bytesPerLine() / 4);
+    m_nImageWidth = pBitmap->width();
+    m_nImageHeight = pBitmap->height();
+}
+
+void CDC::Attach(IWindowSurface* pWindow) {
+    Detach();
+    m_pWindow = pWindow;
+}
+
+void CDC::Detach() {
+    m_pImage = nullptr;
+    m_pWindow = nullptr;
+    m_pBits = nullptr;
+    m_nStride = m_nImageWidth = m_nImageHeight = 0;
+}
+
+COLORREF CDC::SetBkColor(COLORREF cr) {
+    return std::exchange(m_crBack, cr);
+}
+
+COLORREF CDC::SetTextColor(COLORREF cr) {
+    return std::exchange(m_crText, cr);
+}
+
+// --- Scan-line primitives, all clipped to the bitmap --------------------------
+
+void CDC::FillSpan(int x0, int x1, int y, std::uint32_t px) {
+    if (y < 0 || y >= m_nImageHeight) {
+        return;
+    }
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, m_nImageWidth);
+    if (x0 < x1) {
+        std::fill_n(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + x0, x1 - x0, px);
+    }
+}
+
+// Fills columns l..r-1 of rows t..b-1.
+void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
+    l = std::max(l, 0);
+    t = std::max(t, 0);
+    r = std::min(r, m_nImageWidth);
+    b = std::min(b, m_nImageHeight);
+    if (l >= r) {
+        return;
+    }
+    for (int y = t; y < b; ++y) {
+        std::fill_n(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + l, r - l, px);
+    }
+}
+
+// Every pixel from (x0, y0) towards (x1, y1), the end point excluded.
+void CDC::PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
+    if (y0 == y1) {
+        FillSpan(x0 < x1 ? x0 : x1 + 1, x0 < x1 ? x1 : x0 + 1, y0, px);
+        return;
+    }
+    if (x0 == x1) {
+        if (x0 < 0 || x0 >= m_nImageWidth) {
+            return;
+        }
+        int top = std::max(y0 < y1 ? y0 : y1 + 1, 0);
+        int bottom = std::min(y0 < y1 ? y1 : y0 + 1, m_nImageHeight);
+        for (int y = top; y < bottom; ++y) {
+            m_pBits[static_cast<std::ptrdiff_t>(y) * m_nStride + x0] = px;
+        }
+        return;
+    }
+    // Bresenham for the slanted case.
+    const int dx = std::abs(x1 - x0);
+    const int dy = -std::abs(y1 - y0);
+    const int sx = x0 < x1 ? 1 : -1;
+    const int sy = y0 < y1 ? 1 : -1;
+    int err = dx + dy;
+    int x = x0;
+    int y = y0;
+    while (x != x1 || y != y1) {
+        if (x >= 0 && x < m_nImageWidth && y >= 0 && y < m_nImageHeight) {
+            m_pBits[static_cast<std::ptrdiff_t>(y) * m_nStride + x] = px;
+        }
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+}
+
+// --- Drawing operations -------------------------------------------------------
+
+void CDC::FillSolidRect(int x, int y, int cx, int cy, COLORREF cr) {
+    m_crBack = cr;
+    if (m_pBits != nullptr && cx > 0 && cy > 0) {
+        FillBox(x, y, x + cx, y + cy, PixelFromColour(cr));
+    }
+}
+
+const CPen* CDC::SelectObject(const CPen* pPen) {
+    if (pPen == nullptr || pPen->GetSafeHandle() == nullptr) {
+        return nullptr;
+    }
+    return std::exchange(m_pPen, pPen);
+}
+
+const CBrush* CDC::SelectObject(const CBrush* pBrush) {
+    if (pBrush == nullptr || pBrush->GetSafeHandle() == nullptr) {
+        return nullptr;
+    }
+    return std::exchange(m_pBrush, pBrush);
+}
+
+CPoint CDC::MoveTo(int x, int y) {
+    return std::exchange(m_ptCurrent, CPoint{x, y});
+}
+
+bool CDC::LineTo(int x, int y) {
+    if (m_pBits != nullptr) {
+        PlotLine(m_ptCurrent.x, m_ptCurrent.y, x, y, PixelFromColour(m_pPen->GetColour()));
+    }
+    m_ptCurrent = CPoint{x, y};
+    return true;
+}
+
+bool CDC::Rectangle(int l, int t, int r, int b) {
+    if (r <= l || b <= t) {
+        return false;
+    }
+    if (m_pBits == nullptr) {
+        return true;
+    }
+    const std::uint32_t pen = PixelFromColour(m_pPen->GetColour());
+    FillBox(l + 1, t + 1, r - 1, b - 1, PixelFromColour(m_pBrush->GetColour()));
+    FillSpan(l, r, t, pen);
+    FillSpan(l, r, b - 1, pen);
+    FillBox(l, t, l + 1, b, pen);
+    FillBox(r - 1, t, r, b, pen);
+    return true;
+}
+
+bool CDC::Ellipse(int l, int t, int r, int b) {
+    if (r <= l || b <= t) {
+        return false;
+    }
+    if (m_pImage == nullptr) {
+        return true;
+    }
+    QPainter painter(m_pImage);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QColor(QRgb(PixelFromColour(m_pPen->GetColour()))));
+    painter.setBrush(QColor(QRgb(PixelFromColour(m_pBrush->GetColour()))));
+    // An aliased one-pixel outline of QRect(x, y, w, h) covers x..x+w.
+    painter.drawEllipse(QRect(l, t, r - l - 1, b - t - 1));
+    return true;
+}
+
+// --- Text ---------------------------------------------------------------------
+
+int CDC::TextWidth(std::string_view str) {
+    auto it = m_mapWidth.find(std::string(str));
+    if (it != m_mapWidth.end()) {
+        return it->second;
+    }
+    if (m_mapWidth.size() >= kMaxCachedTexts) {
+        m_mapWidth.clear();
+    }
+    const int w = QFontMetrics(m_font).horizontalAdvance(FromCp1252(str));
+    m_mapWidth.emplace(std::string(str), w);
+    return w;
+}
+
+const QImage& CDC::TextBox(std::string_view str) {
+    std::string key = TextKey(str, m_crText, m_crBack);
+    auto it = m_mapTextBox.find(key);
+    if (it != m_mapTextBox.end()) {
+        return it->second;
+    }
+    if (m_mapTextBox.size() >= kMaxCachedTexts) {
+        m_mapTextBox.clear();
+    }
+    QImage box(std::max(TextWidth(str), 1), m_nTextHeight, QImage::Format_RGB32);
+    box.fill(QColor(QRgb(PixelFromColour(m_crBack))));
+    {
+        QPainter painter(&box);
+        painter.setFont(m_font);
+        painter.setPen(QColor(QRgb(PixelFromColour(m_crText))));
+        painter.drawText(QPoint(0, m_nAscent), FromCp1252(str));
+    }
+    return m_mapTextBox.emplace(std::move(key), std::move(box)).first->second;
+}
+
+bool CDC::TextOut(int x, int y, const char* psz, int nCount) {
+    if (psz == nullptr || nCount <= 0) {
+        return true;
+    }
+    if (m_pBits == nullptr) {
+        return false;
+    }
+    const std::string_view str(psz, static_cast<std::size_t>(nCount));
+    const QImage& box = TextBox(str);
+    CopyImage(box, 0, 0, TextWidth(str), box.height(), x, y);
+    return true;
+}
+
+bool CDC::GetTextExtentPoint32A(const char* psz, int nCount, CSize* pSize) {
+    if (pSize == nullptr) {
+        return false;
+    }
+    *pSize = GetTextExtent(
+        std::string_view(psz != nullptr ? psz : "", psz != nullptr && nCount > 0 ? nCount : 0));
+    return true;
+}
+
+CSize CDC::GetTextExtent(std::string_view str) {
+    return CSize{TextWidth(str), m_nTextHeight};
+}
+
+// --- Block copies -------------------------------------------------------------
+
+// Copies the cx by cy block at (xSrc, ySrc) of src to (x, y), clipped to both.
+void CDC::CopyImage(const QImage& src, int xSrc, int ySrc, int cx, int cy, int x, int y) {
+    if (xSrc < 0) {
+        cx += xSrc;
+        x -= xSrc;
+        xSrc = 0;
+    }
+    if (ySrc < 0) {
+        cy += ySrc;
+        y -= ySrc;
+        ySrc = 0;
+    }
+    if (x < 0) {
+        cx += x;
+        xSrc -= x;
+        x = 0;
+    }
+    if (y < 0) {
+        cy += y;
+        ySrc -= y;
+        y = 0;
+    }
+    cx = std::min({cx, src.width() - xSrc, m_nImageWidth - x});
+    cy = std::min({cy, src.height() - ySrc, m_nImageHeight - y});
+    if (cx <= 0 || cy <= 0) {
+        return;
+    }
+    for (int row = 0; row < cy; ++row) {
+        const auto* pSrc = reinterpret_cast<const std::uint32_t*>(src.constScanLine(ySrc + row));
+        std::memcpy(m_pBits + static_cast<std::ptrdiff_t>(y + row) * m_nStride + x, pSrc + xSrc,
+                    static_cast<std::size_t>(cx) * 4);
+    }
+}
+
+bool CDC::BitBlt(int x, int y, int cx, int cy, const CDC* pSrcDC, int xSrc, int ySrc,
+                 std::uint32_t dwRop) {
+    if (dwRop != SRCCOPY || pSrcDC == nullptr || pSrcDC->m_pImage == nullptr || cx <= 0 ||
+        cy <= 0) {
+        return false;
+    }
+    if (m_pWindow != nullptr) {
+        m_pWindow->Present(*pSrcDC->m_pImage, QRect(xSrc, ySrc, cx, cy), QPoint(x, y));
+        return true;
+    }
+    if (m_pBits == nullptr) {
+        return false;
+    }
+    CopyImage(*pSrcDC->m_pImage, xSrc, ySrc, cx, cy, x, y);
+    return true;
+}

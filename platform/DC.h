@@ -1,0 +1,103 @@
+#pragma once
+
+#include "platform/Brush.h"
+#include "platform/GdiTypes.h"
+#include "platform/Pen.h"
+#include "platform/WindowSurface.h"
+
+#include <QFont>
+#include <QImage>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// A device context in the manner of the classic Windows drawing interface,
+// drawing into a 32-bit RGB image (a memory DC over a bitmap) or handing block
+// copies to a window (see CWindowDC).
+//
+// Pixel rules: lines exclude their end point; Rectangle outlines columns l..r-1
+// and rows t..b-1 in the pen and fills the inside with the brush; a solid fill
+// leaves the background colour set to the fill colour; text stands with its
+// top-left corner at the given point on an opaque box of the background colour.
+// Texts are Windows-1252 byte strings.
+//
+// Axis-aligned lines, fills and rectangles are written straight into the scan
+// lines. Text is rendered once per (text, colours) into a small cache of boxes
+// that later calls copy, because a frame draws the same labels again and again.
+//
+// A DC is used by one thread at a time.
+class CDC {
+public:
+    CDC();
+    ~CDC();
+    CDC(const CDC&) = delete;
+    CDC& operator=(const CDC&) = delete;
+
+    // A memory DC over pBitmap, which must stay alive while attached and must be
+    // of QImage::Format_RGB32.
+    void Attach(QImage* pBitmap);
+    // A window DC: BitBlt into it presents the picture on the window.
+    void Attach(IWindowSurface* pWindow);
+    void Detach();
+    bool IsAttached() const { return m_pImage != nullptr || m_pWindow != nullptr; }
+    QImage* GetBitmap() const { return m_pImage; }
+
+    COLORREF SetBkColor(COLORREF cr);
+    COLORREF GetBkColor() const { return m_crBack; }
+    COLORREF SetTextColor(COLORREF cr);
+    COLORREF GetTextColor() const { return m_crText; }
+
+    void FillSolidRect(int x, int y, int cx, int cy, COLORREF cr);
+    // The previous object is returned; callers here never put it back.
+    const CPen* SelectObject(const CPen* pPen);
+    const CBrush* SelectObject(const CBrush* pBrush);
+
+    CPoint MoveTo(int x, int y);
+    bool LineTo(int x, int y);
+    bool Rectangle(int l, int t, int r, int b);
+    bool Ellipse(int l, int t, int r, int b);
+
+    bool TextOut(int x, int y, const char* psz, int nCount);
+    bool TextOut(int x, int y, std::string_view str) {
+        return TextOut(x, y, str.data(), static_cast<int>(str.size()));
+    }
+    bool GetTextExtentPoint32A(const char* psz, int nCount, CSize* pSize);
+    CSize GetTextExtent(std::string_view str);
+
+    bool BitBlt(int x, int y, int cx, int cy, const CDC* pSrcDC, int xSrc, int ySrc,
+                std::uint32_t dwRop);
+
+    // The font every DC starts with: DejaVu Sans at 11 pixels.
+    static QFont DefaultFont();
+
+protected:
+    IWindowSurface* m_pWindow = nullptr;
+
+private:
+    void FillSpan(int x0, int x1, int y, std::uint32_t px);
+    void FillBox(int l, int t, int r, int b, std::uint32_t px);
+    void PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px);
+    const QImage& TextBox(std::string_view str);
+    int TextWidth(std::string_view str);
+    void CopyImage(const QImage& src, int xSrc, int ySrc, int cx, int cy, int x, int y);
+
+    QImage* m_pImage = nullptr;
+    std::uint32_t* m_pBits = nullptr;
+    int m_nStride = 0; // pixels per scan line
+    int m_nImageWidth = 0;
+    int m_nImageHeight = 0;
+
+    COLORREF m_crBack = RGB(255, 255, 255);
+    COLORREF m_crText = RGB(0, 0, 0);
+    const CPen* m_pPen = nullptr;
+    const CBrush* m_pBrush = nullptr;
+    CPen m_penDefault;
+    CBrush m_brushDefault;
+    CPoint m_ptCurrent;
+
+    QFont m_font;
+    int m_nAscent = 0;
+    int m_nTextHeight = 0;
+    std::unordered_map<std::string, int> m_mapWidth;
+    std::unordered_map<std::string, QImage> m_mapTextBox;
+};

@@ -1,0 +1,325 @@
+#include "view/SpectrumView.h"
+
+#include "analysis/AnalysisChannel.h"
+
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSpinBox>
+#include <QThread>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent) {
+    m_penLeft.CreatePen(PS_SOLID, 1, RGB(30, 30, 130));
+    m_penRight.CreatePen(PS_SOLID, 1, RGB(130, 30, 30));
+    m_penScale.CreatePen(PS_SOLID, 1, RGB(100, 100, 100));
+    m_penCursor.CreatePen(PS_SOLID, 1, RGB(180, 180, 0));
+    m_penGrid.CreatePen(PS_SOLID, 1, RGB(80, 80, 80));
+    m_pBrushLeft = std::make_unique<CBrush>(RGB(70, 70, 180));
+    m_pBrushRight = std::make_unique<CBrush>(RGB(185, 50, 50));
+
+    // Every pixel comes from the front image; the pointer is followed without a
+    // button held so that the cursor readout can track it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+}
+
+CSpectrumView::~CSpectrumView() {
+    OnDestroy();
+}
+
+// --- Qt events to handlers: the view's whole message map ----------------------
+//
+// Qt delivers a double-click as press, release, double-click, release, which is
+// the order the handlers expect. The mouse is not captured: Qt's implicit grab
+// would deliver a release or a move outside the view, which the view ignores.
+
+void CSpectrumView::paintEvent(QPaintEvent*) {
+    // A paint that follows a presented frame only shows it; one that Qt asks for
+    // by itself (expose, resize) draws the frame again first.
+    if (!m_bRepaintPosted.exchange(false)) {
+        m_bInPaint = true;
+        OnPaint();
+        m_bInPaint = false;
+    }
+    QPainter painter(this);
+    std::lock_guard lock(m_lockFront);
+    painter.drawImage(0, 0, m_imgFront);
+    if (m_imgFront.width() < width()) {
+        painter.fillRect(m_imgFront.width(), 0, width() - m_imgFront.width(), height(), Qt::black);
+    }
+    if (m_imgFront.height() < height()) {
+        painter.fillRect(0, m_imgFront.height(), width(), height() - m_imgFront.height(),
+                         Qt::black);
+    }
+}
+
+void CSpectrumView::resizeEvent(QResizeEvent*) {
+    OnSize(0, width(), height());
+}
+
+void CSpectrumView::mouseMoveEvent(QMouseEvent* pEvent) {
+    const QPoint point = pEvent->position().toPoint();
+    if (rect().contains(point)) {
+        OnMouseMove(0, point);
+    }
+}
+
+void CSpectrumView::mousePressEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() == Qt::LeftButton) {
+        OnLButtonDown(0, pEvent->position().toPoint());
+    }
+}
+
+void CSpectrumView::mouseReleaseEvent(QMouseEvent* pEvent) {
+    const QPoint point = pEvent->position().toPoint();
+    if (!rect().contains(point)) {
+        return;
+    }
+    if (pEvent->button() == Qt::LeftButton) {
+        OnLButtonUp(0, point);
+    } else if (pEvent->button() == Qt::RightButton) {
+        OnRButtonUp(0, point);
+    }
+}
+
+void CSpectrumView::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() == Qt::LeftButton) {
+        OnLButtonDblClk(0, pEvent->position().toPoint());
+    } else if (pEvent->button() == Qt::RightButton) {
+        OnRButtonDblClk(0, pEvent->position().toPoint());
+    }
+}
+
+// --- Handlers -----------------------------------------------------------------
+
+// The view is going away: wait for a frame in progress, then leave nothing for a
+// late frame to draw into or show.
+void CSpectrumView::OnDestroy() {
+    std::lock_guard lock(m_lockFrame);
+    m_pLeftChannel = nullptr;
+    m_pRightChannel = nullptr;
+    ReleaseBackBuffer();
+}
+
+void CSpectrumView::OnPaint() {
+    RenderFrame(-1);
+}
+
+void CSpectrumView::OnSize(unsigned /*nType*/, int /*cx*/, int /*cy*/) {
+    m_nCursorX = -10;
+    UpdateBackBuffer();
+    if (m_pLeftChannel.load() != nullptr) {
+        DrawScale();
+    }
+    RenderFrame(-1);
+}
+
+void CSpectrumView::OnMouseMove(unsigned /*nFlags*/, QPoint point) {
+    m_nCursorX = point.x();
+    m_nCursorY = point.y();
+}
+
+void CSpectrumView::OnLButtonDblClk(unsigned /*nFlags*/, QPoint /*point*/) {
+    int nMode = m_nDisplayMode.load() + 1;
+    m_nDisplayMode = nMode > 2 ? 0 : nMode;
+}
+
+void CSpectrumView::OnRButtonDblClk(unsigned /*nFlags*/, QPoint /*point*/) {
+    // The dialog toggles compact mode; posted, so that it happens after this
+    // gesture's own messages.
+    if (m_pDialog != nullptr) {
+        QMetaObject::invokeMethod(m_pDialog, "OnRButtonDown", Qt::QueuedConnection);
+    }
+}
+
+void CSpectrumView::OnLButtonDown(unsigned /*nFlags*/, QPoint point) {
+    int nHz = 0;
+    if (FrequencyAt(point.x(), &nHz)) {
+        m_nDragLowHz = nHz;
+    }
+}
+
+// The span gesture: the two frequencies of press and release become the span,
+// kept at least six bins high and two bins low, and sent only when it is wider
+// than about a fifteenth of its high edge.
+void CSpectrumView::OnLButtonUp(unsigned /*nFlags*/, QPoint point) {
+    int nHz = 0;
+    if (!FrequencyAt(point.x(), &nHz)) {
+        return;
+    }
+    m_nDragHighHz = nHz;
+    if (nHz < m_nDragLowHz) {
+        m_nDragHighHz = m_nDragLowHz;
+        m_nDragLowHz = nHz;
+    }
+    const int nRate = m_nSampleRate;
+    const int nFft = m_nFftSize;
+    const double dHighFloor = nRate * 6.0 / nFft + 0.5;
+    const double dLowFloor = nRate * 2.0 / nFft + 0.5;
+    m_nDragHighHz = m_nDragHighHz <= dHighFloor ? static_cast<int>(dHighFloor) : m_nDragHighHz;
+    m_nDragHighHz = std::min(m_nDragHighHz, nRate / 2);
+    m_nDragLowHz = m_nDragLowHz <= dLowFloor ? static_cast<int>(dLowFloor) : m_nDragLowHz;
+    m_nDragLowHz = std::min(m_nDragLowHz, nRate / 2);
+
+    if (m_nDragHighHz > 0 && (m_nDragHighHz - m_nDragLowHz) * 30 / m_nDragHighHz > 1) {
+        SetSpan(m_nDragLowHz, m_nDragHighHz);
+    }
+}
+
+// Zoom out by an octave on each side, within the two-bin floor and R/2.
+void CSpectrumView::OnRButtonUp(unsigned /*nFlags*/, QPoint /*point*/) {
+    const int nRate = m_nSampleRate;
+    const int nFft = m_nFftSize;
+    if (nRate <= 0 || nFft <= 0) {
+        return;
+    }
+    m_nDragHighHz = std::min(2 * m_nSpanHighHz.load(), nRate / 2);
+    m_nDragLowHz = m_nSpanLowHz / 2;
+    const double dLowFloor = nRate * 2.0 / nFft + 0.5;
+    if (dLowFloor > m_nDragLowHz) {
+        m_nDragLowHz = static_cast<int>(dLowFloor);
+    }
+    SetSpan(m_nDragLowHz, m_nDragHighHz);
+}
+
+// Both spins are set synchronously; the dialog's change handling brings the
+// edges back into the view (and redraws the scale) before this returns.
+void CSpectrumView::SetSpan(int nLowHz, int nHighHz) {
+    if (m_pSpinSpanLow != nullptr) {
+        m_pSpinSpanLow->setValue(nLowHz);
+    }
+    if (m_pSpinSpanHigh != nullptr) {
+        m_pSpinSpanHigh->setValue(nHighHz);
+    }
+}
+
+// --- Geometry -----------------------------------------------------------------
+
+SSpanGeometry CSpectrumView::ComputeSpanGeometry() {
+    const int nFft = m_nFftSize;
+    SSpanGeometry geo{};
+    geo.dBinWidth = static_cast<double>(m_nSampleRate) / nFft;
+    m_dBinWidth = geo.dBinWidth;
+
+    int nBinMax = static_cast<int>(m_nSpanHighHz / geo.dBinWidth + 0.5);
+    if (nBinMax >= nFft / 2) {
+        nBinMax = nFft / 2;
+    }
+    if (nBinMax <= 6) {
+        nBinMax = 6;
+    }
+    int nBinLow = static_cast<int>(m_nSpanLowHz / geo.dBinWidth + 0.5);
+    if (nBinLow >= nBinMax) {
+        nBinLow = nBinMax - 2;
+    }
+    if (nBinLow <= 1) {
+        nBinLow = 2;
+    }
+    geo.nBinLow = nBinLow;
+    geo.nBinMax = nBinMax;
+    geo.dXScale = (m_nWidth - 28) / std::log(static_cast<double>(nBinMax) / nBinLow);
+    geo.nXOff = static_cast<int>(28 - geo.dXScale * std::log(static_cast<double>(nBinLow)));
+    return geo;
+}
+
+bool CSpectrumView::FrequencyAt(int x, int* pHz) {
+    if (m_nSampleRate <= 0 || m_nFftSize <= 0 || m_nWidth <= 28) {
+        return false; // no run yet, or no room for an axis
+    }
+    const SSpanGeometry geo = ComputeSpanGeometry();
+    const int e =
+        x + static_cast<int>(geo.dXScale * std::log(static_cast<double>(geo.nBinLow)) - 28);
+    const double dHz = geo.dBinWidth * std::exp(e / geo.dXScale);
+    *pHz = static_cast<int>(std::clamp(dHz, 0.0, 1.0e9));
+    return true;
+}
+
+// --- Back buffer and hand-over -----------------------------------------------
+
+void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
+                                 int nSampleRate) {
+    // Waits for a frame in progress, so that none still reads the old channels.
+    std::lock_guard lock(m_lockFrame);
+    if (pLeft != nullptr) {
+        m_nFftSize = nFftSize;
+        m_nSampleRate = nSampleRate;
+        if (nFftSize > 0) {
+            m_dBinWidth = static_cast<double>(nSampleRate) / nFftSize;
+        }
+    }
+    m_pRightChannel = pRight;
+    m_pLeftChannel = pLeft;
+}
+
+void CSpectrumView::ReleaseBackBuffer() {
+    m_dcWindow.Detach();
+    m_dcMemory.Detach();
+    m_pWindowDC.reset();
+    m_hBitmap.reset();
+}
+
+// Grows the bitmap by half again of the client size that outgrew it; never
+// shrinks it, so that dragging a window edge does not rebuild it at every step.
+void CSpectrumView::UpdateBackBuffer() {
+    std::lock_guard lock(m_lockFrame);
+    const int nWidth = width();
+    const int nHeight = height();
+    m_nPlotBottom = nHeight - 22;
+    m_nWidth = nWidth;
+    m_nHeight = nHeight;
+    if (nWidth <= m_nBufferWidth && nHeight <= m_nBufferHeight) {
+        return;
+    }
+    ReleaseBackBuffer();
+    m_pWindowDC = std::make_unique<CWindowDC>(static_cast<IWindowSurface*>(this));
+    m_dcWindow.Attach(m_pWindowDC->GetSurface());
+    if (m_nBufferWidth < nWidth) {
+        m_nBufferWidth = static_cast<int>(1.5 * nWidth);
+    }
+    if (m_nBufferHeight < nHeight) {
+        m_nBufferHeight = static_cast<int>(1.5 * nHeight);
+    }
+    m_hBitmap = std::make_unique<QImage>(std::max(m_nBufferWidth.load(), 1),
+                                         std::max(m_nBufferHeight.load(), 1), QImage::Format_RGB32);
+    m_hBitmap->fill(Qt::black);
+    m_dcMemory.Attach(m_hBitmap.get());
+}
+
+// Called by the window DC's BitBlt, on either thread.
+void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, const QPoint& ptDest) {
+    const QRect rcCopy = rcSource.intersected(imgSource.rect());
+    if (rcCopy.isEmpty() || ptDest.x() < 0 || ptDest.y() < 0) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_lockFront);
+        const QSize size(ptDest.x() + rcCopy.width(), ptDest.y() + rcCopy.height());
+        if (m_imgFront.size() != size) {
+            m_imgFront = QImage(size, QImage::Format_RGB32);
+        }
+        for (int row = 0; row < rcCopy.height(); ++row) {
+            const uchar* pSrc = imgSource.constScanLine(rcCopy.top() + row) + rcCopy.left() * 4;
+            uchar* pDst = m_imgFront.scanLine(ptDest.y() + row) + ptDest.x() * 4;
+            std::memcpy(pDst, pSrc, static_cast<std::size_t>(rcCopy.width()) * 4);
+        }
+    }
+    if (QThread::currentThread() == thread()) {
+        if (!m_bInPaint) {
+            m_bRepaintPosted = true;
+            update();
+        }
+        return;
+    }
+    m_bRepaintPosted = true;
+    QMetaObject::invokeMethod(
+        this, [this] { update(); }, Qt::QueuedConnection);
+}
+
+QImage CSpectrumView::FrontImage() const {
+    std::lock_guard lock(m_lockFront);
+    return m_imgFront.copy();
+}

@@ -1,0 +1,170 @@
+#pragma once
+
+#include "capture/EngineView.h"
+#include "platform/Brush.h"
+#include "platform/DC.h"
+#include "platform/Pen.h"
+#include "platform/WindowDC.h"
+#include "platform/WindowSurface.h"
+
+#include <QImage>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CAnalysisChannel;
+class QSpinBox;
+
+// Where the bins of the displayed span fall on the logarithmic x axis: bin b
+// (whole or fractional) lies at x = trunc(dXScale * ln(b) + nXOff). Bin nBinLow
+// falls at about x = 28 (the left margin), bin nBinMax at about the right edge.
+struct SSpanGeometry {
+    double dBinWidth; // Hz per bin
+    int nBinLow;
+    int nBinMax;
+    double dXScale; // pixels per unit of natural logarithm
+    int nXOff;
+};
+
+// The spectrum display: a back buffer that every picture is composed in, the
+// run parameters and display settings the drawing reads, and the mouse gestures
+// that choose the frequency span and the display mode.
+//
+// Threads: the user-interface thread runs the event handlers, UpdateBackBuffer
+// and DrawScale; the acquisition cycle calls RenderFrame from its own thread.
+// The fields both threads touch are atomics. m_lockFrame keeps a frame apart
+// from DrawScale and UpdateBackBuffer; a frame that cannot draw at once is
+// skipped rather than waited for. A finished frame is copied to m_imgFront
+// (under m_lockFront) and the user-interface thread is asked to paint it.
+class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
+    Q_OBJECT
+
+public:
+    explicit CSpectrumView(QWidget* pParent = nullptr);
+    ~CSpectrumView() override;
+
+    // IEngineView
+    void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
+                      int nSampleRate) override;
+    void DrawScale() override;
+    bool IsScaleBusy() const override { return m_bScaleBusy.load() != 0; }
+    void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
+    void RenderFrame(int nFlags) override;
+
+    void UpdateBackBuffer();
+    SSpanGeometry ComputeSpanGeometry();
+    // Frequency in Hz under client column x; false before the first run.
+    bool FrequencyAt(int x, int* pHz);
+
+    // Handlers, wired from Qt's events in SpectrumView.cpp.
+    void OnDestroy();
+    void OnPaint();
+    void OnSize(unsigned nType, int cx, int cy);
+    void OnMouseMove(unsigned nFlags, QPoint point);
+    void OnLButtonDblClk(unsigned nFlags, QPoint point);
+    void OnRButtonDblClk(unsigned nFlags, QPoint point);
+    void OnLButtonDown(unsigned nFlags, QPoint point);
+    void OnLButtonUp(unsigned nFlags, QPoint point);
+    void OnRButtonUp(unsigned nFlags, QPoint point);
+
+    // The picture last handed to the window (a copy, taken under its lock).
+    QImage FrontImage() const;
+
+    // Settings and run parameters, written by the dialog and the engine.
+    QWidget* m_pDialog = nullptr; // receives OnRButtonDown (compact mode) by a queued call
+    std::atomic<int> m_nDisplayMode{0};
+    std::atomic<CAnalysisChannel*> m_pLeftChannel{nullptr};
+    std::atomic<CAnalysisChannel*> m_pRightChannel{nullptr};
+    QSpinBox* m_pSpinSpanLow = nullptr;
+    QSpinBox* m_pSpinSpanHigh = nullptr;
+    std::atomic<int> m_bHold{0};
+    std::atomic<int> m_nYScale{100};
+    std::atomic<int> m_nOffsetRight{100};
+    std::atomic<int> m_nOffset{100};
+    std::atomic<int> m_nMinXSpace{2};
+    std::atomic<int> m_nSpanLowHz{0};
+    std::atomic<int> m_nSpanHighHz{0};
+    std::atomic<int> m_nFftSize{0};    // 0 until the first run
+    std::atomic<int> m_nSampleRate{0}; // 0 until the first run
+    std::atomic<int> m_nFftsPerCycle{0};
+    std::atomic<int> m_bScaleBusy{0};
+    std::atomic<int> m_bFrameBusy{0};
+    std::atomic<double> m_dBinWidth{0.0};
+
+    CPen m_penLeft;
+    CPen m_penRight;
+    CPen m_penScale;
+    CPen m_penCursor;
+    CPen m_penGrid;
+    std::unique_ptr<CBrush> m_pBrushLeft;
+    std::unique_ptr<CBrush> m_pBrushRight;
+
+    // Back buffer and client geometry; rewritten only under m_lockFrame.
+    std::atomic<int> m_nBufferWidth{0};
+    std::atomic<int> m_nBufferHeight{0};
+    std::atomic<int> m_nWidth{0};
+    std::atomic<int> m_nHeight{0};
+    std::atomic<int> m_nPlotBottom{-22};
+    std::atomic<int> m_nCursorY{-1};
+    std::atomic<int> m_nCursorX{-1};
+    CDC m_dcWindow;
+    CDC m_dcMemory;
+    std::unique_ptr<CWindowDC> m_pWindowDC;
+    std::unique_ptr<QImage> m_hBitmap;
+
+    // Span gesture state (user-interface thread only).
+    int m_nDragLowHz = 0;
+    int m_nDragHighHz = 0;
+
+    // Kept across frames (inside the frame guard only): the most recent explicit
+    // flags, and the peak readout with the number of overlay frames since it was
+    // built.
+    int m_nLastFlags = 0;
+    std::string m_strPeakReadout;
+    int m_nReadoutAge = 10;
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
+
+private:
+    // One pass of a frame: the channel it draws and the levels it uses.
+    struct SPass {
+        int nIndex;
+        const double* pPower;
+        const double* pHold;
+        int nBins; // entries in pPower and pHold
+        double dYScale;
+        int nYBase;
+    };
+
+    void Present(const QImage& imgSource, const QRect& rcSource, const QPoint& ptDest) override;
+    void SetSpan(int nLowHz, int nHighHz);
+    void ReleaseBackBuffer();
+
+    // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
+    void DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight);
+    void DrawLevelGrid(const SPass& pass, int nZeroY);
+    void DrawBars(const SPass& pass, const SSpanGeometry& geo);
+    void DrawPowerReadout(const SPass& pass);
+    void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY);
+    void DrawStatistics();
+    void DrawNoteOverlay(const SSpanGeometry& geo);
+    void DrawIdlePage();
+    int LevelY(const SPass& pass, double dValue) const;
+    const std::vector<double>& LogTable(int nEntries);
+
+    std::mutex m_lockFrame;
+    mutable std::mutex m_lockFront;
+    QImage m_imgFront;                         // guarded by m_lockFront
+    std::atomic<bool> m_bRepaintPosted{false}; // a presented frame waits to be painted
+    bool m_bInPaint = false;                   // user-interface thread only
+    std::vector<double> m_adLogBin;            // ln(b), inside the frame guard only
+};

@@ -1,0 +1,243 @@
+#include "view/SpectrumView.h"
+
+#include "analysis/AnalysisChannel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const double kLn10 = std::log(10.0);
+
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kMarginGrey = RGB(32, 32, 32);
+
+// Formats a text for TextOut; the texts of a frame are short.
+template <typename... Args> std::string Format(const char* pszFormat, Args... args) {
+    char sz[128];
+    const int n = std::snprintf(sz, sizeof sz, pszFormat, args...);
+    return std::string(sz, static_cast<std::size_t>(std::clamp(n, 0, int(sizeof sz) - 1)));
+}
+
+} // namespace
+
+// A frame: the guards, the idle page or the spectra, then the copy to the
+// window. A frame that cannot be drawn at once (another frame, the scale or a
+// buffer rebuild in progress) is skipped, never waited for.
+void CSpectrumView::RenderFrame(int nFlags) {
+    if (m_bScaleBusy.load() != 0) {
+        return;
+    }
+    if (m_bFrameBusy.exchange(1) == 1) {
+        return;
+    }
+    std::unique_lock lock(m_lockFrame, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        m_bFrameBusy = 0;
+        return;
+    }
+    if (m_nLastFlags < 0) {
+        m_nLastFlags = 0;
+    }
+    if (nFlags == -1) {
+        nFlags = m_nLastFlags;
+    } else {
+        m_nLastFlags = nFlags;
+    }
+    const int nWidth = m_nWidth;
+    const int nHeight = m_nHeight;
+    if (m_pWindowDC != nullptr && nWidth > 0 && nHeight > 0) {
+        CAnalysisChannel* pLeft = m_pLeftChannel.load();
+        if (pLeft == nullptr) {
+            DrawIdlePage();
+        } else if ((nFlags & 2) != 0 && m_nSampleRate > 0 && m_nFftSize > 0) {
+            DrawSpectra(nFlags, pLeft, m_pRightChannel.load());
+        }
+        m_dcWindow.BitBlt(0, 0, nWidth, nHeight, &m_dcMemory, 0, 0, SRCCOPY);
+    }
+    lock.unlock();
+    m_bFrameBusy = 0;
+}
+
+// The y of a power value: a natural-log scale with values below 1.0 at 1.0.
+int CSpectrumView::LevelY(const SPass& pass, double dValue) const {
+    return static_cast<int>(pass.nYBase - pass.dYScale * std::log(std::max(dValue, 1.0)));
+}
+
+// ln(b) for every bin index up to nEntries - 1, kept while the size stays.
+const std::vector<double>& CSpectrumView::LogTable(int nEntries) {
+    if (static_cast<int>(m_adLogBin.size()) != nEntries) {
+        m_adLogBin.resize(static_cast<std::size_t>(nEntries));
+        for (int b = 0; b < nEntries; ++b) {
+            m_adLogBin[static_cast<std::size_t>(b)] = std::log(static_cast<double>(b));
+        }
+    }
+    return m_adLogBin;
+}
+
+void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight) {
+    const int nPlotH = m_nPlotBottom;
+    const SSpanGeometry geo = ComputeSpanGeometry();
+    const int nZeroY = static_cast<int>(nPlotH * 0.125);
+    const int nMode = m_nDisplayMode;
+
+    m_dcMemory.FillSolidRect(28, 0, m_nWidth - 28, nPlotH + 1, kBlack);
+    m_dcMemory.FillSolidRect(0, 0, 27, nPlotH + 5, kMarginGrey);
+
+    // Both channels' arrays stay put while the frame reads them.
+    const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
+    auto lockLeft = pLeft->LockArrays();
+    std::unique_lock<std::mutex> lockRight;
+    if (bStereo && pRight != pLeft) {
+        lockRight = pRight->LockArrays();
+    }
+
+    for (int nPass = 0; nPass < (bStereo ? 2 : 1); ++nPass) {
+        const CAnalysisChannel& chan = nPass == 0 ? *pLeft : *pRight;
+        SPass pass{};
+        pass.nIndex = nPass;
+        pass.dYScale = nPlotH * m_nYScale * 0.0005;
+        const int nOffset = nPass == 0 ? m_nOffset : m_nOffsetRight;
+        pass.nYBase = static_cast<int>((130 - nOffset) * kLn10 * pass.dYScale * 0.1 + nPlotH * 1.6);
+        pass.pPower = chan.m_pPower;
+        pass.pHold = chan.m_pHold;
+        pass.nBins = chan.m_nSize;
+        if (nPass == 0) {
+            DrawLevelGrid(pass, nZeroY);
+            m_dcMemory.SelectObject(&m_penLeft);
+            m_dcMemory.SelectObject(m_pBrushLeft.get());
+        } else {
+            m_dcMemory.SelectObject(&m_penRight);
+            m_dcMemory.SelectObject(m_pBrushRight.get());
+        }
+        if (nPass == 0 && nMode == 1) {
+            DrawNoteOverlay(geo);
+            m_dcMemory.SelectObject(m_pBrushLeft.get());
+            m_dcMemory.SelectObject(&m_penLeft);
+        }
+        if (pass.pPower == nullptr || pass.pHold == nullptr || pass.nBins <= 0) {
+            continue; // a channel without arrays has nothing to show
+        }
+        DrawBars(pass, geo);
+        if (nMode == 2) {
+            DrawPowerReadout(pass);
+        }
+        if (m_nCursorX > 30 && m_nCursorY < nPlotH) {
+            DrawCursorReadout(pass, geo, nZeroY);
+        }
+    }
+    DrawStatistics();
+}
+
+// Lines every 10 dB from +50 to -190, labelled right-aligned in the margin.
+void CSpectrumView::DrawLevelGrid(const SPass& pass, int nZeroY) {
+    const int nPlotH = m_nPlotBottom;
+    const int nWidth = m_nWidth;
+    m_dcMemory.SelectObject(&m_penGrid);
+    for (int k = -5; k <= 19; ++k) {
+        const int y = static_cast<int>(k * kLn10 * pass.dYScale + nZeroY);
+        if (y <= 0 || y >= nPlotH) {
+            continue;
+        }
+        m_dcMemory.MoveTo(28, y);
+        m_dcMemory.LineTo(nWidth, y);
+        const std::string strLabel = Format("%d", -10 * k);
+        const CSize size = m_dcMemory.GetTextExtent(strLabel);
+        m_dcMemory.TextOut(26 - size.cx, y - size.cy / 2, strLabel);
+    }
+}
+
+// One bar per group of bins at least Min X-space wide, from the previous bar's
+// right edge to the geometric middle of the group's last bin, at the group's
+// mean power; the hold level is the mean of the group's held values.
+void CSpectrumView::DrawBars(const SPass& pass, const SSpanGeometry& geo) {
+    const int nBottom = m_nPlotBottom - 16 * m_nDisplayMode;
+    const int nMinXSpace = m_nMinXSpace;
+    const bool bHold = m_bHold != 0;
+    const int nBinEnd = std::min(geo.nBinMax, pass.nBins);
+    const std::vector<double>& adLn = LogTable(std::max(geo.nBinMax, pass.nBins) + 1);
+    int nPrevX = 28;
+    int n = 0;
+    double dMeanP = 0.0;
+    double dMeanH = 0.0;
+    for (int b = geo.nBinLow; b < nBinEnd; ++b) {
+        const int x = static_cast<int>(geo.nXOff + geo.dXScale * (adLn[b] + adLn[b + 1]) * 0.5);
+        const double dP = (dMeanP * n + pass.pPower[b]) / (n + 1);
+        const double dH = (dMeanH * n + pass.pHold[b]) / (n + 1);
+        if (x < nPrevX + nMinXSpace) {
+            dMeanP = dP;
+            dMeanH = dH;
+            ++n;
+            continue;
+        }
+        // A bar of no width shows nothing, neither outline nor hold level.
+        if (x > nPrevX) {
+            const int nTop = std::min(LevelY(pass, dP), nBottom);
+            m_dcMemory.Rectangle(nPrevX, nTop, x, nBottom);
+            if (bHold) {
+                const int yHold = std::min(LevelY(pass, dH), nBottom);
+                m_dcMemory.MoveTo(nPrevX, yHold);
+                m_dcMemory.LineTo(x, yHold);
+            }
+        }
+        nPrevX = x;
+        n = 0;
+        dMeanP = 0.0;
+        dMeanH = 0.0;
+    }
+}
+
+// The mean power of the whole spectrum, in units of 1e10.
+void CSpectrumView::DrawPowerReadout(const SPass& pass) {
+    const int nFft = m_nFftSize;
+    const int nEntries = std::min(nFft, pass.nBins);
+    double dSum = 0.0;
+    for (int i = 0; i < nEntries; ++i) {
+        dSum += pass.pPower[i] / nFft;
+    }
+    const std::string str = Format(pass.nIndex == 0 ? "Power L: %.1f" : "R: %.1f", dSum * 1e-10);
+    const CSize size = m_dcMemory.GetTextExtent(str);
+    m_dcMemory.TextOut(m_nWidth - size.cx - 5, 18 + 14 * pass.nIndex, str);
+}
+
+// A line and a dot on the level of the bin under the cursor, its frequency
+// beside the line and its level at the top right.
+void CSpectrumView::DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY) {
+    const int nPlotH = m_nPlotBottom;
+    const int nWidth = m_nWidth;
+    const int cx = m_nCursorX;
+    const double dBin = std::exp((cx - geo.nXOff) / geo.dXScale);
+    // The nearest bin, kept inside the array whatever the cursor and the span.
+    double dIndex = std::trunc(dBin - 0.5) + 1.0;
+    dIndex = std::isnan(dIndex) ? 0.0 : std::clamp(dIndex, 0.0, pass.nBins - 1.0);
+    int yc = LevelY(pass, pass.pPower[static_cast<int>(dIndex)]);
+    if (yc + 2 > nPlotH) {
+        yc = nPlotH - 2;
+    }
+    m_dcMemory.SelectObject(&m_penCursor);
+    m_dcMemory.MoveTo(cx, nPlotH);
+    m_dcMemory.LineTo(cx, yc);
+    m_dcMemory.Ellipse(cx - 2, yc - 2, cx + 2, yc + 2);
+
+    const std::string strHz = Format("%.1f Hz", dBin * geo.dBinWidth);
+    const CSize sizeHz = m_dcMemory.GetTextExtent(strHz);
+    const int xHz = cx > nWidth / 2 ? cx - sizeHz.cx - 5 : cx + 5;
+    m_dcMemory.TextOut(xHz, nPlotH - 14 * (m_nDisplayMode + 1), strHz);
+
+    const std::string strDb = Format("%.1f dB", 10 * (nZeroY - yc) / (kLn10 * pass.dYScale));
+    const CSize sizeDb = m_dcMemory.GetTextExtent(strDb);
+    m_dcMemory.TextOut(nWidth - sizeDb.cx - 5, 18, strDb);
+}
+
+// How many passes the previous acquisition cycle made, and the time each had.
+void CSpectrumView::DrawStatistics() {
+    int nPasses = m_nFftsPerCycle;
+    if (nPasses == 0) {
+        nPasses = 10;
+        m_nFftsPerCycle = 10;
+    }
+    const std::string str = Format("%d FFTs \xE1 %d ms", nPasses, 800 / nPasses);
+    const CSize size = m_dcMemory.GetTextExtent(str);
+    m_dcMemory.TextOut(m_nWidth - size.cx - 5, 4, str);
+}

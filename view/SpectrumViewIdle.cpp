@@ -1,0 +1,55 @@
+#include "view/BuildInfo.h"
+#include "view/SpectrumView.h"
+
+#include <string>
+
+namespace {
+
+struct SIdleLine {
+    int y;
+    const char* pszText;
+};
+
+// The welcome page, one entry per line at x = 40; lines 14 and 15 continue
+// with the contact and web addresses, and the credits follow the bottom edge.
+const SIdleLine kIdleLines[] = {
+    {30, "Welcome to Vemra-2.5"},
+    {50, "Vemra-2 is a program that analyzes the frequency spectrum of audio in real time."},
+    {67, "This is performed by using the FFT (Fast Fourier Transform)."},
+    {100, "How to use Vemra-2"},
+    {117, "First of all you have to set up the audio source to analyze, this is done in the sound "
+          "settings"},
+    {134,
+     "of your desktop or in a mixer such as pavucontrol (Input Devices / Recording), where you "
+     "choose"},
+    {151, "the input to record, for example Line-In. A \"Monitor of ...\" source analyzes what the "
+          "computer plays."},
+    {181,
+     "The second thing to do is to set up Vemra properly, this is done by selecting the device"},
+    {198, "to which the source is connected, choosing the desired sample frequency (8000-44100)"},
+    {215, "and the number of samples to analyze each time (1024-16384)."},
+    {245, "After all these settings are done you simply click the Start button to begin FFT:ing!"},
+    {275, "Vemra-2 is a \"measure for fun\" program: it is not calibrated and comes with no "
+          "warranty."},
+    {292, "Therefore it's not recommended to use it in any critical live situation."},
+};
+
+} // namespace
+
+// Shown while no channel is bound: the whole client area black, grey text.
+void CSpectrumView::DrawIdlePage() {
+    m_dcMemory.FillSolidRect(0, 0, m_nWidth, m_nHeight, RGB(0, 0, 0));
+    m_dcMemory.SetBkColor(RGB(0, 0, 0));
+    m_dcMemory.SetTextColor(RGB(133, 133, 133));
+    for (const SIdleLine& line : kIdleLines) {
+        m_dcMemory.TextOut(40, line.y, line.pszText);
+    }
+    const std::string strContact =
+        std::string("If you have any comments or questions, send them to ") + g_szContactEmail +
+        ".";
+    m_dcMemory.TextOut(40, 322, strContact);
+    const std::string strMore =
+        std::string("For more information, press F1 to get to ") + g_szWebAddress;
+    m_dcMemory.TextOut(40, 339, strMore);
+    m_dcMemory.TextOut(40, m_nHeight - 22, g_szCredits);
+}
