@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -38,10 +39,11 @@ void CAnalysisChannel::FreeArrays() {
     delete[] m_pCos;
     delete[] m_pNegSin;
     delete[] m_pBitRev;
-    delete[] m_pTwiddle;
+    delete[] m_pTwiddleRe;
+    delete[] m_pTwiddleIm;
     m_pSamples = nullptr;
     m_pPower = m_pHold = m_pWindow = m_pCos = m_pNegSin = nullptr;
-    m_pWork = m_pTwiddle = nullptr;
+    m_pWork = m_pTwiddleRe = m_pTwiddleIm = nullptr;
     m_pBitRev = nullptr;
     m_nSize = 0;
 }
@@ -60,9 +62,10 @@ bool CAnalysisChannel::Setup(int nSize, double dBinsPerHz) {
         m_pCos = AllocateZeroed<double>(nSize);
         m_pNegSin = AllocateZeroed<double>(nSize);
         m_pBitRev = AllocateZeroed<int>(nSize);
-        m_pTwiddle = AllocateZeroed<SComplex>(nSize);
+        m_pTwiddleRe = AllocateZeroed<SComplex>(nSize);
+        m_pTwiddleIm = AllocateZeroed<SComplex>(nSize);
         if (!m_pSamples || !m_pPower || !m_pHold || !m_pWork || !m_pWindow || !m_pCos ||
-            !m_pNegSin || !m_pBitRev || !m_pTwiddle) {
+            !m_pNegSin || !m_pBitRev || !m_pTwiddleRe || !m_pTwiddleIm) {
             FreeArrays();
             return false;
         }
@@ -82,16 +85,18 @@ bool CAnalysisChannel::Setup(int nSize, double dBinsPerHz) {
 }
 
 // Each stage's twiddle advances by a complex recurrence from (1, 0); storing the
-// values it reaches lets Transform use them without recomputing them, bit for bit.
+// values it reaches lets Transform use them without recomputing them, bit for
+// bit. They are kept in the butterflies' lane layout: (re, re) and (-im, im).
 void CAnalysisChannel::BuildTwiddles() {
-    SComplex* pOut = m_pTwiddle;
+    int k = 0;
     for (int half = 1; half < m_nSize; half *= 2) {
         const double theta = kPi / half;
         const double c = std::cos(theta);
         const double s = -std::sin(theta);
         SComplex w{1.0, 0.0};
-        for (int j = 0; j < half; ++j) {
-            *pOut++ = w;
+        for (int j = 0; j < half; ++j, ++k) {
+            m_pTwiddleRe[k] = SComplex{w.re, w.re};
+            m_pTwiddleIm[k] = SComplex{-w.im, w.im};
             w = SComplex{w.re * c - w.im * s, w.im * c + w.re * s};
         }
     }
@@ -153,43 +158,96 @@ void CAnalysisChannel::LoadWindowedBlock() {
         m_pWork[m_pBitRev[i]] = SComplex{m_pSamples[i] * m_pWindow[i], 0.0};
 }
 
-// Radix-2 decimation in time. Within a stage the butterflies are independent, so
-// they run group by group with the twiddle index innermost, which walks memory in
-// order; each butterfly computes exactly what the textbook loop order computes.
-void CAnalysisChannel::Butterflies() {
-    const int n = m_nSize;
-    SComplex* const work = m_pWork;
-    const SComplex* w = m_pTwiddle;
-    for (int half = 1, span = 2; half < n; half = span, span *= 2) {
+namespace {
+
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+typedef long long V2i __attribute__((vector_size(16)));
+typedef long long V4i __attribute__((vector_size(32)));
+
+template <typename V> V Load(const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename V> void Store(double* p, V v) { std::memcpy(p, &v, sizeof v); }
+
+V2 SwapParts(V2 x) { return __builtin_shuffle(x, V2i{1, 0}); }
+V4 SwapParts(V4 x) { return __builtin_shuffle(x, V4i{1, 0, 3, 2}); }
+
+// One butterfly per complex value in V, on interleaved (re, im) doubles:
+//   t = w * b;  b = a - t;  a = a + t
+// with wRe = (w.re, w.re, ...) and wIm = (-w.im, w.im, ...). Lane by lane this is
+// t.re = w.re*b.re + (-w.im)*b.im and t.im = w.re*b.im + w.im*b.re, which round
+// exactly like w.re*b.re - w.im*b.im and w.im*b.re + w.re*b.im.
+template <typename V>
+inline void Butterfly(double* a, double* b, const double* wRe, const double* wIm) {
+    const V x = Load<V>(b);
+    const V u = Load<V>(a);
+    const V t = Load<V>(wRe) * x + Load<V>(wIm) * SwapParts(x);
+    Store(b, u - t);
+    Store(a, u + t);
+}
+
+// Radix-2 decimation in time over n interleaved complex values. Within a stage
+// the butterflies are independent, so they run group by group with the twiddle
+// index innermost, walking memory in order; the first stage has one twiddle per
+// group, every later one an even number, two of which fit one wide vector.
+__attribute__((target_clones("avx", "default"))) void RunButterflies(double* work, int n,
+                                                                       const double* twRe,
+                                                                       const double* twIm) {
+    for (int group = 0; group < n; group += 2)
+        Butterfly<V2>(work + 2 * group, work + 2 * group + 2, twRe, twIm);
+    twRe += 2;
+    twIm += 2;
+    for (int half = 2, span = 4; half < n; half = span, span *= 2) {
         for (int group = 0; group < n; group += span) {
-            SComplex* a = work + group;
-            SComplex* b = a + half;
-            for (int j = 0; j < half; ++j) {
-                const double tr = w[j].re * b[j].re - w[j].im * b[j].im;
-                const double ti = w[j].im * b[j].re + w[j].re * b[j].im;
-                b[j].re = a[j].re - tr;
-                b[j].im = a[j].im - ti;
-                a[j].re = a[j].re + tr;
-                a[j].im = a[j].im + ti;
-            }
+            double* a = work + 2 * group;
+            double* b = a + 2 * half;
+            for (int j = 0; j < 2 * half; j += 4)
+                Butterfly<V4>(a + j, b + j, twRe + j, twIm + j);
         }
-        w += half;
+        twRe += 2 * half;
+        twIm += 2 * half;
     }
 }
 
-void CAnalysisChannel::AccumulatePower() {
-    const int m = std::max(1, m_nInertia.load(std::memory_order_relaxed));
-    const bool pink = m_bPinkToFlat.load(std::memory_order_relaxed);
-    const bool fastAttack = m_bFastAttack.load(std::memory_order_relaxed) != 0;
-    for (int i = 0; i < m_nSize; ++i) {
+} // namespace
+
+void CAnalysisChannel::Butterflies() {
+    RunButterflies(&m_pWork[0].re, m_nSize, &m_pTwiddleRe[0].re, &m_pTwiddleIm[0].re);
+}
+
+namespace {
+
+// Power of each bin, folded into the running average and the held maximum.
+// Written without branches so that the compiler can vectorise it; every lane
+// computes what the plain per-bin rule computes.
+__attribute__((target_clones("avx", "default"))) void
+AccumulateBins(const double* work, int n, bool pink, bool fastAttack, int inertia, double* power,
+               double* hold) {
+    const double m = inertia;
+    const double mMinus1 = inertia - 1;
+    for (int i = 0; i < n; ++i) {
+        const double re = work[2 * i];
+        const double im = work[2 * i + 1];
         const double g = pink ? static_cast<double>(i) : 1.0;
-        const double p = g * (m_pWork[i].re * m_pWork[i].re + m_pWork[i].im * m_pWork[i].im);
-        const double old = m_pPower[i];
-        const double next = (fastAttack && p > old) ? p : (p + (m - 1) * old) / m;
-        m_pPower[i] = next;
-        if (next > m_pHold[i])
-            m_pHold[i] = next;
+        const double p = g * (re * re + im * im);
+        const double old = power[i];
+        const double averaged = (p + mMinus1 * old) / m;
+        const double next = (fastAttack && p > old) ? p : averaged;
+        power[i] = next;
+        hold[i] = next > hold[i] ? next : hold[i];
     }
+}
+
+} // namespace
+
+void CAnalysisChannel::AccumulatePower() {
+    AccumulateBins(&m_pWork[0].re, m_nSize, m_bPinkToFlat.load(std::memory_order_relaxed),
+                   m_bFastAttack.load(std::memory_order_relaxed) != 0,
+                   std::max(1, m_nInertia.load(std::memory_order_relaxed)), m_pPower, m_pHold);
 }
 
 double CAnalysisChannel::EvaluateAt(double dHz) const {

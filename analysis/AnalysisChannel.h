@@ -73,7 +73,9 @@ private:
     void AccumulatePower();
 
     // The butterflies' twiddles, stage after stage (1 + 2 + ... + N/2 entries),
-    // each the value the twiddle recurrence reaches at that point of its stage.
-    SComplex* m_pTwiddle = nullptr;
+    // each the value the twiddle recurrence reaches at that point of its stage,
+    // spread into vector lanes: (re, re) and (-im, im).
+    SComplex* m_pTwiddleRe = nullptr;
+    SComplex* m_pTwiddleIm = nullptr;
     mutable std::mutex m_lockArrays;
 };
