@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QRect>
+
+// The dialog templates measure in dialog units of the 8-point dialog font: a
+// horizontal unit is 1.5 pixels and a vertical unit 1.625 pixels. Conversions
+// round to the nearest pixel, halves away from zero.
+inline int DluToPxX(int nDlu) {
+    return (nDlu * 6 + (nDlu >= 0 ? 2 : -2)) / 4;
+}
+
+inline int DluToPxY(int nDlu) {
+    return (nDlu * 13 + (nDlu >= 0 ? 4 : -4)) / 8;
+}
+
+inline QRect DluToPx(int x, int y, int w, int h) {
+    return QRect(DluToPxX(x), DluToPxY(y), DluToPxX(w), DluToPxY(h));
+}

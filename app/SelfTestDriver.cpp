@@ -1,0 +1,55 @@
+#include "app/SelfTestDriver.h"
+
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "app/AnalyzerDialog.h"
+#include "app/Prompts.h"
+
+CSelfTestDriver::CSelfTestDriver(CAnalyzerDialog* pDialog) : m_pDialog(pDialog) {}
+
+CSelfTestDriver::~CSelfTestDriver() {
+    if (m_bActive) {
+        SetMessageBoxHook(nullptr);
+        SetOpenUrlHook(nullptr);
+    }
+}
+
+void CSelfTestDriver::StartIfRequested() {
+    m_strScreenshot = qEnvironmentVariable("VEMRA_SELFTEST_SCREENSHOT");
+    if (m_strScreenshot.isEmpty())
+        return;
+    bool bOk = false;
+    const int nSeconds = qEnvironmentVariableIntValue("VEMRA_SELFTEST_SECONDS", &bOk);
+    if (bOk && nSeconds > 0)
+        m_nSeconds = nSeconds;
+    m_bActive = true;
+    SetMessageBoxHook([](QWidget*, const QString& strCaption, const QString& strText,
+                         QMessageBox::StandardButtons) {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(strCaption), qPrintable(strText));
+        return QMessageBox::Ok;
+    });
+    SetOpenUrlHook([](const QUrl& url) {
+        std::fprintf(stderr, "would open %s\n", qPrintable(url.toString()));
+    });
+    QTimer::singleShot(1000, this, &CSelfTestDriver::ClickStart);
+}
+
+void CSelfTestDriver::ClickStart() {
+    auto* pStart = qobject_cast<QPushButton*>(m_pDialog->Control(CAnalyzerDialog::IDC_START));
+    std::fprintf(stderr, "Clicking Start on \"%s\"\n", qPrintable(m_pDialog->SelectedDeviceName()));
+    pStart->click();
+    QTimer::singleShot(m_nSeconds * 1000, this, &CSelfTestDriver::SaveAndClose);
+}
+
+void CSelfTestDriver::SaveAndClose() {
+    const QPixmap picture = m_pDialog->grab();
+    if (picture.save(m_strScreenshot, "PNG"))
+        std::fprintf(stderr, "Saved %s\n", qPrintable(m_strScreenshot));
+    else
+        std::fprintf(stderr, "Could not save %s\n", qPrintable(m_strScreenshot));
+    m_pDialog->close();
+}
