@@ -89,7 +89,7 @@ private:
     void ReadNewestBlock(int& f);
     int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
     void ZeroTail(int f);
-    void AnalyseBlock();
+    void AnalyseBlock(int nStereo);
     void EndCycle(int nPassesMade);
     void ReleaseDevice();
 

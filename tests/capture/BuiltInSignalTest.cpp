@@ -1,0 +1,32 @@
+#include <gtest/gtest.h>
+
+#include "capture/CaptureEngine.h"
+#include "capture/TestSignal.h"
+#include "capture/TestSignalDevice.h"
+#include "platform/Clock.h"
+#include "tests/capture/RecordingEngineView.h"
+
+// The real timer, the built-in device and the whole road of a pass.
+TEST(BuiltInSignal, AfterTwoSecondsTheTrackedPeakIsTheLeftTone) {
+    CRecordingEngineView view;
+    CCaptureEngine engine;
+    engine.m_pView = &view;
+    engine.m_nSampleRate = 44100;
+    engine.m_nFftSize = 4096;
+    engine.m_nLengthMs = 93;
+    engine.m_nWindowType = 2;
+    engine.m_nSpanLowHz = 40;
+    engine.m_nSpanHighHz = 16000;
+    const SCaptureGuid guid = CTestSignalDevice::Guid();
+    ASSERT_EQ(engine.Open(&guid), 1);
+    ASSERT_EQ(engine.Start(), 1);
+    SleepMs(2000);
+    const double peak = engine.m_chanLeft.m_dPeakHz.load();
+    engine.m_bStopCycle = 1;
+    engine.m_nPassCount = 20000;
+    engine.Stop();
+    EXPECT_GT(view.m_nRenders.load(), 20);
+    EXPECT_NEAR(peak, CTestSignal::LeftToneHz(2.0), 0.5);
+    for (int flags : view.Flags())
+        EXPECT_EQ(flags, 2);
+}

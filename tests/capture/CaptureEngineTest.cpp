@@ -1,0 +1,451 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "capture/CaptureEngine.h"
+#include "capture/PeriodicTimer.h"
+#include "platform/Clock.h"
+#include "tests/capture/EngineTestSupport.h"
+
+namespace {
+
+// Reference count of a capture object, seen from outside.
+template <typename T> uint32_t References(T& object) {
+    object.AddRef();
+    return object.Release();
+}
+
+void FillRing(SScriptedEngine& s) {
+    s.Buffer().Fill(LeftOf, RightOf);
+}
+
+void SetReadFrame(SScriptedEngine& s, uint32_t nFrame) {
+    s.Buffer().SetPositions(nFrame * 4, nFrame * 4);
+}
+
+// The block must hold the L frames that end at the read position, then zeros.
+void ExpectBlockEndsAt(SScriptedEngine& s, uint32_t nReadFrame, int nFrames) {
+    const uint32_t ring = s.RingFrames();
+    const int32_t* pLeft = s.engine.m_chanLeft.GetSamples();
+    const int32_t* pRight = s.engine.m_chanRight.GetSamples();
+    const uint32_t first = (nReadFrame + ring - static_cast<uint32_t>(nFrames)) % ring;
+    for (int k = 0; k < nFrames; ++k) {
+        const uint32_t frame = (first + static_cast<uint32_t>(k)) % ring;
+        ASSERT_EQ(pLeft[k], LeftOf(frame)) << "frame " << k;
+        ASSERT_EQ(pRight[k], RightOf(frame)) << "frame " << k;
+    }
+    for (int k = nFrames; k < s.engine.m_nFftSize; ++k) {
+        ASSERT_EQ(pLeft[k], 0) << "sample " << k;
+        ASSERT_EQ(pRight[k], 0) << "sample " << k;
+    }
+}
+
+double PowerSum(const CAnalysisChannel& chan) {
+    double sum = 0.0;
+    for (int i = 0; i < chan.m_nSize; ++i)
+        sum += chan.m_pPower[i];
+    return sum;
+}
+
+} // namespace
+
+// ---- Open, Start and Stop ------------------------------------------------
+
+TEST(CaptureEngineOpen, TwoSecondRingAt44100HzIs352800Bytes) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    EXPECT_EQ(s.engine.m_nBufferBytes, 352800u);
+    EXPECT_EQ(s.Buffer().BufferBytes(), 352800u);
+    const SWaveFormat& wfx = s.Buffer().m_wfx;
+    EXPECT_EQ(wfx.wFormatTag, 1);
+    EXPECT_EQ(wfx.nChannels, 2);
+    EXPECT_EQ(wfx.nSamplesPerSec, 44100u);
+    EXPECT_EQ(wfx.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(wfx.nBlockAlign, 4);
+    EXPECT_EQ(wfx.wBitsPerSample, 16);
+    EXPECT_EQ(s.Buffer().m_desc.dwSize, 28u);
+    EXPECT_EQ(s.engine.m_nReadOffset, 0u);
+}
+
+TEST(CaptureEngineOpen, TwoSecondRingAt8000HzIs64000Bytes) {
+    SScriptedEngine s(8000, 1024, 93);
+    ASSERT_EQ(s.Open(), 1);
+    EXPECT_EQ(s.engine.m_nBufferBytes, 64000u);
+    EXPECT_EQ(s.Buffer().BufferBytes(), 64000u);
+}
+
+TEST(CaptureEngineOpen, SetsUpBothChannelsWithTheWindowTypeAndInertia) {
+    SScriptedEngine s(22050, 2048, 93);
+    s.engine.m_nWindowType = 1; // triangular: 0 at both ends, 1 in the middle
+    s.engine.m_nInertia = 7;
+    ASSERT_EQ(s.Open(), 1);
+    for (CAnalysisChannel* pChan : {&s.engine.m_chanLeft, &s.engine.m_chanRight}) {
+        EXPECT_EQ(pChan->m_nSize, 2048);
+        EXPECT_DOUBLE_EQ(pChan->m_dBinsPerHz, 2048.0 / 22050.0);
+        EXPECT_EQ(pChan->m_nWindowType, 1);
+        EXPECT_EQ(pChan->m_nWindowLength, 2048);
+        EXPECT_EQ(pChan->m_pWindow[0], 0.0);
+        EXPECT_EQ(pChan->m_pWindow[1024], 1.0);
+        EXPECT_EQ(pChan->m_nInertia, 7);
+    }
+}
+
+TEST(CaptureEngineOpen, PassesTheDevicesFailureCodeOnUnchanged) {
+    SScriptedEngine s(44100, 4096, 93);
+    s.pDevice->m_nOpenResult = -2005401480;
+    EXPECT_EQ(s.Open(), -2005401480);
+    EXPECT_EQ(s.engine.m_pCapture, nullptr);
+    EXPECT_EQ(s.engine.m_pCaptureBuffer, nullptr);
+    EXPECT_EQ(s.engine.m_chanLeft.m_nSize, 0);
+    EXPECT_EQ(s.engine.m_chanRight.m_nSize, 0);
+    EXPECT_LT(s.engine.Start(), 0);
+    EXPECT_EQ(s.engine.m_pTimer, nullptr);
+    EXPECT_EQ(s.view.m_nBinds, 0);
+}
+
+TEST(CaptureEngineOpen, FailsWhenTheRingCannotBeCreatedAndLetsGoOfTheDevice) {
+    SScriptedEngine s(44100, 4096, 93);
+    s.pDevice->m_nCreateBufferResult = -7;
+    EXPECT_EQ(s.Open(), -7);
+    EXPECT_EQ(s.engine.m_pCapture, nullptr);
+    EXPECT_EQ(References(*s.pDevice), 1u);
+    EXPECT_LT(s.engine.Start(), 0);
+    EXPECT_EQ(s.engine.m_pTimer, nullptr);
+}
+
+TEST(CaptureEngineOpen, FailsWhenAChannelCannotBeSetUp) {
+    SScriptedEngine s(44100, 3000, 93); // not a power of two
+    EXPECT_LT(s.Open(), 0);
+    EXPECT_EQ(s.engine.m_pCaptureBuffer, nullptr);
+    EXPECT_EQ(References(*s.pDevice), 1u);
+    EXPECT_LT(s.engine.Start(), 0);
+}
+
+TEST(CaptureEngineOpen, AnUnknownDeviceFails) {
+    CCaptureEngine engine;
+    SCaptureGuid nowhere{};
+    nowhere.bytes[0] = 0xEE;
+    EXPECT_LT(engine.Open(&nowhere), 0);
+    EXPECT_EQ(engine.m_pCapture, nullptr);
+}
+
+TEST(CaptureEngineStart, BindsTheViewStartsTheRingAndDrawsTheScaleOnce) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    ASSERT_EQ(s.engine.Start(), 1);
+    EXPECT_EQ(s.view.m_pLeft, &s.engine.m_chanLeft);
+    EXPECT_EQ(s.view.m_pRight, &s.engine.m_chanRight);
+    EXPECT_EQ(s.view.m_nFftSize, 4096);
+    EXPECT_EQ(s.view.m_nSampleRate, 44100);
+    EXPECT_EQ(s.view.m_nScaleDraws, 1);
+    EXPECT_EQ(s.Buffer().m_nStarts, 1);
+    EXPECT_EQ(s.Buffer().m_nStartFlags.load(), kCaptureStartLooping);
+    ASSERT_NE(s.engine.m_pTimer, nullptr);
+    EXPECT_EQ(s.engine.m_pTimer->m_nDelayMs, 600u);
+    EXPECT_EQ(s.engine.m_pTimer->m_nResolutionMs, 1u);
+    EXPECT_EQ(s.engine.m_pTimer->m_pOwner, &s.engine);
+    EXPECT_NE(s.engine.m_pTimer->m_nTimerId, 0u);
+}
+
+TEST(CaptureEngineStart, ASecondStartChangesNothing) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    ASSERT_EQ(s.engine.Start(), 1);
+    CPeriodicTimer* pTimer = s.engine.m_pTimer;
+    EXPECT_EQ(s.engine.Start(), 1);
+    EXPECT_EQ(s.engine.m_pTimer, pTimer);
+    EXPECT_EQ(s.Buffer().m_nStarts, 1);
+    EXPECT_EQ(s.view.m_nBinds, 1);
+    EXPECT_EQ(s.view.m_nScaleDraws, 1);
+}
+
+TEST(CaptureEngineStop, OnAnOpenedNeverStartedEngineReleasesBufferAndDevice) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    EXPECT_EQ(References(s.Buffer()), 2u); // the engine's and the device's
+    EXPECT_EQ(References(*s.pDevice), 2u); // the engine's and the test's
+    EXPECT_EQ(s.engine.Stop(), 0);
+    EXPECT_EQ(s.engine.m_pCaptureBuffer, nullptr);
+    EXPECT_EQ(s.engine.m_pCapture, nullptr);
+    EXPECT_EQ(s.engine.m_pTimer, nullptr);
+    EXPECT_EQ(References(s.Buffer()), 1u);
+    EXPECT_EQ(References(*s.pDevice), 1u);
+    EXPECT_EQ(s.Buffer().m_nStops, 0); // never started, so never stopped
+    EXPECT_EQ(s.engine.Stop(), 0);     // holds nothing: nothing more happens
+}
+
+TEST(CaptureEngineStop, EndsARunningCycleWithinAPassAndNothingRunsAfterIt) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    ASSERT_EQ(s.engine.Start(), 1);
+    const uint32_t start = TimeGetTime();
+    while (s.view.m_nRenders.load() < 3 && TimeGetTime() - start < 5000)
+        SleepMs(1);
+    ASSERT_GE(s.view.m_nRenders.load(), 3) << "no cycle ran";
+    const int before = s.view.m_nRenders.load();
+    s.engine.m_bStopCycle = 1;
+    s.engine.m_nPassCount = 20000;
+    EXPECT_EQ(s.engine.Stop(), 0);
+    EXPECT_EQ(s.view.m_nInside.load(), 0);
+    const int after = s.view.m_nRenders.load();
+    EXPECT_LE(after - before, 1);
+    SleepMs(700);
+    EXPECT_EQ(s.view.m_nRenders.load(), after);
+    EXPECT_EQ(s.Buffer().m_nStops, 1);
+    EXPECT_NE(s.view.m_renderThread, std::this_thread::get_id());
+}
+
+TEST(CaptureEngineStop, DestroyingARunningEngineStopsItFirst) {
+    auto* pDevice = CScriptedCaptureDevice::Create();
+    CRecordingEngineView view;
+    {
+        CCaptureEngine engine;
+        engine.m_pView = &view;
+        const SCaptureGuid guid = pDevice->Guid();
+        ASSERT_EQ(engine.Open(&guid), 1);
+        ASSERT_EQ(engine.Start(), 1);
+        const uint32_t start = TimeGetTime();
+        while (view.m_nRenders.load() < 1 && TimeGetTime() - start < 5000)
+            SleepMs(1);
+    }
+    EXPECT_GE(view.m_nRenders.load(), 1);
+    EXPECT_EQ(view.m_nInside.load(), 0);
+    EXPECT_EQ(References(*pDevice), 1u);
+    pDevice->Release();
+}
+
+// ---- The acquisition cycle ------------------------------------------------
+
+TEST(CaptureCycle, FiftyMsAt44100HzLocks8820BytesAndZeroPadsFrom2205) {
+    SScriptedEngine s(44100, 4096, 50);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 10000);
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLastLockBytes, 8820u);
+    EXPECT_EQ(s.Buffer().m_nLastLockOffset, 40000u - 8820u);
+    EXPECT_EQ(s.Buffer().m_nLastUnlockBytes, 8820u);
+    ExpectBlockEndsAt(s, 10000, 2205);
+    EXPECT_EQ(s.engine.m_nReadOffset, 40000u);
+    EXPECT_EQ(s.engine.m_chanLeft.m_nWindowLength, 2205);
+}
+
+TEST(CaptureCycle, NinetyThreeMsIsLimitedToTheTransformSize) {
+    SScriptedEngine s(44100, 4096, 93); // 4101 frames
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 50000);
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLastLockBytes, 4u * 4096u);
+    ExpectBlockEndsAt(s, 50000, 4096);
+}
+
+TEST(CaptureCycle, ABlockThatWrapsTakesRegionTwoAfterRegionOne) {
+    SScriptedEngine s(44100, 4096, 50);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 100); // below L = 2205 frames
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLastLockOffset, 352800u - 8820u + 400u);
+    ExpectBlockEndsAt(s, 100, 2205);
+    EXPECT_EQ(s.engine.m_nReadOffset, 400u);
+}
+
+TEST(CaptureCycle, ABlockLongerThanTheRingTakesTheWholeRingThenZeros) {
+    // 2048 ms at 8000 Hz is 16384 frames; the two-second ring holds 16000.
+    SScriptedEngine s(8000, 16384, 2048);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 5000);
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLastLockBytes, 64000u);
+    EXPECT_EQ(s.Buffer().m_nLastLockOffset, 20000u);
+    ExpectBlockEndsAt(s, 5000, 16000);
+}
+
+TEST(CaptureCycle, ABlockLongerThanTheRingAtReadPositionZero) {
+    SScriptedEngine s(8000, 16384, 2048);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 0);
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLastLockOffset, 0u);
+    ExpectBlockEndsAt(s, 0, 16000);
+}
+
+TEST(CaptureCycle, MonoFillsButDoesNotTransformTheRightChannel) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 9000);
+    s.StopAfter(2);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    ExpectBlockEndsAt(s, 9000, 4096);
+    EXPECT_GT(PowerSum(s.engine.m_chanLeft), 0.0);
+    EXPECT_EQ(PowerSum(s.engine.m_chanRight), 0.0);
+    EXPECT_EQ(s.view.Flags(), (std::vector<int>{2, 2}));
+
+    s.engine.m_bStereo = 1;
+    s.view.m_nRenders = 0;
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_GT(PowerSum(s.engine.m_chanRight), 0.0);
+    EXPECT_EQ(s.view.Flags(), (std::vector<int>{2, 2, 3, 3}));
+}
+
+TEST(CaptureCycle, SwitchingStereoOnRebuildsTheRightWindowForTheCurrentLength) {
+    SScriptedEngine s(44100, 4096, 50); // L = 2205
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 9000);
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1); // mono: only the left window follows L
+    const CAnalysisChannel& right = s.engine.m_chanRight;
+    EXPECT_EQ(right.m_nWindowLength, 2205);
+    EXPECT_NE(right.m_pWindow[3000], 0.0); // still the full-block window
+
+    s.engine.m_bStereo = 1;
+    s.view.m_nRenders = 0;
+    EXPECT_EQ(s.engine.RunCycle(), 1); // same L: the cycle start rebuilds nothing
+    const CAnalysisChannel& left = s.engine.m_chanLeft;
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(right.m_pWindow[i], left.m_pWindow[i]) << i;
+    EXPECT_EQ(right.m_pWindow[3000], 0.0);
+}
+
+TEST(CaptureCycle, ALengthChangeRebuildsBothWindowsInStereo) {
+    SScriptedEngine s(44100, 4096, 93);
+    s.engine.m_bStereo = 1;
+    ASSERT_EQ(s.Open(), 1);
+    s.StopAfter(1);
+    s.engine.m_nLengthMs = 20; // 882 frames
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.engine.m_chanLeft.m_nWindowLength, 882);
+    EXPECT_EQ(s.engine.m_chanRight.m_nWindowLength, 882);
+    EXPECT_EQ(s.engine.m_chanRight.m_pWindow[882], 0.0);
+    EXPECT_NE(s.engine.m_chanRight.m_pWindow[441], 0.0);
+}
+
+TEST(CaptureCycle, ABusyScaleEndsTheCycleWithoutDrawingAndKeepsTheCount) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    g_nLastCyclePasses = 57;
+    s.view.m_bScaleBusy = true;
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.view.m_nRenders, 0);
+    EXPECT_TRUE(s.view.PassCounts().empty());
+    EXPECT_EQ(g_nLastCyclePasses, 57);
+    EXPECT_EQ(s.engine.m_nPassCount, 0);
+    EXPECT_GT(PowerSum(s.engine.m_chanLeft), 0.0); // the pass did its analysis
+}
+
+TEST(CaptureCycle, AForcedStopStoresThePassesReallyMade) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    // What the owner does to end a run, here during the third pass.
+    s.view.m_onRender = [&s](int nRenders) {
+        if (nRenders == 3) {
+            s.engine.m_bStopCycle = 1;
+            s.engine.m_nPassCount = 20000;
+        }
+    };
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.view.m_nRenders, 3);
+    EXPECT_EQ(g_nLastCyclePasses, 3);
+
+    // The next cycle shows that figure, not the forced count.
+    s.StopAfter(4);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.view.PassCounts().back(), 3);
+}
+
+TEST(CaptureCycle, EndsAfterItsTimeBudgetAndHandsOnThePassCount) {
+    SScriptedEngine s(44100, 1024, 23);
+    ASSERT_EQ(s.Open(), 1);
+    const uint32_t start = TimeGetTime();
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    const uint32_t took = TimeGetTime() - start;
+    EXPECT_GE(took, 800u);
+    const int passes = s.view.m_nRenders;
+    EXPECT_GT(passes, 1);
+    EXPECT_LT(passes, CCaptureEngine::kMaxPasses);
+    EXPECT_EQ(g_nLastCyclePasses, passes);
+    EXPECT_EQ(s.engine.m_nPassCount, passes);
+
+    s.StopAfter(1);
+    s.view.m_nRenders = 0;
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.view.PassCounts().back(), passes);
+}
+
+TEST(CaptureCycle, AFailedLockCopiesNothing) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 9000);
+    s.view.m_onRender = [&s](int nRenders) {
+        if (nRenders == 1) {
+            // New contents the second pass would find, were its lock to work.
+            s.Buffer().Fill([](uint32_t) { return int16_t{5}; },
+                            [](uint32_t) { return int16_t{6}; });
+            s.Buffer().m_nLockResult = -1;
+        } else {
+            s.engine.m_bStopCycle = 1;
+        }
+    };
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.view.m_nRenders, 2);
+    EXPECT_EQ(s.Buffer().m_nLocks, 2);
+    EXPECT_EQ(s.Buffer().m_nUnlocks, 1);
+    s.Buffer().Fill(LeftOf, RightOf);
+    ExpectBlockEndsAt(s, 9000, 4096); // the first pass's block, untouched
+}
+
+TEST(CaptureCycle, APositionFailureReadsNothingButStillAnalysesAndDraws) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    s.Buffer().m_nPositionResult = -6;
+    s.StopAfter(2);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLocks, 0);
+    EXPECT_EQ(s.view.m_nRenders, 2);
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(s.engine.m_chanLeft.m_pSamples[i], 0);
+}
+
+TEST(CaptureCycle, TracksThePeakOnTheLeftChannelInsideTheSpan) {
+    SScriptedEngine s(8000, 4096, 512); // L = N
+    s.engine.m_nSpanLowHz = 100;
+    s.engine.m_nSpanHighHz = 2000;
+    ASSERT_EQ(s.Open(), 1);
+    // On the left 1000.3 Hz and, outside the span, a louder 3000 Hz; on the right
+    // a still louder 1500 Hz that the tracker must not see.
+    s.Buffer().Fill(
+        [](uint32_t i) {
+            return static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000.3 * i / 8000) +
+                                        20000 * std::sin(2 * M_PI * 3000 * i / 8000));
+        },
+        [](uint32_t i) {
+            return static_cast<int16_t>(30000 * std::sin(2 * M_PI * 1500 * i / 8000));
+        });
+    SetReadFrame(s, 8000);
+    s.StopAfter(120);
+    s.engine.m_bStereo = 1;
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    // Within a quarter bin: the tracker's refinement works off table phases.
+    EXPECT_NEAR(s.engine.m_chanLeft.m_dPeakHz.load(), 1000.3, 0.5);
+    EXPECT_EQ(s.engine.m_chanRight.m_dPeakHz.load(), 0.0);
+}
+
+TEST(CaptureCycle, WithoutACaptureBufferReturnsZero) {
+    CCaptureEngine engine;
+    EXPECT_EQ(engine.RunCycle(), 0);
+}
