@@ -7,7 +7,9 @@
 
 namespace {
 
-template <typename T> T* AllocateZeroed(int n) { return new (std::nothrow) T[n](); }
+template <typename T> T* AllocateZeroed(int n) {
+    return new (std::nothrow) T[n]();
+}
 
 int Log2(int n) {
     int bits = 0;
@@ -28,7 +30,9 @@ int ReverseBits(int i, int bits) {
 
 CAnalysisChannel::CAnalysisChannel() = default;
 
-CAnalysisChannel::~CAnalysisChannel() { FreeArrays(); }
+CAnalysisChannel::~CAnalysisChannel() {
+    FreeArrays();
+}
 
 void CAnalysisChannel::FreeArrays() {
     delete[] m_pSamples;
@@ -158,6 +162,15 @@ void CAnalysisChannel::LoadWindowedBlock() {
         m_pWork[m_pBitRev[i]] = SComplex{m_pSamples[i] * m_pWindow[i], 0.0};
 }
 
+// Hot loops are compiled twice, for processors with and without AVX, and the
+// loader picks one. Sanitizer builds keep one version: the loader runs the
+// picking code before the sanitizer runtime is ready for it.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define VEMRA_VECTOR_CLONES
+#else
+#define VEMRA_VECTOR_CLONES __attribute__((target_clones("avx", "default")))
+#endif
+
 namespace {
 
 typedef double V2 __attribute__((vector_size(16)));
@@ -171,10 +184,16 @@ template <typename V> V Load(const double* p) {
     return v;
 }
 
-template <typename V> void Store(double* p, V v) { std::memcpy(p, &v, sizeof v); }
+template <typename V> void Store(double* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
-V2 SwapParts(V2 x) { return __builtin_shuffle(x, V2i{1, 0}); }
-V4 SwapParts(V4 x) { return __builtin_shuffle(x, V4i{1, 0, 3, 2}); }
+V2 SwapParts(V2 x) {
+    return __builtin_shuffle(x, V2i{1, 0});
+}
+V4 SwapParts(V4 x) {
+    return __builtin_shuffle(x, V4i{1, 0, 3, 2});
+}
 
 // One butterfly per complex value in V, on interleaved (re, im) doubles:
 //   t = w * b;  b = a - t;  a = a + t
@@ -194,9 +213,8 @@ inline void Butterfly(double* a, double* b, const double* wRe, const double* wIm
 // the butterflies are independent, so they run group by group with the twiddle
 // index innermost, walking memory in order; the first stage has one twiddle per
 // group, every later one an even number, two of which fit one wide vector.
-__attribute__((target_clones("avx", "default"))) void RunButterflies(double* work, int n,
-                                                                       const double* twRe,
-                                                                       const double* twIm) {
+VEMRA_VECTOR_CLONES void RunButterflies(double* work, int n, const double* twRe,
+                                        const double* twIm) {
     for (int group = 0; group < n; group += 2)
         Butterfly<V2>(work + 2 * group, work + 2 * group + 2, twRe, twIm);
     twRe += 2;
@@ -224,9 +242,8 @@ namespace {
 // Power of each bin, folded into the running average and the held maximum.
 // Written without branches so that the compiler can vectorise it; every lane
 // computes what the plain per-bin rule computes.
-__attribute__((target_clones("avx", "default"))) void
-AccumulateBins(const double* work, int n, bool pink, bool fastAttack, int inertia, double* power,
-               double* hold) {
+VEMRA_VECTOR_CLONES void AccumulateBins(const double* work, int n, bool pink, bool fastAttack,
+                                        int inertia, double* power, double* hold) {
     const double m = inertia;
     const double mMinus1 = inertia - 1;
     for (int i = 0; i < n; ++i) {

@@ -25,8 +25,7 @@ void FillNoisyTone(CAnalysisChannel& chan) {
     std::mt19937 rng(1);
     std::uniform_int_distribution<int> noise(-300, 300);
     for (int i = 0; i < chan.m_nSize; ++i)
-        chan.GetSamples()[i] =
-            static_cast<int32_t>(10000 * std::sin(i * 0.1234)) + noise(rng);
+        chan.GetSamples()[i] = static_cast<int32_t>(10000 * std::sin(i * 0.1234)) + noise(rng);
 }
 
 void BM_Transform(benchmark::State& state) {

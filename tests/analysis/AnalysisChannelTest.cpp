@@ -34,7 +34,9 @@ namespace {
 
 const int kSizes[] = {1024, 2048, 4096, 8192, 16384};
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Fills the first `length` samples of both blocks with the same random 16-bit
 // values and the rest with zeros, as the acquisition cycle does.
@@ -163,9 +165,12 @@ TEST_P(TransformBitExact, MatchesLiteralLoopsOverSeveralPasses) {
         chan.Transform();
         ref.Transform();
         for (int i = 0; i < c.n; ++i) {
-            ASSERT_TRUE(SameBits(chan.m_pWork[i].re, ref.workRe[i])) << "pass " << pass << " bin " << i;
-            ASSERT_TRUE(SameBits(chan.m_pWork[i].im, ref.workIm[i])) << "pass " << pass << " bin " << i;
-            ASSERT_TRUE(SameBits(chan.m_pPower[i], ref.power[i])) << "pass " << pass << " bin " << i;
+            ASSERT_TRUE(SameBits(chan.m_pWork[i].re, ref.workRe[i]))
+                << "pass " << pass << " bin " << i;
+            ASSERT_TRUE(SameBits(chan.m_pWork[i].im, ref.workIm[i]))
+                << "pass " << pass << " bin " << i;
+            ASSERT_TRUE(SameBits(chan.m_pPower[i], ref.power[i]))
+                << "pass " << pass << " bin " << i;
             ASSERT_TRUE(SameBits(chan.m_pHold[i], ref.hold[i])) << "pass " << pass << " bin " << i;
         }
     }
@@ -217,7 +222,8 @@ TEST_P(TransformAccuracy, PowerMatchesDirectDftOfWindowedBlock) {
     ASSERT_GT(maxPower, 0);
     double worst = 0;
     for (int k = 0; k < c.n; ++k) {
-        const double err = static_cast<double>(std::fabs(chan.m_pPower[k] - std::norm(dft[k])) / maxPower);
+        const double err =
+            static_cast<double>(std::fabs(chan.m_pPower[k] - std::norm(dft[k])) / maxPower);
         worst = std::max(worst, err);
         ASSERT_LT(err, 1e-8) << "bin " << k;
     }
@@ -242,8 +248,8 @@ protected:
     }
     void Tone(CAnalysisChannel& c, double amplitude, double bin) {
         for (int i = 0; i < c.m_nSize; ++i)
-            c.GetSamples()[i] =
-                static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * bin * i / c.m_nSize)));
+            c.GetSamples()[i] = static_cast<int32_t>(
+                std::lround(amplitude * std::sin(2 * M_PI * bin * i / c.m_nSize)));
     }
     void Silence(CAnalysisChannel& c) { std::fill(c.GetSamples(), c.GetSamples() + c.m_nSize, 0); }
     CAnalysisChannel chan;
