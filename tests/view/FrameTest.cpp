@@ -1,0 +1,345 @@
+#include "ViewTestSupport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+std::string Printf(const char* pszFormat, double d) {
+    char sz[64];
+    std::snprintf(sz, sizeof sz, pszFormat, d);
+    return sz;
+}
+
+// One drawn bar: columns nLeft..nRight-1 at the mean power of its bins.
+struct SBar {
+    int nLeft;
+    int nRight;
+    double dPower;
+    double dHold;
+};
+
+// The bars of a pass from the grouping rule: a bar ends at the middle of the
+// bin that makes it at least nMinXSpace wide.
+std::vector<SBar> ExpectedBars(const SExpectedGeometry& g, const double* pP, const double* pH,
+                               int nMinXSpace) {
+    std::vector<SBar> bars;
+    int nPrevX = 28;
+    int n = 0;
+    double dMeanP = 0.0;
+    double dMeanH = 0.0;
+    for (int b = g.nBinLow; b < g.nBinMax; ++b) {
+        const int x = static_cast<int>(g.nXOff + g.dXScale * (std::log(b) + std::log(b + 1)) * 0.5);
+        const double dP = (dMeanP * n + pP[b]) / (n + 1);
+        const double dH = (dMeanH * n + pH[b]) / (n + 1);
+        if (x < nPrevX + nMinXSpace) {
+            dMeanP = dP;
+            dMeanH = dH;
+            ++n;
+            continue;
+        }
+        bars.push_back({nPrevX, x, dP, dH});
+        nPrevX = x;
+        n = 0;
+        dMeanP = dMeanH = 0.0;
+    }
+    return bars;
+}
+
+class FrameTest : public ViewTest {
+protected:
+    int PlotH() const { return m_pView->m_nPlotBottom; }
+    SExpectedLevels Levels(int nOffset = 100) const {
+        return ExpectedLevels(PlotH(), m_pView->m_nYScale, nOffset);
+    }
+    // Checks the column of a bar from its top to its bottom (exclusive).
+    void ExpectBarColumn(int x, int nTop, int nBottom, COLORREF pen, COLORREF fill) {
+        ASSERT_LT(nTop + 1, nBottom);
+        EXPECT_EQ(Back(x, nTop), pen) << "top " << x << "," << nTop;
+        for (int y = nTop + 1; y < nBottom - 1; ++y) {
+            ASSERT_EQ(Back(x, y), fill) << x << "," << y;
+        }
+        EXPECT_EQ(Back(x, nBottom - 1), pen) << "bottom " << x << "," << nBottom - 1;
+        EXPECT_NE(Back(x, nBottom), pen);
+        EXPECT_NE(Back(x, nBottom), fill);
+        EXPECT_NE(Back(x, nTop - 1), pen);
+        EXPECT_NE(Back(x, nTop - 1), fill);
+    }
+};
+
+TEST_F(FrameTest, GridLinesStandEveryTenDecibelsAndAreLabelled) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->m_nYScale = 100;
+    m_pView->RenderFrame(2);
+    const SExpectedLevels lv = Levels();
+    std::vector<int> expectedRows;
+    for (int k = -5; k <= 19; ++k) {
+        const int y = static_cast<int>(k * std::log(10.0) * lv.dYScale + lv.nZeroY);
+        if (y > 0 && y < PlotH()) {
+            expectedRows.push_back(y);
+            const std::string str = std::to_string(-10 * k);
+            EXPECT_TRUE(
+                ShowsText(Back(), 26 - TextWidth(str), y - 13 / 2, str, kLabelText, kMargin));
+        }
+    }
+    ASSERT_EQ(expectedRows.size(), 9u); // 1, 34, 66, ... at a plot height of 278
+    std::vector<int> rows;
+    for (int y = 0; y <= PlotH(); ++y) {
+        if (Back(300, y) == kGridColour) {
+            rows.push_back(y);
+        }
+    }
+    EXPECT_EQ(rows, expectedRows);
+    EXPECT_EQ(Back(28, expectedRows[1]), kGridColour);
+    EXPECT_EQ(Back(599, expectedRows[1]), kGridColour);
+    EXPECT_EQ(Back(27, expectedRows[1]), kScaleColour); // the axis stays
+}
+
+TEST_F(FrameTest, ZeroPowerDrawsOnlyEmptyBars) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->RenderFrame(2);
+    for (int x = 28; x < 600; ++x) {
+        for (int y = 20; y <= PlotH(); ++y) { // below the statistics line
+            const COLORREF c = Back(x, y);
+            ASSERT_TRUE(c == kBlack || c == kGridColour) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(FrameTest, BarTopsFollowThePowerAndBottomsTheDisplayMode) {
+    StartRun(44100, 4096, 40, 16000, 1e11, 0.0);
+    const SExpectedGeometry g = Geometry();
+    const std::vector<SBar> bars = ExpectedBars(g, m_left.m_pPower, m_left.m_pHold, 0);
+    const SBar& bar = bars[1]; // bin 5: columns 38 to 57
+    ASSERT_EQ(bar.nLeft, 38);
+    ASSERT_EQ(bar.nRight, 58);
+    const int nTop = Levels().Y(1e11);
+    ASSERT_EQ(nTop, 187); // 540 - 13.9 * ln(1e11)
+    for (int nMode = 0; nMode <= 2; ++nMode) {
+        SCOPED_TRACE(nMode);
+        m_pView->m_nDisplayMode = nMode;
+        m_pView->RenderFrame(2);
+        ExpectBarColumn(42, nTop, PlotH() - 16 * nMode, kLeftPen, kLeftFill);
+        EXPECT_EQ(Back(bar.nLeft, 200), kLeftPen);
+        EXPECT_EQ(Back(bar.nRight - 1, 200), kLeftPen);
+    }
+}
+
+TEST_F(FrameTest, MinXSpaceMergesBinsIntoBarsOfTheirMeanPower) {
+    StartRun(44100, 4096, 40, 16000);
+    for (int b = 0; b < 4096; ++b) {
+        m_left.m_pPower[b] = 1e10 * (1 + b % 7) * (1 + b % 5);
+    }
+    m_pView->m_nMinXSpace = 25;
+    m_pView->RenderFrame(2);
+    const std::vector<SBar> bars = ExpectedBars(Geometry(), m_left.m_pPower, m_left.m_pHold, 25);
+    ASSERT_GE(bars.size(), 10u);
+    const SExpectedLevels lv = Levels();
+    for (const SBar& bar : bars) {
+        SCOPED_TRACE(bar.nLeft);
+        ASSERT_GE(bar.nRight - bar.nLeft, 25);
+        ExpectBarColumn((bar.nLeft + bar.nRight) / 2, lv.Y(bar.dPower), PlotH(), kLeftPen,
+                        kLeftFill);
+    }
+    // Bins still gathered at the end of the span are not drawn.
+    for (int y = 0; y < PlotH(); ++y) {
+        ASSERT_NE(Back(bars.back().nRight + 1, y), kLeftFill);
+    }
+}
+
+TEST_F(FrameTest, MinXSpaceZeroGivesEveryBinItsOwnBar) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    const std::vector<SBar> bars = ExpectedBars(Geometry(), m_left.m_pPower, m_left.m_pHold, 0);
+    EXPECT_EQ(static_cast<int>(bars.size()), Geometry().nBinMax - Geometry().nBinLow);
+    m_pView->RenderFrame(2);
+    // The last bar ends at the middle of the last bin, short of the right edge.
+    const int nLastRight = bars.back().nRight;
+    EXPECT_EQ(Back(nLastRight - 1, 200), kLeftPen);
+    EXPECT_EQ(Back(nLastRight, 200), kBlack);
+}
+
+TEST_F(FrameTest, HoldLevelIsALineAcrossTheBar) {
+    StartRun(44100, 4096, 40, 16000, 1e11, 1e14);
+    m_pView->m_bHold = 1;
+    m_pView->RenderFrame(2);
+    const SExpectedLevels lv = Levels();
+    const int yHold = lv.Y(1e14);
+    for (int x = 38; x < 58; ++x) {
+        EXPECT_EQ(Back(x, yHold), kLeftPen) << x;
+    }
+    ExpectBarColumn(45, lv.Y(1e11), PlotH(), kLeftPen, kLeftFill);
+    m_pView->m_bHold = 0;
+    m_pView->RenderFrame(2);
+    EXPECT_NE(Back(45, yHold), kLeftPen);
+}
+
+TEST_F(FrameTest, StereoDrawsTheRightChannelOverTheLeft) {
+    StartRun(44100, 4096, 40, 16000, 1e12);
+    std::fill_n(m_right.m_pPower, 4096, 1e10);
+    m_pView->m_nOffsetRight = 100;
+    m_pView->RenderFrame(3);
+    const SExpectedLevels lv = Levels();
+    // The right bar (lower) is drawn over the left one; above it the left shows.
+    ExpectBarColumn(45, lv.Y(1e10), PlotH(), kRightPen, kRightFill);
+    EXPECT_EQ(Back(45, lv.Y(1e12) + 3), kLeftFill);
+    EXPECT_EQ(Back(45, lv.Y(1e12)), kLeftPen);
+}
+
+TEST_F(FrameTest, OffsetsMoveEachChannelsLevels) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    std::fill_n(m_right.m_pPower, 4096, 1e11);
+    m_pView->m_nOffset = 120;
+    m_pView->m_nOffsetRight = 90;
+    m_pView->RenderFrame(2);
+    ExpectBarColumn(45, Levels(120).Y(1e11), PlotH(), kLeftPen, kLeftFill);
+    m_pView->RenderFrame(3);
+    ExpectBarColumn(45, Levels(90).Y(1e11), PlotH(), kRightPen, kRightFill);
+    EXPECT_NE(Levels(120).Y(1e11), Levels(90).Y(1e11));
+}
+
+TEST_F(FrameTest, StatisticsLineShowsPassesAndTheirTime) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->SetFftsPerCycle(0);
+    m_pView->RenderFrame(2);
+    EXPECT_EQ(m_pView->m_nFftsPerCycle.load(), 10);
+    std::string str = "10 FFTs \xE1 80 ms";
+    EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(str) - 5, 4, str, kLabelText, kMargin));
+
+    m_pView->SetFftsPerCycle(7);
+    m_pView->RenderFrame(2);
+    str = "7 FFTs \xE1 114 ms";
+    EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(str) - 5, 4, str, kLabelText, kMargin));
+    EXPECT_EQ(m_pView->m_nFftsPerCycle.load(), 7);
+}
+
+TEST_F(FrameTest, PowerReadoutInModeTwo) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    std::fill_n(m_right.m_pPower, 4096, 3e10);
+    m_pView->m_nDisplayMode = 2;
+    m_pView->RenderFrame(3);
+    std::string str = "Power L: 10.0";
+    EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(str) - 5, 18, str, kLabelText, kMargin));
+    str = "R: 3.0";
+    EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(str) - 5, 32, str, kLabelText, kMargin));
+}
+
+TEST_F(FrameTest, CursorReadoutRightOfTheMiddle) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->m_nCursorX = 400;
+    m_pView->m_nCursorY = 100;
+    m_pView->RenderFrame(2);
+    const SExpectedGeometry g = Geometry();
+    const SExpectedLevels lv = Levels();
+    const int yc = lv.Y(1e11);
+    for (int y = yc + 3; y <= PlotH(); ++y) {
+        ASSERT_EQ(Back(400, y), kCursorColour) << y;
+    }
+    EXPECT_EQ(Back(400, yc - 2), kCursorColour); // the dot's outline
+    const double dBin = std::exp((400 - g.nXOff) / g.dXScale);
+    const std::string strHz = Printf("%.1f Hz", dBin * g.dBinWidth);
+    EXPECT_TRUE(
+        ShowsText(Back(), 400 - TextWidth(strHz) - 5, PlotH() - 14, strHz, kLabelText, kMargin));
+    const std::string strDb =
+        Printf("%.1f dB", 10 * (lv.nZeroY - yc) / (std::log(10.0) * lv.dYScale));
+    EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(strDb) - 5, 18, strDb, kLabelText, kMargin));
+}
+
+TEST_F(FrameTest, CursorReadoutLeftOfTheMiddleAndLiftedByTheMode) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->m_nCursorX = 100;
+    m_pView->m_nCursorY = 100;
+    m_pView->m_nDisplayMode = 2;
+    m_pView->RenderFrame(2);
+    const SExpectedGeometry g = Geometry();
+    const std::string strHz =
+        Printf("%.1f Hz", std::exp((100 - g.nXOff) / g.dXScale) * g.dBinWidth);
+    EXPECT_TRUE(ShowsText(Back(), 105, PlotH() - 42, strHz, kLabelText, kMargin));
+}
+
+TEST_F(FrameTest, NoCursorReadoutAtTheMarginOrBelowThePlot) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->m_nCursorX = 30;
+    m_pView->m_nCursorY = 100;
+    m_pView->RenderFrame(2);
+    m_pView->m_nCursorX = 300;
+    m_pView->m_nCursorY = PlotH();
+    m_pView->RenderFrame(2);
+    for (int x = 0; x < 600; ++x) {
+        for (int y = 0; y < 300; ++y) {
+            ASSERT_NE(Back(x, y), kCursorColour) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(FrameTest, CursorReadoutStaysInsideTheArrayWhateverTheCursor) {
+    // A channel smaller than the view's transform size, and cursors far out:
+    // the sanitizer build catches any read outside the arrays.
+    StartRun(44100, 16384, 22, 22050, 1e9);
+    ASSERT_TRUE(m_left.Setup(1024, 1024.0 / 44100));
+    for (int cx : {31, 299, 599, 5000, 100000, INT32_MAX / 2}) {
+        m_pView->m_nCursorX = cx;
+        m_pView->m_nCursorY = 5;
+        m_pView->RenderFrame(2);
+    }
+    EXPECT_EQ(m_pView->m_bFrameBusy.load(), 0);
+}
+
+TEST_F(FrameTest, TheFrameIsHandedToTheWindow) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->RenderFrame(2);
+    const QImage front = m_pView->FrontImage();
+    ASSERT_EQ(front.size(), QSize(600, 300));
+    EXPECT_EQ(front, Back().copy(0, 0, 600, 300));
+}
+
+TEST_F(FrameTest, RepaintBeforeAnyFlagsOnlyShowsTheBackBuffer) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->m_dcMemory.FillSolidRect(0, 0, 600, 300, RGB(1, 2, 3));
+    m_pView->RenderFrame(-1);
+    EXPECT_EQ(PixelAt(m_pView->FrontImage(), 300, 150), RGB(1, 2, 3));
+    m_pView->RenderFrame(2);
+    m_pView->m_dcMemory.FillSolidRect(0, 0, 600, 300, RGB(1, 2, 3));
+    m_pView->RenderFrame(-1); // now redraws the spectrum with the stored flags
+    EXPECT_EQ(Back(42, 200), kLeftFill);
+}
+
+TEST_F(FrameTest, AFrameWhileTheScaleIsDrawnDrawsNothing) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->m_dcMemory.FillSolidRect(0, 0, 600, 300, RGB(1, 2, 3));
+    m_pView->RenderFrame(-1);
+    m_pView->m_bScaleBusy = 1;
+    m_pView->RenderFrame(2);
+    m_pView->m_bScaleBusy = 0;
+    EXPECT_EQ(Back(42, 200), RGB(1, 2, 3));
+    EXPECT_EQ(m_pView->m_nLastFlags, 0); // a refused call keeps no flags
+    EXPECT_EQ(m_pView->m_bFrameBusy.load(), 0);
+    m_pView->m_bFrameBusy = 1;
+    m_pView->RenderFrame(2);
+    EXPECT_EQ(Back(42, 200), RGB(1, 2, 3));
+    EXPECT_EQ(m_pView->m_bFrameBusy.load(), 1);
+    m_pView->m_bFrameBusy = 0;
+}
+
+TEST_F(FrameTest, FramesLeaveTheScaleStripAlone) {
+    StartRun(44100, 4096, 40, 16000, 1e12);
+    const QImage before = Back().copy(28, PlotH() + 1, 572, 21);
+    m_pView->m_nDisplayMode = 1;
+    m_pView->m_nCursorX = 200;
+    m_pView->m_nCursorY = 50;
+    m_pView->RenderFrame(3);
+    EXPECT_EQ(Back().copy(28, PlotH() + 1, 572, 21), before);
+}
+
+TEST_F(FrameTest, InvertedSpanShowsTheTwoBinsBelowTheHighEdge) {
+    StartRun(44100, 4096, 5000, 1000, 1e11);
+    const SExpectedGeometry g = Geometry();
+    EXPECT_EQ(g.nBinLow, g.nBinMax - 2);
+    m_pView->RenderFrame(2);
+    const std::vector<SBar> bars = ExpectedBars(g, m_left.m_pPower, m_left.m_pHold, 0);
+    ASSERT_EQ(bars.size(), 2u);
+    ExpectBarColumn((bars[0].nLeft + bars[0].nRight) / 2, Levels().Y(1e11), PlotH(), kLeftPen,
+                    kLeftFill);
+}
+
+} // namespace

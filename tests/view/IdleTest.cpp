@@ -1,0 +1,63 @@
+#include "ViewTestSupport.h"
+
+#include "view/BuildInfo.h"
+
+namespace {
+
+constexpr COLORREF kIdleText = RGB(133, 133, 133);
+
+class IdleTest : public ViewTest {};
+
+TEST_F(IdleTest, WithoutChannelsEveryRepaintShowsTheWelcomePage) {
+    for (int nFlags : {-1, 0, 2, 3}) {
+        SCOPED_TRACE(nFlags);
+        m_pView->m_dcMemory.FillSolidRect(0, 0, 600, 300, RGB(1, 2, 3));
+        m_pView->RenderFrame(nFlags);
+        EXPECT_TRUE(ShowsText(Back(), 40, 30, "Welcome to Vemra-2.5", kIdleText, kBlack));
+        EXPECT_TRUE(ShowsText(Back(), 40, 100, "How to use Vemra-2", kIdleText, kBlack));
+        EXPECT_TRUE(ShowsText(Back(), 40, 292,
+                              "Therefore it's not recommended to use it in any critical live "
+                              "situation.",
+                              kIdleText, kBlack));
+        EXPECT_TRUE(ShowsText(Back(), 40, 278, g_szCredits, kIdleText, kBlack));
+        for (int y = 0; y < 300; ++y) {
+            ASSERT_EQ(Back(0, y), kBlack) << y;
+            ASSERT_EQ(Back(39, y), kBlack) << y;
+        }
+        EXPECT_EQ(PixelAt(m_pView->FrontImage(), 300, 5), kBlack);
+    }
+}
+
+TEST_F(IdleTest, ContactAndWebLinesCarryTheConfiguredAddresses) {
+    m_pView->resize(1200, 400);
+    m_pView->UpdateBackBuffer();
+    m_pView->RenderFrame(-1);
+    EXPECT_TRUE(ShowsText(Back(), 40, 322,
+                          std::string("If you have any comments or questions, send them to ") +
+                              g_szContactEmail + ".",
+                          kIdleText, kBlack));
+    EXPECT_TRUE(ShowsText(Back(), 40, 339,
+                          std::string("For more information, press F1 to get to ") + g_szWebAddress,
+                          kIdleText, kBlack));
+}
+
+TEST_F(IdleTest, TheCreditsFollowTheBottomEdgeAndTheRestStays) {
+    m_pView->resize(600, 420);
+    m_pView->OnSize(0, 600, 420);
+    EXPECT_TRUE(ShowsText(Back(), 40, 398, g_szCredits, kIdleText, kBlack));
+    EXPECT_TRUE(ShowsText(Back(), 40, 30, "Welcome to Vemra-2.5", kIdleText, kBlack));
+    // No scale is drawn while idle.
+    EXPECT_EQ(Back(27, 100), kBlack);
+}
+
+TEST_F(IdleTest, StopReturnsToTheWelcomePage) {
+    StartRun(44100, 4096, 40, 16000, 1e9);
+    m_pView->RenderFrame(2);
+    m_pView->BindChannels(nullptr, nullptr, 0, 0);
+    m_pView->RenderFrame(-1);
+    EXPECT_TRUE(ShowsText(Back(), 40, 30, "Welcome to Vemra-2.5", kIdleText, kBlack));
+    EXPECT_EQ(Back(20, 200), kBlack);
+    EXPECT_EQ(Back(590, 200), kBlack);
+}
+
+} // namespace
