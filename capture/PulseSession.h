@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct pa_context;
+struct pa_threaded_mainloop;
+
+// A connection to the desktop's sound server (PulseAudio, or PipeWire through
+// its PulseAudio interface) with its own event thread.
+//
+// Connecting never starts a server and gives up after a short timeout, so a
+// machine without a server, or with one that does not answer, costs the caller
+// at most that long. Every libpulse call made outside the event thread's own
+// callbacks is made while holding CLock.
+class CPulseSession {
+public:
+    static constexpr uint32_t kConnectTimeoutMs = 1000;
+    static constexpr uint32_t kQueryTimeoutMs = 1000;
+
+    struct SSource {
+        std::string name;        // the server's name for it, stable across runs
+        std::string description; // what a person reads ("Monitor of Speakers")
+        std::string monitorOf;   // the sink it monitors, empty for a real input
+    };
+    struct SServerInfo {
+        std::string serverName; // "pulseaudio", "PulseAudio (on PipeWire 1.0.5)"
+        std::string defaultSource;
+        std::string defaultSink;
+        std::vector<SSource> sources; // in the server's order
+    };
+
+    explicit CPulseSession(uint32_t nTimeoutMs = kConnectTimeoutMs);
+    ~CPulseSession();
+    CPulseSession(const CPulseSession&) = delete;
+    CPulseSession& operator=(const CPulseSession&) = delete;
+
+    // Connected within the timeout and not lost since.
+    bool IsConnected() const;
+
+    // Asks the server for its default devices and its sources. False when the
+    // server does not answer in time or the connection is gone.
+    bool Query(SServerInfo* pInfo, uint32_t nTimeoutMs = kQueryTimeoutMs);
+
+    // Holds the event thread's lock while it lives.
+    class CLock {
+    public:
+        explicit CLock(const CPulseSession& session);
+        ~CLock();
+        CLock(const CLock&) = delete;
+        CLock& operator=(const CLock&) = delete;
+
+    private:
+        pa_threaded_mainloop* m_pLoop;
+    };
+
+    // Under CLock: waits until bDone() holds, the event thread signalling each
+    // change (Signal), for at most nTimeoutMs. Returns bDone().
+    bool WaitFor(const std::function<bool()>& bDone, uint32_t nTimeoutMs) const;
+    // From a callback on the event thread: wakes WaitFor to look again.
+    void Signal() const;
+
+    // Under CLock: called on the event thread once an established connection
+    // fails or ends (the server went away). Clear it before its target goes.
+    void SetLostHandler(std::function<void()> fnLost);
+
+    pa_context* Context() const { return m_pContext; }
+
+private:
+    static void ContextStateChanged(pa_context* pContext, void* pUser);
+
+    pa_threaded_mainloop* m_pLoop = nullptr;
+    pa_context* m_pContext = nullptr;
+    bool m_bRunning = false;
+    // Event thread, under the lock.
+    bool m_bWasReady = false;
+    std::function<void()> m_fnLost;
+};
