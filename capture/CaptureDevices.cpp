@@ -4,6 +4,7 @@
 
 #include "capture/CaptureDevice.h"
 #include "capture/PortAudioDevice.h"
+#include "capture/PulseCaptureDevice.h"
 #include "capture/ScriptedCaptureDevice.h"
 #include "capture/TestSignalDevice.h"
 
@@ -17,8 +18,16 @@ int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
     if (!pfnCallback)
         return kCaptureErrInvalidParam;
     std::string defaultInput;
-    const std::vector<CPortAudioDevice::SInput> inputs =
-        CPortAudioDevice::ListInputs(&defaultInput);
+    std::vector<CPortAudioDevice::SInput> inputs = CPortAudioDevice::ListInputs(&defaultInput);
+    // A sound server that answers comes first with its own sources; PortAudio's
+    // devices that only lead back to it would list it twice.
+    CPulseCaptureDevice::SServer server;
+    if (CPulseCaptureDevice::ListSources(&server)) {
+        defaultInput = server.defaultDescription;
+        std::erase_if(inputs, [](const CPortAudioDevice::SInput& input) {
+            return CPulseCaptureDevice::RoutesToServer(input.description, input.module);
+        });
+    }
     // The primary device is the sound system's default input, or, on a machine
     // without one, the built-in signal.
     const std::string primary =
@@ -26,6 +35,9 @@ int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
         (defaultInput.empty() ? CTestSignalDevice::kDescription : defaultInput) + ")";
     if (!pfnCallback(nullptr, primary.c_str(), "", pContext))
         return kCaptureOk;
+    for (const CPulseCaptureDevice::SSource& source : server.sources)
+        if (!pfnCallback(&source.guid, source.description.c_str(), source.module.c_str(), pContext))
+            return kCaptureOk;
     for (const CPortAudioDevice::SInput& input : inputs)
         if (!pfnCallback(&input.guid, input.description.c_str(), input.module.c_str(), pContext))
             return kCaptureOk;
@@ -39,6 +51,8 @@ int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
         return kCaptureErrInvalidParam;
     *ppCapture = nullptr;
     if (!pGuid) {
+        if (CPulseCaptureDevice::Open(nullptr, ppCapture) == kCaptureOk)
+            return kCaptureOk;
         if (CPortAudioDevice::Open(nullptr, ppCapture) == kCaptureOk)
             return kCaptureOk;
         return CTestSignalDevice::Open(ppCapture);
@@ -49,5 +63,7 @@ int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
         return CScriptedCaptureDevice::Open(*pGuid, ppCapture);
     if (CPortAudioDevice::IsGuid(*pGuid))
         return CPortAudioDevice::Open(pGuid, ppCapture);
+    if (CPulseCaptureDevice::IsGuid(*pGuid))
+        return CPulseCaptureDevice::Open(pGuid, ppCapture);
     return kCaptureErrNoDevice;
 }
