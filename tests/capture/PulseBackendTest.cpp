@@ -1,0 +1,449 @@
+// The native sound-server backend end to end, against a private PulseAudio
+// server: what it lists, what it records, and what happens when the server
+// goes away under a running capture.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/CaptureBuffer.h"
+#include "capture/CaptureDevice.h"
+#include "capture/CaptureDevices.h"
+#include "capture/PortAudioDevice.h"
+#include "capture/PulseCaptureDevice.h"
+#include "tests/capture/PrivatePulseServer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+struct SListed {
+    bool bPrimary;
+    SCaptureGuid guid;
+    std::string description;
+    std::string module;
+};
+
+std::vector<SListed> Enumerate() {
+    std::vector<SListed> listed;
+    CaptureEnumerate(
+        [](const SCaptureGuid* pGuid, const char* pszDescription, const char* pszModule,
+           void* pContext) {
+            SListed entry{pGuid == nullptr, pGuid ? *pGuid : SCaptureGuid{}, pszDescription,
+                          pszModule};
+            static_cast<std::vector<SListed>*>(pContext)->push_back(entry);
+            return true;
+        },
+        &listed);
+    return listed;
+}
+
+const SListed* Find(const std::vector<SListed>& listed, const std::string& description) {
+    for (const SListed& entry : listed)
+        if (entry.description == description)
+            return &entry;
+    return nullptr;
+}
+
+std::string Describe(const std::vector<SListed>& listed) {
+    std::string text;
+    for (const SListed& entry : listed)
+        text += "  [" + entry.description + "] " + entry.module + "\n";
+    return text;
+}
+
+SWaveFormat Format(uint32_t nRate) {
+    return SWaveFormat{kWaveFormatPcm, 2, nRate, 4 * nRate, 4, 16, 0};
+}
+
+// A device and a started two-second ring on it; released at the end.
+struct SCapture {
+    ICaptureDevice* pDevice = nullptr;
+    ICaptureBuffer* pBuffer = nullptr;
+    SWaveFormat wfx{};
+    uint32_t nBytes = 0;
+    int nResult = kCaptureErrGeneric;
+
+    SCapture(ICaptureDevice* pOpened, uint32_t nRate) : pDevice(pOpened), wfx(Format(nRate)) {
+        if (!pDevice)
+            return;
+        nBytes = 2 * wfx.nAvgBytesPerSec;
+        const SCaptureBufferDesc desc{kCaptureBufferDescSize, 0, nBytes, 0, &wfx, 0, nullptr};
+        nResult = pDevice->CreateCaptureBuffer(&desc, &pBuffer);
+        if (nResult == kCaptureOk)
+            nResult = pBuffer->Start(kCaptureStartLooping);
+    }
+    ~SCapture() {
+        if (pBuffer) {
+            pBuffer->Stop();
+            pBuffer->Release();
+        }
+        if (pDevice)
+            pDevice->Release();
+    }
+    bool Ok() const { return nResult == kCaptureOk; }
+};
+
+ICaptureDevice* Create(const SCaptureGuid* pGuid) {
+    ICaptureDevice* pDevice = nullptr;
+    return CaptureCreate(pGuid, &pDevice) == kCaptureOk ? pDevice : nullptr;
+}
+
+// Interleaved stereo frames of sound, from the first loud frame on.
+struct SSound {
+    std::vector<int16_t> frames;
+    int nLastResult = kCaptureOk;
+    size_t Frames() const { return frames.size() / 2; }
+};
+
+// Follows the ring's read position, gathering every new frame, until nFrames
+// frames of sound have arrived (the first 100 ms of sound are skipped: the
+// player's start-up) or the deadline passes.
+SSound CollectSound(ICaptureBuffer* pBuffer, uint32_t nRingBytes, uint32_t nRate, size_t nFrames,
+                    uint32_t nTimeoutMs = 8000) {
+    SSound sound;
+    std::vector<int16_t> all;
+    uint32_t last = 0;
+    size_t onset = SIZE_MAX;
+    const auto deadline = Clock::now() + Ms(nTimeoutMs);
+    while (Clock::now() < deadline) {
+        uint32_t read = 0;
+        sound.nLastResult = pBuffer->GetCurrentPosition(nullptr, &read);
+        if (sound.nLastResult < 0)
+            break;
+        if (read != last) {
+            const uint32_t bytes = (read + nRingBytes - last) % nRingBytes;
+            void* p1 = nullptr;
+            void* p2 = nullptr;
+            uint32_t n1 = 0;
+            uint32_t n2 = 0;
+            if (pBuffer->Lock(last, bytes, &p1, &n1, &p2, &n2, 0) == kCaptureOk) {
+                const auto* s1 = static_cast<const int16_t*>(p1);
+                const auto* s2 = static_cast<const int16_t*>(p2);
+                all.insert(all.end(), s1, s1 + n1 / 2);
+                if (s2)
+                    all.insert(all.end(), s2, s2 + n2 / 2);
+                pBuffer->Unlock(p1, n1, p2, n2);
+                last = read;
+            }
+        }
+        for (size_t i = 0; onset == SIZE_MAX && i < all.size(); ++i)
+            if (std::abs(all[i]) > 2000)
+                onset = i / 2 * 2 + 2 * size_t{nRate / 10};
+        if (onset != SIZE_MAX && all.size() >= onset + 2 * nFrames) {
+            sound.frames.assign(all.begin() + static_cast<std::ptrdiff_t>(onset),
+                                all.begin() + static_cast<std::ptrdiff_t>(onset + 2 * nFrames));
+            return sound;
+        }
+        std::this_thread::sleep_for(Ms(20));
+    }
+    return sound;
+}
+
+// Frequency from the rising zero crossings, each placed between its two
+// samples by linear interpolation: far finer than a transform's bins.
+double ZeroCrossingHz(const SSound& sound, int nChannel, uint32_t nRate) {
+    double first = -1.0;
+    double lastCrossing = -1.0;
+    int crossings = 0;
+    for (size_t i = 1; i < sound.Frames(); ++i) {
+        const double x0 = sound.frames[2 * (i - 1) + nChannel];
+        const double x1 = sound.frames[2 * i + nChannel];
+        if (x0 < 0 && x1 >= 0) {
+            const double t = static_cast<double>(i - 1) + (-x0) / (x1 - x0);
+            if (crossings == 0)
+                first = t;
+            lastCrossing = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0.0;
+    return (crossings - 1) / (lastCrossing - first) * nRate;
+}
+
+int PeakLevel(const SSound& sound, int nChannel) {
+    int peak = 0;
+    for (size_t i = 0; i < sound.Frames(); ++i)
+        peak = std::max(peak, std::abs(static_cast<int>(sound.frames[2 * i + nChannel])));
+    return peak;
+}
+
+// The tone arrived: at its frequency, near the level it was played at (16000).
+void ExpectTone(const SSound& sound, int nChannel, double dHz, uint32_t nRate) {
+    ASSERT_GT(sound.Frames(), 0u) << "no sound arrived; last result " << sound.nLastResult;
+    EXPECT_NEAR(ZeroCrossingHz(sound, nChannel, nRate), dHz, 0.1) << "channel " << nChannel;
+    EXPECT_NEAR(PeakLevel(sound, nChannel), 16000, 1600) << "channel " << nChannel;
+}
+
+class PulseBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_server.HasFolder());
+        ASSERT_TRUE(m_server.Start()) << m_server.Log();
+    }
+
+    // Half a second of the newest sound of a started capture.
+    SSound Record(SCapture& capture, uint32_t nRate) {
+        return CollectSound(capture.pBuffer, capture.nBytes, nRate, nRate / 2);
+    }
+
+    const SListed& Listed(const std::vector<SListed>& listed, const std::string& description) {
+        const SListed* pEntry = Find(listed, description);
+        EXPECT_NE(pEntry, nullptr) << description << " is not listed:\n" << Describe(listed);
+        static const SListed s_none{};
+        return pEntry ? *pEntry : s_none;
+    }
+
+    CPrivatePulseServer m_server;
+};
+
+const std::string kMonitor = std::string("Monitor of ") + CPrivatePulseServer::kSinkDescription;
+const std::string kOtherMonitor =
+    std::string("Monitor of ") + CPrivatePulseServer::kOtherSinkDescription;
+
+} // namespace
+
+TEST_F(PulseBackend, ListsTheServersSourcesWithTheDefaultSourceFirstAfterThePrimary) {
+    const std::vector<SListed> listed = Enumerate();
+    ASSERT_GE(listed.size(), 6u) << Describe(listed);
+    EXPECT_TRUE(listed[0].bPrimary);
+    EXPECT_EQ(listed[0].description,
+              std::string("Primary capture device (") + CPrivatePulseServer::kMicDescription + ")");
+    EXPECT_EQ(listed[1].description, CPrivatePulseServer::kMicDescription) << Describe(listed);
+    EXPECT_TRUE(CPulseCaptureDevice::IsGuid(listed[1].guid));
+    // What the desktop plays comes next: the default output's monitor.
+    EXPECT_EQ(listed[2].description, kMonitor) << Describe(listed);
+    EXPECT_TRUE(CPulseCaptureDevice::IsGuid(Listed(listed, kOtherMonitor).guid));
+    EXPECT_EQ(listed.back().description, "Test signal (built-in)");
+    for (size_t i = 1; i < listed.size(); ++i)
+        for (size_t j = i + 1; j < listed.size(); ++j)
+            EXPECT_NE(std::memcmp(listed[i].guid.bytes, listed[j].guid.bytes, 16), 0)
+                << listed[i].description << " and " << listed[j].description;
+}
+
+TEST_F(PulseBackend, LeavesOutPortAudioDevicesThatOnlyRouteToTheServer) {
+    std::vector<std::string> portAudio;
+    for (const CPortAudioDevice::SInput& input : CPortAudioDevice::ListInputs())
+        portAudio.push_back(input.description);
+    // PortAudio itself does offer them: the server is reachable through ALSA.
+    ASSERT_NE(std::find(portAudio.begin(), portAudio.end(), "pulse (ALSA)"), portAudio.end());
+    ASSERT_NE(std::find(portAudio.begin(), portAudio.end(), "default (ALSA)"), portAudio.end());
+
+    const std::vector<SListed> listed = Enumerate();
+    for (const SListed& entry : listed) {
+        EXPECT_FALSE(CPulseCaptureDevice::RoutesToServer(entry.description, entry.module))
+            << entry.description;
+        EXPECT_NE(entry.description, "pulse (ALSA)");
+        EXPECT_NE(entry.description, "default (ALSA)");
+    }
+    // Everything else PortAudio offers stays.
+    for (const CPortAudioDevice::SInput& input : CPortAudioDevice::ListInputs())
+        if (!CPulseCaptureDevice::RoutesToServer(input.description, input.module)) {
+            EXPECT_NE(Find(listed, input.description), nullptr) << input.description;
+        }
+}
+
+TEST_F(PulseBackend, EachIdentifierRecordsItsOwnSource) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kOtherSink, 1000, 1000));
+    const std::vector<SListed> listed = Enumerate();
+    const SListed& other = Listed(listed, kOtherMonitor);
+    const SListed& monitor = Listed(listed, kMonitor);
+    SCapture otherCapture(Create(&other.guid), 44100);
+    SCapture monitorCapture(Create(&monitor.guid), 44100);
+    ASSERT_TRUE(otherCapture.Ok()) << otherCapture.nResult;
+    ASSERT_TRUE(monitorCapture.Ok()) << monitorCapture.nResult;
+    ExpectTone(Record(otherCapture, 44100), 0, 1000, 44100);
+    ExpectTone(Record(monitorCapture, 44100), 0, 440, 44100);
+}
+
+TEST_F(PulseBackend, AnIdentifierOfAnUnknownSourceOpensNothing) {
+    const SCaptureGuid gone = CPulseCaptureDevice::GuidOf("no_such_source");
+    ICaptureDevice* pDevice = reinterpret_cast<ICaptureDevice*>(this);
+    EXPECT_EQ(CaptureCreate(&gone, &pDevice), kCaptureErrNoDevice);
+    EXPECT_EQ(pDevice, nullptr);
+}
+
+// A tone played into the null sink, recorded through the primary device (the
+// server's default source) and through the sink's monitor, at two rates.
+struct STone {
+    double dHz;
+    uint32_t nRate;
+};
+
+class PulseTone : public PulseBackend, public ::testing::WithParamInterface<STone> {};
+
+TEST_P(PulseTone, ArrivesThroughThePrimaryDeviceAndTheMonitor) {
+    const STone tone = GetParam();
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, tone.dHz, tone.dHz));
+    {
+        SCapture primary(Create(nullptr), tone.nRate);
+        ASSERT_TRUE(primary.Ok()) << primary.nResult;
+        const SSound sound = Record(primary, tone.nRate);
+        ExpectTone(sound, 0, tone.dHz, tone.nRate);
+        ExpectTone(sound, 1, tone.dHz, tone.nRate);
+    }
+    const SListed& monitor = Listed(Enumerate(), kMonitor);
+    SCapture capture(Create(&monitor.guid), tone.nRate);
+    ASSERT_TRUE(capture.Ok()) << capture.nResult;
+    ExpectTone(Record(capture, tone.nRate), 0, tone.dHz, tone.nRate);
+}
+
+INSTANTIATE_TEST_SUITE_P(TonesAndRates, PulseTone,
+                         ::testing::Values(STone{440, 44100}, STone{1000, 44100}, STone{440, 8000},
+                                           STone{1000, 8000}),
+                         [](const ::testing::TestParamInfo<STone>& info) {
+                             return std::to_string(static_cast<int>(info.param.dHz)) + "Hz_at_" +
+                                    std::to_string(info.param.nRate);
+                         });
+
+TEST_F(PulseBackend, TwoTonesKeepTheirChannels) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 1000));
+    const SListed& monitor = Listed(Enumerate(), kMonitor);
+    SCapture capture(Create(&monitor.guid), 22050);
+    ASSERT_TRUE(capture.Ok()) << capture.nResult;
+    const SSound sound = Record(capture, 22050);
+    ExpectTone(sound, 0, 440, 22050);
+    ExpectTone(sound, 1, 1000, 22050);
+}
+
+TEST_F(PulseBackend, ToneArrivesThroughPortAudiosPulseDevice) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 440));
+    const SCaptureGuid* pGuid = nullptr;
+    const std::vector<CPortAudioDevice::SInput> inputs = CPortAudioDevice::ListInputs();
+    for (const CPortAudioDevice::SInput& input : inputs)
+        if (input.description == "pulse (ALSA)")
+            pGuid = &input.guid;
+    ASSERT_NE(pGuid, nullptr);
+    SCapture capture(Create(pGuid), 44100);
+    ASSERT_TRUE(capture.Ok()) << capture.nResult;
+    const SSound sound = Record(capture, 44100);
+    ExpectTone(sound, 0, 1000, 44100);
+    ExpectTone(sound, 1, 440, 44100);
+}
+
+TEST_F(PulseBackend, StopAndStartAgainGoesOnRecording) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+    SCapture capture(Create(nullptr), 8000);
+    ASSERT_TRUE(capture.Ok()) << capture.nResult;
+    ExpectTone(Record(capture, 8000), 0, 440, 8000);
+    ASSERT_EQ(capture.pBuffer->Stop(), kCaptureOk);
+    uint32_t stoppedAt = 0;
+    ASSERT_EQ(capture.pBuffer->GetCurrentPosition(nullptr, &stoppedAt), kCaptureOk);
+    std::this_thread::sleep_for(Ms(200));
+    uint32_t later = 0;
+    ASSERT_EQ(capture.pBuffer->GetCurrentPosition(nullptr, &later), kCaptureOk);
+    EXPECT_EQ(later, stoppedAt) << "a stopped buffer went on filling";
+
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+    ASSERT_EQ(capture.pBuffer->Start(kCaptureStartLooping), kCaptureOk);
+    // The ring still holds the 440 Hz tone: wait for the new one.
+    const auto deadline = Clock::now() + Ms(5000);
+    double hz = 0.0;
+    while (Clock::now() < deadline && std::abs(hz - 1000) > 0.1)
+        hz = ZeroCrossingHz(CollectSound(capture.pBuffer, capture.nBytes, 8000, 2000, 2000), 0,
+                            8000);
+    EXPECT_NEAR(hz, 1000, 0.1);
+}
+
+// The server goes away in the middle of a capture, politely or not.
+class PulseServerLoss : public PulseBackend, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PulseServerLoss, FailsTheBufferQuicklyAndANewDeviceWorksOnceItIsBack) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+    {
+        SCapture capture(Create(nullptr), 44100);
+        ASSERT_TRUE(capture.Ok()) << capture.nResult;
+        ExpectTone(Record(capture, 44100), 0, 440, 44100);
+
+        m_server.Stop(GetParam());
+        const auto stopped = Clock::now();
+        int result = kCaptureOk;
+        while (result >= 0 && Clock::now() - stopped < Ms(3000)) {
+            result = capture.pBuffer->GetCurrentPosition(nullptr, nullptr);
+            std::this_thread::sleep_for(Ms(5));
+        }
+        EXPECT_LT(result, 0);
+        EXPECT_LT(Clock::now() - stopped, Ms(1000));
+        // And stays failed.
+        EXPECT_LT(capture.pBuffer->GetCurrentPosition(nullptr, nullptr), 0);
+        const auto releasing = Clock::now();
+        capture.pBuffer->Stop();
+        capture.pBuffer->Release();
+        capture.pBuffer = nullptr;
+        EXPECT_LT(Clock::now() - releasing, Ms(1000));
+    }
+    // Without a server the primary device is no longer the server's.
+    ICaptureDevice* pDevice = nullptr;
+    ASSERT_EQ(CaptureCreate(nullptr, &pDevice), kCaptureOk);
+    pDevice->Release();
+    for (const SListed& entry : Enumerate())
+        EXPECT_FALSE(CPulseCaptureDevice::IsGuid(entry.guid)) << entry.description;
+
+    ASSERT_TRUE(m_server.Start()) << m_server.Log();
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+    SCapture again(Create(nullptr), 44100);
+    ASSERT_TRUE(again.Ok()) << again.nResult;
+    ExpectTone(Record(again, 44100), 0, 1000, 44100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, PulseServerLoss, ::testing::Values(SIGTERM, SIGKILL),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == SIGKILL ? std::string("Killed")
+                                                          : std::string("Terminated");
+                         });
+
+TEST_F(PulseBackend, AServerThatHangsFailsTheCaptureAndIsNotWaitedFor) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+    SCapture capture(Create(nullptr), 8000);
+    ASSERT_TRUE(capture.Ok()) << capture.nResult;
+    ExpectTone(Record(capture, 8000), 0, 440, 8000);
+
+    m_server.Pause();
+    const auto paused = Clock::now();
+    int result = kCaptureOk;
+    while (result >= 0 && Clock::now() - paused < Ms(6000)) {
+        result = capture.pBuffer->GetCurrentPosition(nullptr, nullptr);
+        std::this_thread::sleep_for(Ms(20));
+    }
+    EXPECT_LT(result, 0);
+    // Asking the frozen server for its sources gives up after the short timeout.
+    const auto listing = Clock::now();
+    CPulseCaptureDevice::SServer server;
+    EXPECT_FALSE(CPulseCaptureDevice::ListSources(&server));
+    EXPECT_TRUE(server.sources.empty());
+    EXPECT_LT(Clock::now() - listing, Ms(3000));
+    ICaptureDevice* pDevice = nullptr;
+    EXPECT_EQ(CPulseCaptureDevice::Open(nullptr, &pDevice), kCaptureErrNoDevice);
+    m_server.Resume();
+}
+
+// No server at all: the list is what it was before the backend existed.
+TEST(PulseBackendWithoutServer, ListsNoSourcesAndOpensThePrimaryDeviceElsewhere) {
+    CPrivatePulseServer unstarted;
+    ASSERT_TRUE(unstarted.HasFolder());
+    CPulseCaptureDevice::SServer server;
+    EXPECT_FALSE(CPulseCaptureDevice::ListSources(&server));
+    EXPECT_TRUE(server.sources.empty());
+    const std::vector<SListed> listed = Enumerate();
+    ASSERT_FALSE(listed.empty());
+    EXPECT_TRUE(listed[0].bPrimary);
+    for (const SListed& entry : listed)
+        EXPECT_FALSE(CPulseCaptureDevice::IsGuid(entry.guid)) << entry.description;
+    ICaptureDevice* pDevice = nullptr;
+    ASSERT_EQ(CaptureCreate(nullptr, &pDevice), kCaptureOk);
+    pDevice->Release();
+    const SCaptureGuid guid = CPulseCaptureDevice::GuidOf(CPrivatePulseServer::kMic);
+    pDevice = nullptr;
+    EXPECT_EQ(CaptureCreate(&guid, &pDevice), kCaptureErrNoDevice);
+    EXPECT_EQ(pDevice, nullptr);
+}
