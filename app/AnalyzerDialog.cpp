@@ -21,8 +21,10 @@
 #include "app/DialogUnits.h"
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
+#include "app/StripStyle.h"
 #include "capture/CaptureDevices.h"
 #include "capture/CaptureEngine.h"
+#include "capture/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 
 namespace {
@@ -31,8 +33,6 @@ namespace {
 constexpr int kListClosedHeight = 21;
 // Sound devices listed besides the primary device and the built-in signal.
 constexpr int kMaxListedDevices = 20;
-
-const char* const kBuiltInDeviceName = "Test signal (built-in)";
 
 constexpr int kSampleRates[] = {8000, 11025, 22050, 44100};
 constexpr int kFftSizes[] = {1024, 2048, 4096, 8192, 16384};
@@ -43,6 +43,8 @@ int RoundHalfUp(double x) {
 }
 
 } // namespace
+
+CAnalyzerDialog::EnumerateDevicesFn CAnalyzerDialog::s_pfnEnumerateDevices = CaptureEnumerate;
 
 CAnalyzerDialog::CAnalyzerDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(AppIcon()) {
     setWindowTitle(QStringLiteral("Vemra-2 by Tave"));
@@ -63,7 +65,7 @@ CAnalyzerDialog::~CAnalyzerDialog() {
 
 QFont CAnalyzerDialog::DialogFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(11);
+    font.setPixelSize(9);
     return font;
 }
 
@@ -125,6 +127,7 @@ CAccelSpinBox* CAnalyzerDialog::MakeSpin(int nEditId, int nSpinId, QRect rcEdit,
 
 QCheckBox* CAnalyzerDialog::MakeCheck(int nId, const QString& strText, int x, int y, int w, int h) {
     auto* pCheck = new QCheckBox(strText, this);
+    pCheck->setStyle(CStripStyle::Instance());
     pCheck->setGeometry(DluToPx(x, y, w, h));
     m_controls[nId] = pCheck;
     pCheck->setObjectName(QStringLiteral("control%1").arg(nId));
@@ -353,17 +356,18 @@ void CAnalyzerDialog::FillDeviceList() {
     m_pListDevice->clear();
     m_deviceGuids.clear();
     m_bBuiltInListed = false;
-    CaptureEnumerate(&CAnalyzerDialog::EnumCaptureDevice, this);
-    if (!m_bBuiltInListed)
-        AddDevice(nullptr, QString::fromUtf8(kBuiltInDeviceName), true);
+    s_pfnEnumerateDevices(&CAnalyzerDialog::EnumCaptureDevice, this);
+    if (!m_bBuiltInListed) {
+        const SCaptureGuid guid = CTestSignalDevice::Guid();
+        AddDevice(&guid, QString::fromUtf8(CTestSignalDevice::kDescription), true);
+    }
 }
 
 bool CAnalyzerDialog::EnumCaptureDevice(const SCaptureGuid* pGuid, const char* pszDescription,
                                         const char* /*pszModule*/, void* pContext) {
     auto* pDialog = static_cast<CAnalyzerDialog*>(pContext);
-    const QString strDescription = QString::fromUtf8(pszDescription);
-    const bool bBuiltIn = strDescription == QLatin1String(kBuiltInDeviceName);
-    pDialog->AddDevice(pGuid, strDescription, bBuiltIn);
+    const bool bBuiltIn = pGuid && CTestSignalDevice::IsGuid(*pGuid);
+    pDialog->AddDevice(pGuid, QString::fromUtf8(pszDescription), bBuiltIn);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <vector>
 
+#include "capture/CaptureDevices.h"
 #include "capture/CaptureFormat.h"
 
 class CAccelSpinBox;
@@ -100,6 +101,10 @@ public:
     QToolButton* HelpButton() const { return m_pButtonHelp; }
     QAction* HelpAction() const { return m_pActionHelp; }
     QAction* AboutAction() const { return m_pActionAbout; }
+
+    // Lists the capture devices; tests put a scripted enumeration in its place.
+    using EnumerateDevicesFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
+    static EnumerateDevicesFn s_pfnEnumerateDevices;
 
     // Settings, the master copy (see ReadSettings).
     int m_nSampleRate = 44100;

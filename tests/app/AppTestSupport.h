@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+#include "app/AccelSpinBox.h"
+#include "app/AnalyzerDialog.h"
+#include "app/Prompts.h"
+#include "capture/CaptureEngine.h"
+#include "capture/ScriptedCaptureBuffer.h"
+#include "capture/ScriptedCaptureDevice.h"
+#include "capture/TestSignalDevice.h"
+#include "view/SpectrumView.h"
+
+// A message box the dialog showed.
+struct SPrompt {
+    QString strCaption;
+    QString strText;
+    QMessageBox::StandardButtons buttons;
+};
+
+// The devices the tests' enumeration lists: the primary device, a scripted
+// device that opens, one that refuses to open, and the built-in signal.
+struct SScriptedDevices {
+    CScriptedCaptureDevice* pGood = CScriptedCaptureDevice::Create();
+    CScriptedCaptureDevice* pBroken = CScriptedCaptureDevice::Create();
+
+    SScriptedDevices() { pBroken->m_nOpenResult = kCaptureErrBusy; }
+    ~SScriptedDevices() {
+        pGood->Release();
+        pBroken->Release();
+    }
+};
+
+// A shown main dialog with its message boxes and address openings captured.
+class DialogTest : public ::testing::Test {
+protected:
+    static constexpr int kPrimary = 0;
+    static constexpr int kScripted = 1;
+    static constexpr int kBroken = 2;
+    static constexpr int kBuiltIn = 3;
+
+    void SetUp() override {
+        s_pDevices = &m_devices;
+        CAnalyzerDialog::s_pfnEnumerateDevices = &ScriptedEnumerate;
+        SetMessageBoxHook([this](QWidget*, const QString& strCaption, const QString& strText,
+                                 QMessageBox::StandardButtons buttons) {
+            m_prompts.push_back({strCaption, strText, buttons});
+            return m_answer;
+        });
+        SetOpenUrlHook([this](const QUrl& url) { m_opened.push_back(url); });
+        if (m_bShowOnSetUp)
+            ShowDialog();
+    }
+
+    void TearDown() override {
+        m_pDialog.reset();
+        SetMessageBoxHook(nullptr);
+        SetOpenUrlHook(nullptr);
+        CAnalyzerDialog::s_pfnEnumerateDevices = CaptureEnumerate;
+        s_pDevices = nullptr;
+    }
+
+    void ShowDialog() {
+        m_pDialog = std::make_unique<CAnalyzerDialog>();
+        m_pDialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
+    }
+
+    CAnalyzerDialog& Dlg() { return *m_pDialog; }
+    template <typename T = QWidget> T* Ctl(int nId) {
+        return qobject_cast<T*>(m_pDialog->Control(nId));
+    }
+    CAccelSpinBox* Spin(int nId) { return Ctl<CAccelSpinBox>(nId); }
+    QComboBox* List(int nId) { return Ctl<QComboBox>(nId); }
+    QCheckBox* Check(int nId) { return Ctl<QCheckBox>(nId); }
+
+    void Click(QWidget* pWidget) {
+        ASSERT_TRUE(pWidget->isVisible());
+        QTest::mouseClick(pWidget, Qt::LeftButton);
+    }
+    void ClickStart() { Click(Ctl(CAnalyzerDialog::IDC_START)); }
+    void ClickStop() { Click(Ctl(CAnalyzerDialog::IDC_STOP)); }
+
+    // Chooses the set-up a person would before pressing Start.
+    void ChooseSetup(int nDevice, const QString& strRate, const QString& strSamples) {
+        List(CAnalyzerDialog::IDC_LIST_DEVICE)->setCurrentIndex(nDevice);
+        QComboBox* pRate = List(CAnalyzerDialog::IDC_LIST_RATE);
+        pRate->setCurrentIndex(pRate->findText(strRate));
+        QComboBox* pSamples = List(CAnalyzerDialog::IDC_LIST_SAMPLES);
+        pSamples->setCurrentIndex(pSamples->findText(strSamples));
+    }
+
+    // Threads of this process, from the kernel's list.
+    static int ThreadCount() {
+        return int(QDir(QStringLiteral("/proc/self/task"))
+                       .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                       .size());
+    }
+
+    static int ScriptedEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
+        const SCaptureGuid good = s_pDevices->pGood->Guid();
+        const SCaptureGuid broken = s_pDevices->pBroken->Guid();
+        const SCaptureGuid builtIn = CTestSignalDevice::Guid();
+        pfnCallback(nullptr, "Primary capture device", "", pContext);
+        pfnCallback(&good, "Scripted device", "scripted", pContext);
+        pfnCallback(&broken, "Broken device", "scripted", pContext);
+        pfnCallback(&builtIn, CTestSignalDevice::kDescription, CTestSignalDevice::kModule,
+                    pContext);
+        return 0;
+    }
+
+    static inline SScriptedDevices* s_pDevices = nullptr;
+    SScriptedDevices m_devices;
+    std::unique_ptr<CAnalyzerDialog> m_pDialog;
+    std::vector<SPrompt> m_prompts;
+    std::vector<QUrl> m_opened;
+    QMessageBox::StandardButton m_answer = QMessageBox::Ok;
+    bool m_bShowOnSetUp = true;
+};

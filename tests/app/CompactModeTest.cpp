@@ -1,0 +1,106 @@
+#include <QMetaObject>
+#include <QWindow>
+
+#include "tests/app/AppTestSupport.h"
+
+using D = CAnalyzerDialog;
+
+namespace {
+
+bool AnyStripControlShown(CAnalyzerDialog& dlg) {
+    bool bAny = dlg.HelpButton()->isVisible();
+    for (int nId : D::kSetupGroup)
+        bAny = bAny || dlg.Control(nId)->isVisible();
+    for (int nId : D::kAnalysisGroup)
+        bAny = bAny || dlg.Control(nId)->isVisible();
+    return bAny;
+}
+
+} // namespace
+
+class CompactModeTest : public DialogTest {
+protected:
+    void RightClickAt(QWidget* pWidget, QPoint pt) {
+        QTest::mousePress(pWidget, Qt::RightButton, {}, pt);
+        QTest::mouseRelease(pWidget, Qt::RightButton, {}, pt);
+    }
+    // A right click on the dialog's background: between the strip's controls
+    // in normal mode, on the margin beside the view in compact mode.
+    void RightClickBackground() {
+        const QPoint pt = Dlg().m_nPanelMode == 1 ? QPoint(460, Dlg().height() - 4)
+                                                  : QPoint(1, Dlg().height() - 1);
+        ASSERT_EQ(Dlg().childAt(pt), nullptr);
+        RightClickAt(&Dlg(), pt);
+    }
+    bool WindowOnTop() { return Dlg().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); }
+};
+
+TEST_F(CompactModeTest, RightClickOnTheBackgroundTogglesBothWays) {
+    RightClickBackground();
+    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+    EXPECT_FALSE(AnyStripControlShown(Dlg()));
+    EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 3));
+    EXPECT_TRUE(WindowOnTop());
+    EXPECT_TRUE(Dlg().isVisible());
+
+    RightClickBackground();
+    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    for (int nId : D::kSetupGroup)
+        EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
+    EXPECT_TRUE(Dlg().HelpButton()->isVisible());
+    EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 60));
+    EXPECT_FALSE(WindowOnTop());
+    EXPECT_TRUE(Dlg().isVisible());
+}
+
+TEST_F(CompactModeTest, LeavingCompactModeWhileRunningShowsTheRunningArrangement) {
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    RightClickBackground();
+    EXPECT_FALSE(AnyStripControlShown(Dlg()));
+    RightClickBackground();
+    EXPECT_TRUE(Ctl(D::IDC_STOP)->isVisible());
+    EXPECT_FALSE(Ctl(D::IDC_START)->isVisible());
+    ClickStop();
+}
+
+TEST_F(CompactModeTest, RightClickOnALabelToggles) {
+    QWidget* pLabel = Ctl(D::IDC_LABEL_RATE);
+    RightClickAt(pLabel, pLabel->rect().center());
+    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+}
+
+TEST_F(CompactModeTest, RightClickOnOtherControlsDoesNotToggle) {
+    ClickStart();
+    for (int nId : {D::IDC_STOP, D::IDC_CHECK_HOLD, D::IDC_CHECK_STEREO, D::IDC_SPIN_YSCALE}) {
+        QWidget* pControl = Ctl(nId);
+        RightClickAt(pControl, QPoint(3, pControl->height() / 2));
+        EXPECT_EQ(Dlg().m_nPanelMode, 1) << nId;
+    }
+    RightClickAt(Dlg().HelpButton(), Dlg().HelpButton()->rect().center());
+    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    // A right press on the view only widens the span; the view's right
+    // double-click is what toggles from there.
+    RightClickAt(Dlg().View(), Dlg().View()->rect().center());
+    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    ClickStop();
+}
+
+TEST_F(CompactModeTest, RightDoubleClickOnTheViewTogglesOnce) {
+    QWidget* pView = Dlg().View();
+    const QPoint pt = pView->rect().center();
+    QTest::mousePress(pView, Qt::RightButton, {}, pt);
+    QTest::mouseRelease(pView, Qt::RightButton, {}, pt);
+    QTest::mouseDClick(pView, Qt::RightButton, {}, pt);
+    QTest::mouseRelease(pView, Qt::RightButton, {}, pt);
+    QTest::qWait(20); // the view's call is queued
+    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+    EXPECT_FALSE(AnyStripControlShown(Dlg()));
+}
+
+TEST_F(CompactModeTest, TheViewReachesTheToggleByName) {
+    ASSERT_TRUE(
+        QMetaObject::invokeMethod(Dlg().View()->m_pDialog, "OnRButtonDown", Qt::QueuedConnection));
+    QTest::qWait(20);
+    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+}
