@@ -36,6 +36,20 @@ std::string TextKey(std::string_view str, COLORREF crText, COLORREF crBack) {
     return key;
 }
 
+// Fills n pixels with px, sixteen bytes at a time where it can: a plain loop of
+// 32-bit stores is what the compiler makes of std::fill_n here, and fills are
+// most of a frame's work.
+void FillPixels(std::uint32_t* p, int n, std::uint32_t px) {
+    const std::uint32_t block[4] = {px, px, px, px};
+    for (; n >= 8; n -= 8, p += 8) {
+        std::memcpy(p, block, sizeof block);
+        std::memcpy(p + 4, block, sizeof block);
+    }
+    for (; n > 0; --n) {
+        *p++ = px;
+    }
+}
+
 } // namespace
 
 QFont CDC::DefaultFont() {
@@ -97,7 +111,7 @@ void CDC::FillSpan(int x0, int x1, int y, std::uint32_t px) {
     x0 = std::max(x0, 0);
     x1 = std::min(x1, m_nImageWidth);
     if (x0 < x1) {
-        std::fill_n(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + x0, x1 - x0, px);
+        FillPixels(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + x0, x1 - x0, px);
     }
 }
 
@@ -111,7 +125,7 @@ void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
         return;
     }
     for (int y = t; y < b; ++y) {
-        std::fill_n(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + l, r - l, px);
+        FillPixels(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + l, r - l, px);
     }
 }
 
@@ -191,19 +205,121 @@ bool CDC::LineTo(int x, int y) {
     return true;
 }
 
+// One scan line of a rectangle's outline and inside, clipped to the bitmap.
+void CDC::RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush) {
+    const int x0 = std::max(rc.l, 0);
+    const int x1 = std::min(rc.r, m_nImageWidth);
+    if (x0 >= x1) {
+        return;
+    }
+    std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride;
+    if (y == rc.t || y == rc.b - 1) {
+        FillPixels(pRow + x0, x1 - x0, pen);
+        return;
+    }
+    int nInsideLeft = x0;
+    int nInsideRight = x1;
+    if (rc.l == x0) {
+        pRow[x0] = pen;
+        nInsideLeft = x0 + 1;
+    }
+    if (rc.r == x1) {
+        pRow[x1 - 1] = pen;
+        nInsideRight = x1 - 1;
+    }
+    if (nInsideLeft < nInsideRight) {
+        FillPixels(pRow + nInsideLeft, nInsideRight - nInsideLeft, brush);
+    }
+}
+
 bool CDC::Rectangle(int l, int t, int r, int b) {
     if (r <= l || b <= t) {
         return false;
     }
-    if (m_pBits == nullptr) {
-        return true;
+    if (m_pBits != nullptr) {
+        const SRectangle rc{l, t, r, b};
+        Rectangles(&rc, 1);
+    }
+    return true;
+}
+
+// Rectangles that share no column are first entered into a table of columns
+// (top, bottom, outline or inside) and then written a scan line at a time over
+// bands of columns. A frame's many narrow bars, drawn one after another, would
+// be written as columns instead, a scan line apart per pixel.
+void CDC::Rectangles(const SRectangle* pRects, int nCount) {
+    if (m_pBits == nullptr || nCount <= 0) {
+        return;
     }
     const std::uint32_t pen = PixelFromColour(m_pPen->GetColour());
-    FillBox(l + 1, t + 1, r - 1, b - 1, PixelFromColour(m_pBrush->GetColour()));
-    FillSpan(l, r, t, pen);
-    FillSpan(l, r, b - 1, pen);
-    FillBox(l, t, l + 1, b, pen);
-    FillBox(r - 1, t, r, b, pen);
+    const std::uint32_t brush = PixelFromColour(m_pBrush->GetColour());
+    if (!BuildColumnTable(pRects, nCount)) {
+        for (int i = 0; i < nCount; ++i) {
+            const SRectangle& rc = pRects[i];
+            for (int y = std::max(rc.t, 0); y < std::min(rc.b, m_nImageHeight); ++y) {
+                RectangleRow(rc, y, pen, brush);
+            }
+        }
+        return;
+    }
+    constexpr int kBandWidth = 128;
+    const int* __restrict pTop = m_anColumnTop.data();
+    const int* __restrict pBottom = m_anColumnBottom.data();
+    const int* __restrict pOutline = m_anColumnOutline.data();
+    for (int xBand = m_nColumnsFirst; xBand < m_nColumnsEnd; xBand += kBandWidth) {
+        const int xEnd = std::min(xBand + kBandWidth, m_nColumnsEnd);
+        int nTop = m_nImageHeight;
+        int nBottom = 0;
+        for (int x = xBand; x < xEnd; ++x) {
+            if (pBottom[x] > pTop[x]) {
+                nTop = std::min(nTop, pTop[x]);
+                nBottom = std::max(nBottom, pBottom[x]);
+            }
+        }
+        nTop = std::max(nTop, 0);
+        nBottom = std::min(nBottom, m_nImageHeight);
+        for (int y = nTop; y < nBottom; ++y) {
+            std::uint32_t* __restrict pRow = m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride;
+            // Without branches, so that the ragged tops of neighbouring bars cost
+            // no mispredictions and the loop can be vectorised.
+#pragma GCC ivdep
+            for (int x = xBand; x < xEnd; ++x) {
+                const int nInside = (y >= pTop[x]) & (y < pBottom[x]);
+                const int nEdge = pOutline[x] | (y == pTop[x]) | (y == pBottom[x] - 1);
+                const std::uint32_t colour = nEdge != 0 ? pen : brush;
+                pRow[x] = nInside != 0 ? colour : pRow[x];
+            }
+        }
+    }
+}
+
+// Fills the column table for Rectangles; false when two rectangles share a
+// column (they are then drawn one by one).
+bool CDC::BuildColumnTable(const SRectangle* pRects, int nCount) {
+    const auto nWidth = static_cast<std::size_t>(m_nImageWidth);
+    m_anColumnTop.assign(nWidth, 0);
+    m_anColumnBottom.assign(nWidth, 0);
+    m_anColumnOutline.assign(nWidth, 0);
+    m_nColumnsFirst = m_nImageWidth;
+    m_nColumnsEnd = 0;
+    for (int i = 0; i < nCount; ++i) {
+        const SRectangle& rc = pRects[i];
+        if (rc.r <= rc.l || rc.b <= rc.t) {
+            continue;
+        }
+        const int x0 = std::max(rc.l, 0);
+        const int x1 = std::min(rc.r, m_nImageWidth);
+        for (int x = x0; x < x1; ++x) {
+            if (m_anColumnBottom[x] > m_anColumnTop[x]) {
+                return false;
+            }
+            m_anColumnTop[x] = rc.t;
+            m_anColumnBottom[x] = rc.b;
+            m_anColumnOutline[x] = (x == rc.l || x == rc.r - 1) ? 1 : 0;
+        }
+        m_nColumnsFirst = std::min(m_nColumnsFirst, x0);
+        m_nColumnsEnd = std::max(m_nColumnsEnd, x1);
+    }
     return true;
 }
 

@@ -37,5 +37,13 @@ struct CPoint {
     int y = 0;
 };
 
+// Left, top, right and bottom; right and bottom lie just outside.
+struct SRectangle {
+    int l = 0;
+    int t = 0;
+    int r = 0;
+    int b = 0;
+};
+
 constexpr int PS_SOLID = 0;
 constexpr std::uint32_t SRCCOPY = 0x00CC0020;

@@ -315,8 +315,7 @@ void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, cons
         return;
     }
     m_bRepaintPosted = true;
-    QMetaObject::invokeMethod(
-        this, [this] { update(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
 
 QImage CSpectrumView::FrontImage() const {

@@ -167,4 +167,6 @@ private:
     std::atomic<bool> m_bRepaintPosted{false}; // a presented frame waits to be painted
     bool m_bInPaint = false;                   // user-interface thread only
     std::vector<double> m_adLogBin;            // ln(b), inside the frame guard only
+    std::vector<SRectangle> m_aBars;           // a pass's bars, inside the frame guard only
+    std::vector<SRectangle> m_aHoldLevels;     // their hold lines (l..r at row t)
 };

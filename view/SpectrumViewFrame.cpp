@@ -151,12 +151,18 @@ void CSpectrumView::DrawLevelGrid(const SPass& pass, int nZeroY) {
 // One bar per group of bins at least Min X-space wide, from the previous bar's
 // right edge to the geometric middle of the group's last bin, at the group's
 // mean power; the hold level is the mean of the group's held values.
+//
+// The bars of a pass share no column and each hold line lies in its own bar's
+// columns, so all bars are drawn in one batch and the hold lines after them:
+// the same picture as drawing them in turn, written a scan line at a time.
 void CSpectrumView::DrawBars(const SPass& pass, const SSpanGeometry& geo) {
     const int nBottom = m_nPlotBottom - 16 * m_nDisplayMode;
     const int nMinXSpace = m_nMinXSpace;
     const bool bHold = m_bHold != 0;
     const int nBinEnd = std::min(geo.nBinMax, pass.nBins);
     const std::vector<double>& adLn = LogTable(std::max(geo.nBinMax, pass.nBins) + 1);
+    m_aBars.clear();
+    m_aHoldLevels.clear();
     int nPrevX = 28;
     int n = 0;
     double dMeanP = 0.0;
@@ -174,17 +180,21 @@ void CSpectrumView::DrawBars(const SPass& pass, const SSpanGeometry& geo) {
         // A bar of no width shows nothing, neither outline nor hold level.
         if (x > nPrevX) {
             const int nTop = std::min(LevelY(pass, dP), nBottom);
-            m_dcMemory.Rectangle(nPrevX, nTop, x, nBottom);
+            m_aBars.push_back(SRectangle{nPrevX, nTop, x, nBottom});
             if (bHold) {
-                const int yHold = std::min(LevelY(pass, dH), nBottom);
-                m_dcMemory.MoveTo(nPrevX, yHold);
-                m_dcMemory.LineTo(x, yHold);
+                m_aHoldLevels.push_back(
+                    SRectangle{nPrevX, std::min(LevelY(pass, dH), nBottom), x, 0});
             }
         }
         nPrevX = x;
         n = 0;
         dMeanP = 0.0;
         dMeanH = 0.0;
+    }
+    m_dcMemory.Rectangles(m_aBars.data(), static_cast<int>(m_aBars.size()));
+    for (const SRectangle& line : m_aHoldLevels) {
+        m_dcMemory.MoveTo(line.l, line.t);
+        m_dcMemory.LineTo(line.r, line.t);
     }
 }
 

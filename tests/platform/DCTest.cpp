@@ -129,6 +129,36 @@ TEST_F(DCTest, OnePixelWideRectangleIsAColumnOfPen) {
     EXPECT_EQ(At(8, 4), kPaper);
 }
 
+// Rectangles as a batch must give the picture of drawing them one by one, both
+// for neighbours in separate columns and for ones stacked in a column.
+TEST_F(DCTest, RectanglesInABatchDrawLikeOneByOne) {
+    CBrush brush(RGB(1, 2, 3));
+    const std::vector<SRectangle> neighbours = {{-3, 5, 2, 20},   {2, 8, 3, 29},  {3, 12, 4, 35},
+                                                {4, 3, 9, 9},     {9, 9, 9, 20},  {10, 15, 12, 16},
+                                                {12, 20, 13, 18}, {13, 1, 45, 25}};
+    const std::vector<SRectangle> stacked = {{5, 2, 9, 8}, {5, 10, 9, 14}, {6, 20, 8, 28}};
+    for (const std::vector<SRectangle>& rects : {neighbours, stacked}) {
+        QImage single(m_img.size(), QImage::Format_RGB32);
+        single.fill(Qt::black);
+        CDC dcSingle;
+        dcSingle.Attach(&single);
+        dcSingle.SelectObject(&m_pen);
+        dcSingle.SelectObject(&brush);
+        for (const SRectangle& rc : rects) {
+            dcSingle.Rectangle(rc.l, rc.t, rc.r, rc.b);
+        }
+        QImage batch(m_img.size(), QImage::Format_RGB32);
+        batch.fill(Qt::black);
+        CDC dcBatch;
+        dcBatch.Attach(&batch);
+        dcBatch.SelectObject(&m_pen);
+        dcBatch.SelectObject(&brush);
+        dcBatch.Rectangles(rects.data(), static_cast<int>(rects.size()));
+        EXPECT_EQ(batch, single);
+        EXPECT_NE(batch.pixel(rects[1].l, rects[1].t), qRgb(0, 0, 0));
+    }
+}
+
 TEST_F(DCTest, DrawingOutsideTheBitmapIsClipped) {
     m_dc.MoveTo(-10, 3);
     m_dc.LineTo(100, 3);

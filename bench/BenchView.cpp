@@ -1,0 +1,100 @@
+// Time of one frame of the running display, the copy to the window included.
+//
+//   build-view/bench/bench_view --benchmark_repetitions=9
+//       --benchmark_report_aggregates_only=true
+//
+// Arguments: width, height, transform size, stereo, Min X-space, display mode.
+
+#include "analysis/AnalysisChannel.h"
+#include "view/SpectrumView.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <random>
+
+namespace {
+
+// A spectrum as the analyser sees music: a noise floor that falls with
+// frequency, a few strong partials, and held maxima above it all.
+void FillSpectrum(CAnalysisChannel& chan, int nFft, unsigned nSeed) {
+    std::mt19937 rng(nSeed);
+    std::uniform_real_distribution<double> noise(0.2, 5.0);
+    auto lock = chan.LockArrays();
+    for (int b = 0; b < nFft; ++b) {
+        chan.m_pPower[b] = 1e12 * noise(rng) / (1.0 + b * 0.05);
+        chan.m_pHold[b] = chan.m_pPower[b] * 3.0;
+    }
+    for (int b = 40; b < nFft / 2; b += 37) {
+        chan.m_pPower[b] = 1e15;
+        chan.m_pHold[b] = 2e15;
+    }
+}
+
+void BM_RenderFrame(benchmark::State& state) {
+    const int nWidth = static_cast<int>(state.range(0));
+    const int nHeight = static_cast<int>(state.range(1));
+    const int nFft = static_cast<int>(state.range(2));
+    const bool bStereo = state.range(3) != 0;
+    const int nRate = 44100;
+
+    CAnalysisChannel left;
+    CAnalysisChannel right;
+    left.Setup(nFft, static_cast<double>(nFft) / nRate);
+    right.Setup(nFft, static_cast<double>(nFft) / nRate);
+    FillSpectrum(left, nFft, 1);
+    FillSpectrum(right, nFft, 2);
+    left.m_dPeakHz = 441.3;
+
+    CSpectrumView view;
+    view.resize(nWidth, nHeight);
+    view.UpdateBackBuffer();
+    view.m_nSpanLowHz = 22;
+    view.m_nSpanHighHz = nRate / 2;
+    view.m_nMinXSpace = static_cast<int>(state.range(4));
+    view.m_nDisplayMode = static_cast<int>(state.range(5));
+    view.m_bHold = 1;
+    view.m_nCursorX = nWidth / 3;
+    view.m_nCursorY = nHeight / 2;
+    view.BindChannels(&left, &right, nFft, nRate);
+    view.DrawScale();
+    view.SetFftsPerCycle(37);
+    const int nFlags = 2 | (bStereo ? 1 : 0);
+    view.RenderFrame(nFlags); // fills the text cache as a running display has it
+
+    for (auto _ : state) {
+        view.RenderFrame(nFlags);
+        benchmark::ClobberMemory();
+    }
+    view.BindChannels(nullptr, nullptr, 0, 0);
+}
+
+void FrameArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode"});
+    for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+        for (int nFft : {4096, 16384}) {
+            for (int nStereo : {0, 1}) {
+                for (int nMinX : {0, 2}) {
+                    for (int nMode : {0, 1}) {
+                        pBench->Args({w, h, nFft, nStereo, nMinX, nMode});
+                    }
+                }
+            }
+        }
+    }
+}
+
+BENCHMARK(BM_RenderFrame)->Apply(FrameArguments)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
