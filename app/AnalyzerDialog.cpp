@@ -63,6 +63,8 @@ CAnalyzerDialog::~CAnalyzerDialog() {
     StopEngine();
 }
 
+// The dialog font of the 8-point class: 9-pixel DejaVu Sans is the largest
+// size at which the template's sizes hold every caption and every value.
 QFont CAnalyzerDialog::DialogFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(9);
@@ -72,10 +74,10 @@ QFont CAnalyzerDialog::DialogFont() {
 // ---------------------------------------------------------------------------
 // Controls
 
-void CAnalyzerDialog::Register(int nId, QWidget* pWidget, int nLayoutX, int nLayoutFromBottom) {
+// Binds a control to its identifier, as the dialog's data exchange does.
+void CAnalyzerDialog::Bind(int nId, QWidget* pWidget) {
     m_controls[nId] = pWidget;
     pWidget->setObjectName(QStringLiteral("control%1").arg(nId));
-    m_placements.push_back({pWidget, nLayoutX, nLayoutFromBottom});
 }
 
 QLabel* CAnalyzerDialog::MakeLabel(int nId, const QString& strText, int x, int y, int w, int h,
@@ -83,8 +85,7 @@ QLabel* CAnalyzerDialog::MakeLabel(int nId, const QString& strText, int x, int y
     auto* pLabel = new QLabel(strText, this);
     pLabel->setGeometry(DluToPx(x, y, w, h));
     pLabel->setAlignment(align | Qt::AlignVCenter);
-    m_controls[nId] = pLabel;
-    pLabel->setObjectName(QStringLiteral("control%1").arg(nId));
+    Bind(nId, pLabel);
     return pLabel;
 }
 
@@ -98,8 +99,7 @@ QComboBox* CAnalyzerDialog::MakeList(int nId, const QStringList& entries, int x,
     // The template height is the height of the opened list.
     const int nItemHeight = pList->fontMetrics().height() + 2;
     pList->setMaxVisibleItems(std::max(4, (rc.height() - kListClosedHeight) / nItemHeight));
-    m_controls[nId] = pList;
-    pList->setObjectName(QStringLiteral("control%1").arg(nId));
+    Bind(nId, pList);
     return pList;
 }
 
@@ -113,8 +113,7 @@ CAccelSpinBox* CAnalyzerDialog::MakeSpin(int nEditId, int nSpinId, QRect rcEdit,
     pSpin->setGeometry(rcUnion);
     pSpin->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_controls[nEditId] = pSpin;
-    m_controls[nSpinId] = pSpin;
-    pSpin->setObjectName(QStringLiteral("control%1").arg(nSpinId));
+    Bind(nSpinId, pSpin);
 
     // Where the layout puts the two, measured from the bottom edge.
     const QRect rcLaidEdit(QPoint(ptEdit.x(), -ptEdit.y()), rcEditPx.size());
@@ -129,8 +128,7 @@ QCheckBox* CAnalyzerDialog::MakeCheck(int nId, const QString& strText, int x, in
     auto* pCheck = new QCheckBox(strText, this);
     pCheck->setStyle(CStripStyle::Instance());
     pCheck->setGeometry(DluToPx(x, y, w, h));
-    m_controls[nId] = pCheck;
-    pCheck->setObjectName(QStringLiteral("control%1").arg(nId));
+    Bind(nId, pCheck);
     return pCheck;
 }
 
@@ -141,8 +139,7 @@ QPushButton* CAnalyzerDialog::MakeButton(int nId, const QString& strText, int x,
     // Enter must never press a button of this dialog.
     pButton->setAutoDefault(false);
     pButton->setDefault(false);
-    m_controls[nId] = pButton;
-    pButton->setObjectName(QStringLiteral("control%1").arg(nId));
+    Bind(nId, pButton);
     return pButton;
 }
 
@@ -196,8 +193,7 @@ void CAnalyzerDialog::CreateControls() {
 
     m_pView = new CSpectrumView(this);
     m_pView->setGeometry(DluToPx(7, 7, 399, 88));
-    m_pView->setObjectName(QStringLiteral("control%1").arg(int(IDC_VIEW)));
-    m_controls[IDC_VIEW] = m_pView;
+    Bind(IDC_VIEW, m_pView);
 
     place(MakeLabel(IDC_LABEL_SPAN, QStringLiteral("Frequency span:"), 5, 182, 62, 8), 6, 48);
     place(MakeLabel(IDC_LABEL_INERTIA, QStringLiteral("Inertia:"), 115, 182, 24, 8), 150, 48);

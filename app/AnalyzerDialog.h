@@ -192,7 +192,7 @@ private:
     void CreateControls();
     void CreateHelpButton();
     void WireControls();
-    void Register(int nId, QWidget* pWidget, int nLayoutX, int nLayoutFromBottom);
+    void Bind(int nId, QWidget* pWidget);
     QLabel* MakeLabel(int nId, const QString& strText, int nX, int nY, int nW, int nH,
                       Qt::Alignment align = Qt::AlignLeft);
     QComboBox* MakeList(int nId, const QStringList& entries, int nX, int nY, int nW, int nH);
