@@ -1,0 +1,73 @@
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include "view/BuildInfo.h"
+
+// The help page as the build made it (its addresses filled in), which the
+// installation ships beside the program.
+namespace {
+
+QString BuiltHelpPage() {
+    QFile file(QStringLiteral(VEMRA_BUILT_HELP_PAGE));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+TEST(HelpPage, HasTheHowToUseSectionTheF1TextPointsTo) {
+    const QString strPage = BuiltHelpPage();
+    ASSERT_FALSE(strPage.isEmpty());
+    EXPECT_TRUE(strPage.contains(QStringLiteral("id=\"how-to-use\"")));
+    EXPECT_TRUE(strPage.contains(QStringLiteral(">How to use</h2>")));
+    EXPECT_TRUE(strPage.contains(QStringLiteral("href=\"#how-to-use\"")));
+}
+
+TEST(HelpPage, ExplainsTheSourceOnALinuxDesktop) {
+    const QString strPage = BuiltHelpPage();
+    EXPECT_TRUE(strPage.contains(QStringLiteral("pavucontrol")));
+    EXPECT_TRUE(strPage.contains(QStringLiteral("Monitor of")));
+    EXPECT_TRUE(strPage.contains(QStringLiteral("sound settings")));
+    EXPECT_TRUE(strPage.contains(QStringLiteral("Test signal")));
+}
+
+TEST(HelpPage, NamesEveryControlGestureModeAndReadout) {
+    const QString strPage = BuiltHelpPage();
+    for (const char* pszName : {"Capture device",
+                                "Sample rate",
+                                "Samples",
+                                "Start",
+                                "Frequency span",
+                                "Inertia",
+                                "Pks",
+                                "Hold",
+                                "Pink 2 Flat",
+                                "Length (ms)",
+                                "Y-scale",
+                                "Offset",
+                                "Offset (R)",
+                                "Stereo?",
+                                "Window function",
+                                "Min X-space",
+                                "Stop",
+                                "Drag with the left button",
+                                "Right click",
+                                "Left double-click",
+                                "Right double-click",
+                                "Compact mode",
+                                "Display modes",
+                                "Cursor readout",
+                                "Peak readout",
+                                "Power readout",
+                                "Statistics line",
+                                "F1"})
+        EXPECT_TRUE(strPage.contains(QLatin1String(pszName))) << pszName;
+}
+
+TEST(HelpPage, CarriesTheBuildsAddresses) {
+    const QString strPage = BuiltHelpPage();
+    EXPECT_TRUE(strPage.contains(QString::fromUtf8(g_szContactEmail)));
+    EXPECT_FALSE(strPage.contains(QStringLiteral("@VEMRA_")));
+}
