@@ -67,6 +67,34 @@ int RunQuietly(const char* const* argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string RunForOutput(const char* const* argv) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) < 0)
+        return "";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int err =
+        posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string output;
+    char chunk[256];
+    ssize_t n = 0;
+    while (err == 0 && (n = read(fds[0], chunk, sizeof chunk)) != 0)
+        if (n > 0)
+            output.append(chunk, static_cast<size_t>(n));
+        else if (errno != EINTR)
+            break;
+    close(fds[0]);
+    if (err == 0)
+        WaitForExit(pid, 5000);
+    return output;
+}
+
 pid_t SpawnQuietly(const char* const* argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -209,6 +237,25 @@ void CPrivatePulseServer::Pause() {
 void CPrivatePulseServer::Resume() {
     if (IsRunning())
         kill(m_nPid, SIGCONT);
+}
+
+int CPrivatePulseServer::LoadModule(const std::string& sNameAndArguments) {
+    std::vector<std::string> words;
+    std::istringstream in(sNameAndArguments);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    std::vector<const char*> argv{"pactl", "load-module"};
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    argv.push_back(nullptr);
+    const std::string output = RunForOutput(argv.data());
+    return output.empty() ? -1 : std::atoi(output.c_str());
+}
+
+bool CPrivatePulseServer::UnloadModule(int nIndex) {
+    const std::string index = std::to_string(nIndex);
+    const char* argv[] = {"pactl", "unload-module", index.c_str(), nullptr};
+    return RunQuietly(argv) == 0;
 }
 
 bool CPrivatePulseServer::PlayTone(const char* pszSink, double dLeftHz, double dRightHz) {

@@ -44,6 +44,10 @@ public:
     void Resume();
     bool IsRunning() const { return m_nPid > 0; }
 
+    // Loads a module into the running server (pactl load-module); its index, or -1.
+    int LoadModule(const std::string& sNameAndArguments);
+    bool UnloadModule(int nIndex);
+
     // Plays a stereo tone (left nLeftHz, right nRightHz, half full scale, 48 kHz)
     // into a sink until the next PlayTone into it, StopTones or the end.
     bool PlayTone(const char* pszSink, double dLeftHz, double dRightHz);
@@ -62,6 +66,8 @@ private:
 // Runs a program with its output thrown away and waits for it; its exit status,
 // or -1 if it could not be run.
 int RunQuietly(const char* const* argv);
+// Runs a program and returns what it wrote to its standard output.
+std::string RunForOutput(const char* const* argv);
 // Starts a program in the background with its output thrown away; its process id or -1.
 pid_t SpawnQuietly(const char* const* argv);
 // Waits up to nTimeoutMs for the process to end; true if it ended (and was reaped).

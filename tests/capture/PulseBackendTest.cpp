@@ -355,6 +355,31 @@ TEST_F(PulseBackend, StopAndStartAgainGoesOnRecording) {
     EXPECT_NEAR(hz, 1000, 0.1);
 }
 
+// A chosen source that goes away (a USB microphone unplugged) fails its
+// capture instead of quietly recording something else.
+TEST_F(PulseBackend, ASourceThatGoesAwayFailsItsCapture) {
+    const int module = m_server.LoadModule(
+        "module-null-sink sink_name=vemra_usb sink_properties=device.description=Vemra-USB");
+    ASSERT_GE(module, 0);
+    const SListed& usb = Listed(Enumerate(), "Monitor of Vemra-USB");
+    SCapture capture(Create(&usb.guid), 44100);
+    ASSERT_TRUE(capture.Ok()) << capture.nResult;
+    ASSERT_EQ(capture.pBuffer->GetCurrentPosition(nullptr, nullptr), kCaptureOk);
+
+    ASSERT_TRUE(m_server.UnloadModule(module));
+    const auto unplugged = Clock::now();
+    int result = kCaptureOk;
+    while (result >= 0 && Clock::now() - unplugged < Ms(3000)) {
+        result = capture.pBuffer->GetCurrentPosition(nullptr, nullptr);
+        std::this_thread::sleep_for(Ms(5));
+    }
+    EXPECT_LT(result, 0);
+    EXPECT_LT(Clock::now() - unplugged, Ms(1000));
+    // Its identifier opens nothing now.
+    ICaptureDevice* pDevice = nullptr;
+    EXPECT_EQ(CaptureCreate(&usb.guid, &pDevice), kCaptureErrNoDevice);
+}
+
 // The server goes away in the middle of a capture, politely or not.
 class PulseServerLoss : public PulseBackend, public ::testing::WithParamInterface<int> {};
 
