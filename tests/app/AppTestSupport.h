@@ -25,6 +25,14 @@
 #include "capture/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 
+// Saves a picture of a window when VEMRA_TEST_SCREENSHOTS names a folder, to
+// look at the layout by eye.
+inline void SaveShot(QWidget* pWidget, const char* pszName) {
+    const QString strDir = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
+    if (!strDir.isEmpty())
+        pWidget->grab().save(strDir + u'/' + QLatin1String(pszName) + QStringLiteral(".png"));
+}
+
 // A message box the dialog showed.
 struct SPrompt {
     QString strCaption;

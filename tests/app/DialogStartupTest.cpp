@@ -13,13 +13,6 @@ QStringList Entries(QComboBox* pList) {
     return entries;
 }
 
-// Saves a picture of the dialog when VEMRA_TEST_SCREENSHOTS names a folder.
-void SaveShot(QWidget* pWidget, const char* pszName) {
-    const QString strDir = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
-    if (!strDir.isEmpty())
-        pWidget->grab().save(strDir + u'/' + QLatin1String(pszName) + QStringLiteral(".png"));
-}
-
 } // namespace
 
 using StartupTest = DialogTest;

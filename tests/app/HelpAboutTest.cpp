@@ -98,6 +98,7 @@ TEST_F(HelpAboutTest, AboutShowsTheBoxWhichClosesWithOk) {
     QTimer::singleShot(50, [&] {
         auto* pAbout = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(pAbout, nullptr);
+        SaveShot(pAbout, "about");
         strCaption = pAbout->windowTitle();
         strCredits = pAbout->CreditsLabel()->text();
         for (QLabel* pLabel : pAbout->findChildren<QLabel*>()) {
