@@ -4,6 +4,7 @@
 file(REMOVE ${SCREENSHOT})
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+          LSAN_OPTIONS=fast_unwind_on_malloc=0:suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp
           VEMRA_SELFTEST_SCREENSHOT=${SCREENSHOT} VEMRA_SELFTEST_SECONDS=2 ${PROGRAM}
   RESULT_VARIABLE status
   TIMEOUT 60)
