@@ -120,14 +120,12 @@ bool CPulseSession::Query(SServerInfo* pInfo, uint32_t nTimeoutMs) {
     SQuery query{this, pInfo};
     pa_operation* pServer = pa_context_get_server_info(m_pContext, &OnServerInfo, &query);
     pa_operation* pSources = pa_context_get_source_info_list(m_pContext, &OnSourceInfo, &query);
-    const bool bAnswered = pServer && pSources &&
-                           WaitFor(
-                               [&] {
-                                   return (query.bServerDone && query.bSourcesDone) ||
-                                          pa_context_get_state(m_pContext) != PA_CONTEXT_READY;
-                               },
-                               nTimeoutMs) &&
-                           query.bServerDone && query.bSourcesDone && !query.bFailed;
+    const auto bDone = [&] {
+        return (query.bServerDone && query.bSourcesDone) ||
+               pa_context_get_state(m_pContext) != PA_CONTEXT_READY;
+    };
+    const bool bAnswered = pServer && pSources && WaitFor(bDone, nTimeoutMs) && query.bServerDone &&
+                           query.bSourcesDone && !query.bFailed;
     Finish(pServer);
     Finish(pSources);
     if (!bAnswered)

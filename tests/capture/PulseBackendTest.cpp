@@ -449,6 +449,12 @@ TEST_F(PulseBackend, AServerThatHangsFailsTheCaptureAndIsNotWaitedFor) {
     EXPECT_LT(Clock::now() - listing, Ms(3000));
     ICaptureDevice* pDevice = nullptr;
     EXPECT_EQ(CPulseCaptureDevice::Open(nullptr, &pDevice), kCaptureErrNoDevice);
+    // Letting go of the capture does not wait for the frozen server either.
+    const auto releasing = Clock::now();
+    capture.pBuffer->Stop();
+    capture.pBuffer->Release();
+    capture.pBuffer = nullptr;
+    EXPECT_LT(Clock::now() - releasing, Ms(1000));
     m_server.Resume();
 }
 
