@@ -95,7 +95,6 @@ public:
     QWidget* Control(int nId) const;
     CSpectrumView* View() const { return m_pView; }
     CCaptureEngine* Engine() const { return m_pEngine; }
-    int PanelMode() const { return m_nPanelMode; }
     bool IsTopmost() const;
     QString SelectedDeviceName() const;
     QToolButton* HelpButton() const { return m_pButtonHelp; }
