@@ -104,3 +104,26 @@ TEST_F(CompactModeTest, TheViewReachesTheToggleByName) {
     QTest::qWait(20);
     EXPECT_EQ(Dlg().m_nPanelMode, 0);
 }
+
+// Changing the window's band must not hide the window: hiding a modal dialog
+// would end its modal loop, and with it the program.
+TEST_F(CompactModeTest, TogglingDuringTheModalRunKeepsTheWindowOpen) {
+    m_pDialog.reset();
+    CAnalyzerDialog dlg;
+    bool bVisibleInCompact = false;
+    bool bVisibleAfter = false;
+    QTimer::singleShot(100, &dlg, [&] {
+        dlg.OnRButtonDown();
+        QTimer::singleShot(100, &dlg, [&] {
+            bVisibleInCompact = dlg.isVisible() && dlg.IsTopmost();
+            dlg.OnRButtonDown();
+            QTimer::singleShot(100, &dlg, [&] {
+                bVisibleAfter = dlg.isVisible() && !dlg.IsTopmost();
+                dlg.close();
+            });
+        });
+    });
+    dlg.exec();
+    EXPECT_TRUE(bVisibleInCompact);
+    EXPECT_TRUE(bVisibleAfter);
+}
