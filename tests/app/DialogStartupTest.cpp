@@ -44,7 +44,7 @@ TEST_F(StartupTest, ListsHoldTheirEntriesAndTheDefaultsAreSelected) {
     EXPECT_EQ(List(D::IDC_LIST_WINDOW)->currentText(), QStringLiteral("Hanning"));
     EXPECT_EQ(List(D::IDC_LIST_DEVICE)->currentIndex(), 1);
     // The focus starts on the first tab stop, the device list.
-    EXPECT_EQ(QApplication::focusWidget(), List(D::IDC_LIST_DEVICE));
+    EXPECT_EQ(Dlg().focusWidget(), List(D::IDC_LIST_DEVICE));
 }
 
 TEST_F(StartupTest, SpinsHaveTheirRangesAndPositions) {
