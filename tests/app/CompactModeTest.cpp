@@ -32,7 +32,12 @@ protected:
         ASSERT_EQ(Dlg().childAt(pt), nullptr);
         RightClickAt(&Dlg(), pt);
     }
-    bool WindowOnTop() { return Dlg().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); }
+    // The window itself and the dialog's own record agree.
+    bool WindowOnTop() {
+        const bool bWindow = Dlg().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint);
+        EXPECT_EQ(bWindow, Dlg().IsTopmost());
+        return bWindow;
+    }
 };
 
 TEST_F(CompactModeTest, RightClickOnTheBackgroundTogglesBothWays) {
