@@ -47,6 +47,7 @@ public:
     void DrawScale() override { m_view.DrawScale(); }
     bool IsScaleBusy() const override { return m_view.IsScaleBusy(); }
     void SetFftsPerCycle(int nPasses) override { m_view.SetFftsPerCycle(nPasses); }
+    void SetSignalLost(bool bLost) override { m_view.SetSignalLost(bLost); }
     void RenderFrame(int nFlags) override {
         if (m_bDraw)
             m_view.RenderFrame(nFlags);

@@ -83,8 +83,11 @@ int CCaptureEngine::Start() {
     if (!m_pCaptureBuffer)
         return kCaptureErrNotOpen;
     IEngineView* pView = m_pView.load();
-    if (pView)
+    m_bSignalLost = false;
+    if (pView) {
+        pView->SetSignalLost(false);
         pView->BindChannels(&m_chanLeft, &m_chanRight, m_nOpenFftSize, m_nOpenSampleRate);
+    }
     m_pCaptureBuffer->Start(kCaptureStartLooping);
     m_pTimer = new CPeriodicTimer();
     m_pTimer->Create(kTimerPeriodMs, kTimerResolutionMs, this);
@@ -156,7 +159,7 @@ int CCaptureEngine::RunCycle() {
         }
         if (!m_pCaptureBuffer)
             return 0;
-        ReadNewestBlock(f);
+        const bool bPositionsHad = ReadNewestBlock(f);
         ZeroTail(f);
         f = m_nOpenFftSize;
 
@@ -165,6 +168,7 @@ int CCaptureEngine::RunCycle() {
 
         IEngineView* pView = m_pView.load();
         if (pView) {
+            ReportSignal(pView, bPositionsHad);
             if (pView->IsScaleBusy())
                 return 1;
             pView->SetFftsPerCycle(g_nLastCyclePasses.load(kRelaxed));
@@ -188,14 +192,26 @@ void CCaptureEngine::EndCycle(int nPassesMade) {
         g_nLastCyclePasses.store(nPassesMade, kRelaxed);
 }
 
+// A device whose positions cannot be had has stopped delivering (server gone,
+// device unplugged, stream failed, or a backend that saw no data for seconds).
+// The cycle goes on analysing the last block; the view says why it stands still,
+// and stops saying so when positions come back.
+void CCaptureEngine::ReportSignal(IEngineView* pView, bool bPositionsHad) {
+    const bool bLost = !bPositionsHad;
+    if (bLost == m_bSignalLost)
+        return;
+    m_bSignalLost = bLost;
+    pView->SetSignalLost(bLost);
+}
+
 // Copies the newest L frames, those that end at the read position, into the
 // channels' blocks; f ends as the number of frames copied. Leaves f alone when
-// the position or the lock cannot be had.
-void CCaptureEngine::ReadNewestBlock(int& f) {
+// the position or the lock cannot be had. Returns whether the position could.
+bool CCaptureEngine::ReadNewestBlock(int& f) {
     uint32_t capturePos = 0;
     uint32_t readPos = 0;
     if (m_pCaptureBuffer->GetCurrentPosition(&capturePos, &readPos) != 0)
-        return;
+        return false;
     const int nLength = BlockLength();
     // At 8000 Hz a long block can exceed the two-second ring: take what it holds.
     const uint32_t bytes = std::min<uint32_t>(kFrameBytes * nLength, m_nBufferBytes);
@@ -206,7 +222,7 @@ void CCaptureEngine::ReadNewestBlock(int& f) {
     uint32_t bytes1 = 0;
     uint32_t bytes2 = 0;
     if (m_pCaptureBuffer->Lock(m_nReadOffset, bytes, &pRegion1, &bytes1, &pRegion2, &bytes2, 0) < 0)
-        return;
+        return true;
     if (bytes1 > 0 || bytes2 > 0) {
         f = 0;
         if (bytes1 > 0)
@@ -218,6 +234,7 @@ void CCaptureEngine::ReadNewestBlock(int& f) {
         }
     }
     m_pCaptureBuffer->Unlock(pRegion1, bytes1, pRegion2, bytes2);
+    return true;
 }
 
 int CCaptureEngine::CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength) {

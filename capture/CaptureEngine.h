@@ -86,7 +86,8 @@ public:
 private:
     int BlockLength() const;
     void RebuildWindows(int nLength);
-    void ReadNewestBlock(int& f);
+    bool ReadNewestBlock(int& f);
+    void ReportSignal(IEngineView* pView, bool bPositionsHad);
     int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
     void ZeroTail(int f);
     void AnalyseBlock(int nStereo);
@@ -100,6 +101,9 @@ private:
     // The right window was left at another length while in mono; rebuilt as soon
     // as stereo analysis uses it (acquisition cycle only).
     bool m_bRightWindowStale = false;
+    // The view was told that no sound arrives (acquisition cycle only; Start
+    // clears it together with the view's).
+    bool m_bSignalLost = false;
     // Raised by Stop: no further pass, no further cycle.
     std::atomic<bool> m_bStopping{false};
 };

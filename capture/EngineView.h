@@ -21,4 +21,8 @@ public:
     // Draws one frame (flags 2 mono, 3 stereo) and hands it to the window; never
     // waits for the user-interface thread.
     virtual void RenderFrame(int nFlags) = 0;
+    // Whether the device has stopped delivering (its positions can no longer be
+    // had): the frames then say that no sound is arriving. Told on every change,
+    // and cleared when an engine starts.
+    virtual void SetSignalLost(bool bLost) = 0;
 };

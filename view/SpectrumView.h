@@ -53,6 +53,7 @@ public:
     bool IsScaleBusy() const override { return m_bScaleBusy.load() != 0; }
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
     void RenderFrame(int nFlags) override;
+    void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
 
     void UpdateBackBuffer();
     SSpanGeometry ComputeSpanGeometry();
@@ -93,6 +94,10 @@ public:
     std::atomic<int> m_bScaleBusy{0};
     std::atomic<int> m_bFrameBusy{0};
     std::atomic<double> m_dBinWidth{0.0};
+    // The device stopped delivering: running frames say so in the plot.
+    std::atomic<bool> m_bSignalLost{false};
+
+    static constexpr const char* kSignalLostText = "No sound is arriving from the capture device.";
 
     CPen m_penLeft;
     CPen m_penRight;
@@ -156,6 +161,7 @@ private:
     void DrawPowerReadout(const SPass& pass);
     void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY);
     void DrawStatistics();
+    void DrawSignalLost();
     void DrawNoteOverlay(const SSpanGeometry& geo);
     void DrawIdlePage();
     int LevelY(const SPass& pass, double dValue) const;

@@ -127,6 +127,9 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
             DrawCursorReadout(pass, geo, nZeroY);
         }
     }
+    if (m_bSignalLost) {
+        DrawSignalLost();
+    }
     DrawStatistics();
 }
 
@@ -250,4 +253,14 @@ void CSpectrumView::DrawStatistics() {
     const std::string str = Format("%d FFTs \xE1 %d ms", nPasses, 800 / nPasses);
     const CSize size = m_dcMemory.GetTextExtent(str);
     m_dcMemory.TextOut(m_nWidth - size.cx - 5, 4, str);
+}
+
+// The device stopped delivering: the spectrum stands still, and a line in the
+// middle of the plot says why.
+void CSpectrumView::DrawSignalLost() {
+    const int nPlotH = m_nPlotBottom;
+    const CSize size = m_dcMemory.GetTextExtent(kSignalLostText);
+    const int x = 28 + std::max(0, (m_nWidth - 28 - size.cx) / 2);
+    const int y = std::max(0, (nPlotH - size.cy) / 2);
+    m_dcMemory.TextOut(x, y, kSignalLostText);
 }

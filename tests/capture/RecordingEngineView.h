@@ -45,6 +45,12 @@ public:
         --m_nInside;
     }
 
+    void SetSignalLost(bool bLost) override {
+        std::lock_guard guard(m_lock);
+        m_signalStates.push_back(bLost);
+        m_nRendersAtSignalChange = m_nRenders.load();
+    }
+
     std::vector<int> PassCounts() {
         std::lock_guard guard(m_lock);
         return m_passCounts;
@@ -52,6 +58,15 @@ public:
     std::vector<int> Flags() {
         std::lock_guard guard(m_lock);
         return m_flags;
+    }
+    // Every state the engine told, in order.
+    std::vector<bool> SignalStates() {
+        std::lock_guard guard(m_lock);
+        return m_signalStates;
+    }
+    int RendersAtSignalChange() {
+        std::lock_guard guard(m_lock);
+        return m_nRendersAtSignalChange;
     }
 
     std::mutex m_lock;
@@ -73,6 +88,8 @@ public:
 private:
     std::vector<int> m_passCounts;
     std::vector<int> m_flags;
+    std::vector<bool> m_signalStates;
+    int m_nRendersAtSignalChange = -1;
 
     void ReadSpectra(int nFlags) {
         double sum = 0.0;
