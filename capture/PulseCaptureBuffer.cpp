@@ -81,12 +81,12 @@ int CPulseCaptureBuffer::OpenStream(const std::string& sSource, uint32_t nSample
 
     CPulseSession::CLock lock(*m_pSession);
     pa_context* pContext = m_pSession->Context();
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, nSampleRate, 2};
-    if (!pa_sample_spec_valid(&spec))
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, nSampleRate, 2};
+    if (!pa_sample_spec_valid(&sampleFormat))
         return kCaptureErrBadFormat;
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    m_pStream = pa_stream_new(pContext, kStreamName, &spec, &map);
+    m_pStream = pa_stream_new(pContext, kStreamName, &sampleFormat, &map);
     if (!m_pStream)
         return ToCaptureError(pa_context_errno(pContext));
     pa_stream_set_state_callback(m_pStream, &SPulseStreamCallbacks::State, this);
@@ -98,7 +98,7 @@ int CPulseCaptureBuffer::OpenStream(const std::string& sSource, uint32_t nSample
     // default source is followed wherever the user moves it.
     pa_buffer_attr attr;
     std::memset(&attr, 0xFF, sizeof attr);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000ull, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000ull, &sampleFormat));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     if (!sSource.empty())
         flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
