@@ -253,6 +253,9 @@ void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRig
     }
     m_pRightChannel = pRight;
     m_pLeftChannel = pLeft;
+    // A repaint still pending for a frame of the old channels must draw anew:
+    // after a Stop it shows the idle page, not the last spectrum.
+    m_bRepaintPosted = false;
 }
 
 void CSpectrumView::ReleaseBackBuffer() {

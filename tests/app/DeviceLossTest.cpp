@@ -69,8 +69,8 @@ TEST_F(DeviceLossDialogTest, ADeviceThatStopsDeliveringIsSaidSoAndStopAndStartSt
     EXPECT_LT(timer.elapsed(), 1000) << "Stop held up the user interface";
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_TRUE(Ctl(D::IDC_START)->isVisible());
-    QTest::qWait(50); // the idle page
-    EXPECT_FALSE(MessageShown());
+    // The idle page replaces the message once the window has repainted.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !MessageShown(); }, 3000));
 
     // The device is back: a new Start opens it again and the message is gone.
     StartOnScripted();
