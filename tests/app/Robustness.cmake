@@ -7,7 +7,7 @@ add_executable(test_app_device_loss
 target_link_libraries(test_app_device_loss PRIVATE vemra_app Qt6::Test GTest::gtest)
 vemra_target_warnings(test_app_device_loss)
 gtest_discover_tests(test_app_device_loss DISCOVERY_TIMEOUT 60
-                     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+                     PROPERTIES ENVIRONMENT "${VEMRA_APP_TEST_ENV}")
 
 # Long runs of the dialog on the built-in signal: a seeded random walk over the
 # controls, window sizes and every set-up. Meant for the address+undefined
@@ -22,4 +22,4 @@ target_link_libraries(test_app_robustness PRIVATE vemra_app Qt6::Test GTest::gte
 vemra_target_warnings(test_app_robustness)
 gtest_discover_tests(test_app_robustness DISCOVERY_TIMEOUT 60
                      PROPERTIES LABELS robustness TIMEOUT 600
-                                ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+                                ENVIRONMENT "${VEMRA_APP_TEST_ENV}")
