@@ -1,5 +1,15 @@
 #include "capture/CaptureDeviceBase.h"
 
+int CCaptureDeviceBase::CreateCaptureBuffer(const SCaptureBufferDesc* pDesc,
+                                            ICaptureBuffer** ppBuffer) {
+    if (!ppBuffer)
+        return kCaptureErrInvalidParam;
+    *ppBuffer = nullptr;
+    if (const int check = CheckBufferDesc(pDesc); check < 0)
+        return check;
+    return CreateRing(*pDesc, ppBuffer);
+}
+
 uint32_t CCaptureDeviceBase::AddRef() {
     return m_nRefs.fetch_add(1, std::memory_order_relaxed) + 1;
 }

@@ -9,6 +9,8 @@
 // buffer description (16-bit PCM, two channels, a whole number of frames).
 class CCaptureDeviceBase : public ICaptureDevice {
 public:
+    // Checks the call and the description, then has the backend make the ring.
+    int CreateCaptureBuffer(const SCaptureBufferDesc* pDesc, ICaptureBuffer** ppBuffer) final;
     uint32_t AddRef() override;
     uint32_t Release() override;
 
@@ -18,6 +20,23 @@ public:
 protected:
     CCaptureDeviceBase() = default;
     ~CCaptureDeviceBase() override = default;
+
+    // Makes the ring for a description that passed the checks; *ppBuffer is
+    // null on entry and stays null on failure.
+    virtual int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) = 0;
+
+    // Hands out a ring just made with new (std::nothrow): kCaptureOk, or out of
+    // memory when it or its storage could not be had (the ring is released).
+    template <typename TRing> static int Adopt(TRing* pRing, ICaptureBuffer** ppBuffer) {
+        if (!pRing)
+            return kCaptureErrOutOfMemory;
+        if (!pRing->IsAllocated()) {
+            pRing->Release();
+            return kCaptureErrOutOfMemory;
+        }
+        *ppBuffer = pRing;
+        return kCaptureOk;
+    }
 
 private:
     std::atomic<uint32_t> m_nRefs{1};

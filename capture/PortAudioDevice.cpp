@@ -138,17 +138,10 @@ int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture
     return *ppCapture ? kCaptureOk : kCaptureErrOutOfMemory;
 }
 
-int CPortAudioDevice::CreateCaptureBuffer(const SCaptureBufferDesc* pDesc,
-                                          ICaptureBuffer** ppBuffer) {
-    if (!ppBuffer)
-        return kCaptureErrInvalidParam;
-    *ppBuffer = nullptr;
-    if (const int check = CheckBufferDesc(pDesc); check < 0)
-        return check;
+int CPortAudioDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
     CPortAudioCaptureBuffer* pBuffer = nullptr;
-    const int result =
-        CPortAudioCaptureBuffer::Create(m_pSession, m_nDeviceIndex, pDesc->dwBufferBytes,
-                                        pDesc->lpwfxFormat->nSamplesPerSec, &pBuffer);
+    const int result = CPortAudioCaptureBuffer::Create(
+        m_pSession, m_nDeviceIndex, desc.dwBufferBytes, desc.lpwfxFormat->nSamplesPerSec, &pBuffer);
     *ppBuffer = pBuffer;
     return result;
 }

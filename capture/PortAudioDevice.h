@@ -28,7 +28,9 @@ public:
 
     // Opens the device at the buffer's rate as 16-bit, two channels or, for a
     // single-channel device, one channel copied into both halves of each frame.
-    int CreateCaptureBuffer(const SCaptureBufferDesc* pDesc, ICaptureBuffer** ppBuffer) override;
+
+protected:
+    int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;
 
 private:
     CPortAudioDevice(std::shared_ptr<CPortAudioSession> pSession, int nDeviceIndex);

@@ -122,16 +122,10 @@ int CPulseCaptureDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapt
     return *ppCapture ? kCaptureOk : kCaptureErrOutOfMemory;
 }
 
-int CPulseCaptureDevice::CreateCaptureBuffer(const SCaptureBufferDesc* pDesc,
-                                             ICaptureBuffer** ppBuffer) {
-    if (!ppBuffer)
-        return kCaptureErrInvalidParam;
-    *ppBuffer = nullptr;
-    if (const int check = CheckBufferDesc(pDesc); check < 0)
-        return check;
+int CPulseCaptureDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
     CPulseCaptureBuffer* pBuffer = nullptr;
-    const int result = CPulseCaptureBuffer::Create(m_sSource, pDesc->dwBufferBytes,
-                                                   pDesc->lpwfxFormat->nSamplesPerSec, &pBuffer);
+    const int result = CPulseCaptureBuffer::Create(m_sSource, desc.dwBufferBytes,
+                                                   desc.lpwfxFormat->nSamplesPerSec, &pBuffer);
     *ppBuffer = pBuffer;
     return result;
 }

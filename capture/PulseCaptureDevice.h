@@ -38,9 +38,11 @@ public:
     static int Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);
 
     // A record stream of the source at the buffer's rate, 16-bit stereo.
-    int CreateCaptureBuffer(const SCaptureBufferDesc* pDesc, ICaptureBuffer** ppBuffer) override;
 
     static constexpr const char* kModule = "PulseAudio";
+
+protected:
+    int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;
 
 private:
     explicit CPulseCaptureDevice(std::string sSource);

@@ -77,25 +77,14 @@ int CScriptedCaptureDevice::Open(const SCaptureGuid& guid, ICaptureDevice** ppCa
     return kCaptureOk;
 }
 
-int CScriptedCaptureDevice::CreateCaptureBuffer(const SCaptureBufferDesc* pDesc,
-                                                ICaptureBuffer** ppBuffer) {
-    if (!ppBuffer)
-        return kCaptureErrInvalidParam;
-    *ppBuffer = nullptr;
+int CScriptedCaptureDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
     if (const int result = m_nCreateBufferResult.load(); result != 0)
         return result;
-    if (const int check = CheckBufferDesc(pDesc); check < 0)
-        return check;
-    auto* pBuffer = new (std::nothrow) CScriptedCaptureBuffer(*pDesc);
-    if (!pBuffer)
-        return kCaptureErrOutOfMemory;
-    if (!pBuffer->IsAllocated()) {
-        pBuffer->Release();
-        return kCaptureErrOutOfMemory;
-    }
+    auto* pBuffer = new (std::nothrow) CScriptedCaptureBuffer(desc);
+    if (const int result = Adopt(pBuffer, ppBuffer); result < 0)
+        return result;
     pBuffer->AddRef(); // the device's own, so tests can look at it afterwards
     if (CScriptedCaptureBuffer* pOld = m_pLastBuffer.exchange(pBuffer))
         pOld->Release();
-    *ppBuffer = pBuffer;
     return kCaptureOk;
 }

@@ -21,12 +21,13 @@ public:
     // The most recently created buffer (the device keeps a reference), or null.
     CScriptedCaptureBuffer* LastBuffer() const { return m_pLastBuffer.load(); }
 
-    int CreateCaptureBuffer(const SCaptureBufferDesc* pDesc, ICaptureBuffer** ppBuffer) override;
-
     // Make opening the device, or creating a buffer, fail with this code (0: behave).
     std::atomic<int> m_nOpenResult{0};
     std::atomic<int> m_nCreateBufferResult{0};
     std::atomic<int> m_nOpens{0};
+
+protected:
+    int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;
 
 private:
     CScriptedCaptureDevice();

@@ -21,21 +21,8 @@ int CTestSignalDevice::Open(ICaptureDevice** ppCapture) {
     return *ppCapture ? kCaptureOk : kCaptureErrOutOfMemory;
 }
 
-int CTestSignalDevice::CreateCaptureBuffer(const SCaptureBufferDesc* pDesc,
-                                           ICaptureBuffer** ppBuffer) {
-    if (!ppBuffer)
-        return kCaptureErrInvalidParam;
-    *ppBuffer = nullptr;
-    if (const int check = CheckBufferDesc(pDesc); check < 0)
-        return check;
-    auto* pBuffer = new (std::nothrow)
-        CTestSignalCaptureBuffer(pDesc->dwBufferBytes, pDesc->lpwfxFormat->nSamplesPerSec);
-    if (!pBuffer)
-        return kCaptureErrOutOfMemory;
-    if (!pBuffer->IsAllocated()) {
-        pBuffer->Release();
-        return kCaptureErrOutOfMemory;
-    }
-    *ppBuffer = pBuffer;
-    return kCaptureOk;
+int CTestSignalDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
+    return Adopt(new (std::nothrow)
+                     CTestSignalCaptureBuffer(desc.dwBufferBytes, desc.lpwfxFormat->nSamplesPerSec),
+                 ppBuffer);
 }

@@ -14,7 +14,8 @@ public:
     // Returns 0 with one reference in *ppCapture.
     static int Open(ICaptureDevice** ppCapture);
 
-    int CreateCaptureBuffer(const SCaptureBufferDesc* pDesc, ICaptureBuffer** ppBuffer) override;
+protected:
+    int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;
 
 private:
     CTestSignalDevice() = default;
