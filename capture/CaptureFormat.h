@@ -47,3 +47,7 @@ inline constexpr int kCaptureErrOutOfMemory = -5;
 inline constexpr int kCaptureErrDeviceLost = -6;
 inline constexpr int kCaptureErrBusy = -7;
 inline constexpr int kCaptureErrNotOpen = -8;
+// No sound server is running (nothing listens where the desktop's server would).
+inline constexpr int kCaptureErrNoServer = -9;
+// A sound server is there but does not answer in time (frozen or overloaded).
+inline constexpr int kCaptureErrServerHung = -10;

@@ -34,6 +34,9 @@ int ToCaptureError(int nPulseError) {
         return kCaptureErrBadFormat;
     case PA_ERR_CONNECTIONTERMINATED:
     case PA_ERR_CONNECTIONREFUSED:
+        return kCaptureErrNoServer;
+    case PA_ERR_TIMEOUT:
+        return kCaptureErrServerHung;
     case PA_ERR_KILLED:
         return kCaptureErrDeviceLost;
     case PA_ERR_BUSY:
@@ -54,7 +57,8 @@ CPulseCaptureBuffer::~CPulseCaptureBuffer() {
     m_pSession.reset();
 }
 
-int CPulseCaptureBuffer::Create(const std::string& sSource, uint32_t nBytes, uint32_t nSampleRate,
+int CPulseCaptureBuffer::Create(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
+                                uint32_t nBytes, uint32_t nSampleRate, uint32_t nTimeoutMs,
                                 CPulseCaptureBuffer** ppBuffer) {
     *ppBuffer = nullptr;
     auto* pBuffer = new (std::nothrow) CPulseCaptureBuffer(nBytes);
@@ -64,7 +68,9 @@ int CPulseCaptureBuffer::Create(const std::string& sSource, uint32_t nBytes, uin
         pBuffer->Release();
         return kCaptureErrOutOfMemory;
     }
-    if (const int result = pBuffer->OpenStream(sSource, nSampleRate); result < 0) {
+    if (const int result =
+            pBuffer->OpenStream(std::move(pSession), sSource, nSampleRate, nTimeoutMs);
+        result < 0) {
         pBuffer->Release();
         return result;
     }
@@ -72,12 +78,21 @@ int CPulseCaptureBuffer::Create(const std::string& sSource, uint32_t nBytes, uin
     return kCaptureOk;
 }
 
-int CPulseCaptureBuffer::OpenStream(const std::string& sSource, uint32_t nSampleRate) {
-    m_pSession.reset(new (std::nothrow) CPulseSession());
+int CPulseCaptureBuffer::OpenStream(std::unique_ptr<CPulseSession> pSession,
+                                    const std::string& sSource, uint32_t nSampleRate,
+                                    uint32_t nTimeoutMs) {
+    const uint32_t start = TimeGetTime();
+    m_pSession = pSession
+                     ? std::move(pSession)
+                     : std::unique_ptr<CPulseSession>(new (std::nothrow) CPulseSession(nTimeoutMs));
     if (!m_pSession)
         return kCaptureErrOutOfMemory;
+    if (m_pSession->ConnectResult() == CPulseSession::EConnect::TimedOut)
+        return kCaptureErrServerHung;
     if (!m_pSession->IsConnected())
-        return kCaptureErrNoDevice;
+        return kCaptureErrNoServer;
+    const uint32_t spent = TimeGetTime() - start;
+    const uint32_t streamTimeoutMs = spent < nTimeoutMs ? nTimeoutMs - spent : 1;
 
     CPulseSession::CLock lock(*m_pSession);
     pa_context* pContext = m_pSession->Context();
@@ -106,12 +121,12 @@ int CPulseCaptureBuffer::OpenStream(const std::string& sSource, uint32_t nSample
                                  flags) < 0)
         return ToCaptureError(pa_context_errno(pContext));
     m_pSession->WaitFor([this] { return pa_stream_get_state(m_pStream) != PA_STREAM_CREATING; },
-                        kStreamTimeoutMs);
+                        streamTimeoutMs);
     switch (pa_stream_get_state(m_pStream)) {
     case PA_STREAM_READY:
         return kCaptureOk;
     case PA_STREAM_CREATING:
-        return kCaptureErrGeneric;
+        return kCaptureErrServerHung;
     default:
         return ToCaptureError(pa_context_errno(pContext));
     }

@@ -19,10 +19,13 @@ struct pa_stream;
 // GetCurrentPosition fail from then on.
 class CPulseCaptureBuffer : public CRingCaptureBuffer {
 public:
-    // Connects to the server and opens a paused record stream on the source
-    // (empty: the server's default source, followed when it changes). Returns 0
-    // and the buffer, or a negative code.
-    static int Create(const std::string& sSource, uint32_t nBytes, uint32_t nSampleRate,
+    // Opens a paused record stream on the source (empty: the server's default
+    // source, followed when it changes) over the connection given, or over a
+    // new one when it is null, waiting at most nTimeoutMs for the server in all.
+    // Returns 0 and the buffer, or a negative code (kCaptureErrServerHung when
+    // the server did not answer in time).
+    static int Create(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
+                      uint32_t nBytes, uint32_t nSampleRate, uint32_t nTimeoutMs,
                       CPulseCaptureBuffer** ppBuffer);
 
     int GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) override;
@@ -32,7 +35,6 @@ public:
     static constexpr uint32_t kStallMs = 3000;
     // Fragment the server is asked to deliver: the newest block is never older.
     static constexpr uint32_t kFragmentMs = 20;
-    static constexpr uint32_t kStreamTimeoutMs = 2000;
 
 protected:
     ~CPulseCaptureBuffer() override;
@@ -42,7 +44,8 @@ protected:
 private:
     explicit CPulseCaptureBuffer(uint32_t nBytes);
     friend struct SPulseStreamCallbacks;
-    int OpenStream(const std::string& sSource, uint32_t nSampleRate);
+    int OpenStream(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
+                   uint32_t nSampleRate, uint32_t nTimeoutMs);
     int Cork(bool bPause);
     // Event thread: data is ready; the stream's state changed.
     void Read();

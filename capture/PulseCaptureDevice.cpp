@@ -4,8 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "capture/PortAudioSession.h"
 #include "capture/PulseCaptureBuffer.h"
 #include "capture/PulseSession.h"
+#include "platform/Clock.h"
 
 namespace {
 
@@ -42,20 +44,52 @@ int SourceRank(const CPulseSession::SSource& source, const CPulseSession::SServe
     return source.monitorOf.empty() ? 2 : 3;
 }
 
-bool QueryServer(CPulseSession::SServerInfo* pInfo) {
-    CPulseSession session;
-    return session.IsConnected() && session.Query(pInfo);
+// kCaptureOk with the server's answer, kCaptureErrNoServer or kCaptureErrServerHung.
+int QueryServer(CPulseSession& session, CPulseSession::SServerInfo* pInfo, uint32_t nTimeoutMs) {
+    switch (session.ConnectResult()) {
+    case CPulseSession::EConnect::Refused:
+        return kCaptureErrNoServer;
+    case CPulseSession::EConnect::TimedOut:
+        return kCaptureErrServerHung;
+    case CPulseSession::EConnect::Connected:
+        break;
+    }
+    bool bTimedOut = false;
+    if (session.Query(pInfo, nTimeoutMs, &bTimedOut))
+        return kCaptureOk;
+    return bTimedOut ? kCaptureErrServerHung : kCaptureErrNoServer;
 }
+
+// Milliseconds left until a TimeGetTime deadline, at least nFloorMs.
+uint32_t MsLeft(uint32_t nDeadlineMs, uint32_t nFloorMs) {
+    const auto left = static_cast<int32_t>(nDeadlineMs - TimeGetTime());
+    return std::max<int32_t>(left, static_cast<int32_t>(nFloorMs));
+}
+
+// A connection that has spent its budget still gets this long to open a stream.
+constexpr uint32_t kStreamFloorMs = 50;
 
 } // namespace
 
-CPulseCaptureDevice::CPulseCaptureDevice(std::string sSource) : m_sSource(std::move(sSource)) {}
+CPulseCaptureDevice::CPulseCaptureDevice(std::string sSource,
+                                         std::unique_ptr<CPulseSession> pSession,
+                                         uint32_t nDeadlineMs)
+    : m_sSource(std::move(sSource)), m_pSession(std::move(pSession)), m_nDeadlineMs(nDeadlineMs) {}
 
-bool CPulseCaptureDevice::ListSources(SServer* pServer) {
+CPulseCaptureDevice::~CPulseCaptureDevice() = default;
+
+CPulseCaptureDevice::EServer CPulseCaptureDevice::ListSources(SServer* pServer) {
     *pServer = SServer{};
     CPulseSession::SServerInfo info;
-    if (!QueryServer(&info))
-        return false;
+    CPulseSession session;
+    switch (QueryServer(session, &info, CPulseSession::kQueryTimeoutMs)) {
+    case kCaptureOk:
+        break;
+    case kCaptureErrServerHung:
+        return EServer::NotAnswering;
+    default:
+        return EServer::Absent;
+    }
     std::stable_sort(info.sources.begin(), info.sources.end(),
                      [&info](const CPulseSession::SSource& a, const CPulseSession::SSource& b) {
                          return SourceRank(a, info) < SourceRank(b, info);
@@ -68,19 +102,14 @@ bool CPulseCaptureDevice::ListSources(SServer* pServer) {
     }
     if (pServer->defaultDescription.empty())
         pServer->defaultDescription = info.defaultSource;
-    return true;
+    return EServer::Answering;
 }
 
 bool CPulseCaptureDevice::RoutesToServer(const std::string& sDescription,
                                          const std::string& sModule) {
     if (sModule != "PortAudio ALSA")
         return false;
-    static constexpr const char* kRouting[] = {
-        "pulse",   "pipewire",   "default",   // the server itself
-        "lavrate", "samplerate", "speexrate", // rate converters in front of "default"
-        "upmix",   "vdownmix",   "speex",     // channel mixers and filters in front of it
-    };
-    for (const char* pszName : kRouting)
+    for (const char* pszName : CPortAudioSession::kServerRoutes)
         if (sDescription == std::string(pszName) + " (ALSA)")
             return true;
     return false;
@@ -104,9 +133,13 @@ int CPulseCaptureDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapt
     if (!ppCapture)
         return kCaptureErrInvalidParam;
     *ppCapture = nullptr;
+    const uint32_t deadline = TimeGetTime() + kOpenBudgetMs;
+    std::unique_ptr<CPulseSession> pSession(new (std::nothrow) CPulseSession(kOpenBudgetMs));
+    if (!pSession)
+        return kCaptureErrOutOfMemory;
     CPulseSession::SServerInfo info;
-    if (!QueryServer(&info))
-        return kCaptureErrNoDevice;
+    if (const int result = QueryServer(*pSession, &info, MsLeft(deadline, 1)); result < 0)
+        return result;
     std::string source;
     if (pGuid) {
         const auto found = std::find_if(
@@ -118,14 +151,19 @@ int CPulseCaptureDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapt
             return kCaptureErrNoDevice;
         source = found->name;
     }
-    *ppCapture = new (std::nothrow) CPulseCaptureDevice(std::move(source));
+    *ppCapture =
+        new (std::nothrow) CPulseCaptureDevice(std::move(source), std::move(pSession), deadline);
     return *ppCapture ? kCaptureOk : kCaptureErrOutOfMemory;
 }
 
+// The first ring takes Open's connection and what is left of its budget; a
+// later one connects anew with a budget of its own.
 int CPulseCaptureDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
+    const uint32_t timeoutMs = m_pSession ? MsLeft(m_nDeadlineMs, kStreamFloorMs) : kOpenBudgetMs;
     CPulseCaptureBuffer* pBuffer = nullptr;
-    const int result = CPulseCaptureBuffer::Create(m_sSource, desc.dwBufferBytes,
-                                                   desc.lpwfxFormat->nSamplesPerSec, &pBuffer);
+    const int result =
+        CPulseCaptureBuffer::Create(std::move(m_pSession), m_sSource, desc.dwBufferBytes,
+                                    desc.lpwfxFormat->nSamplesPerSec, timeoutMs, &pBuffer);
     *ppBuffer = pBuffer;
     return result;
 }

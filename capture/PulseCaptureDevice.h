@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/CaptureDeviceBase.h"
+
+class CPulseSession;
 
 // The sources of the desktop's sound server (PulseAudio, or PipeWire through
 // its PulseAudio interface), monitors of the outputs included: "Monitor of
@@ -23,9 +26,15 @@ public:
         std::vector<SSource> sources;
     };
 
-    // Asks the server for its sources. False, with *pServer empty, when no
-    // server answers within a short timeout (none is ever started).
-    static bool ListSources(SServer* pServer);
+    // What asking the server came to.
+    enum class EServer {
+        Answering,
+        Absent,       // nothing listens where the server would (none is ever started)
+        NotAnswering, // it is there but gave no answer within a short timeout
+    };
+
+    // Asks the server for its sources; *pServer stays empty unless it answers.
+    static EServer ListSources(SServer* pServer);
     // Whether a PortAudio input only leads to the sound server again (ALSA's
     // "pulse", "pipewire" and "default" devices and the converters in front of
     // them); those are left out while a server answers, so nothing is listed twice.
@@ -34,20 +43,27 @@ public:
     static bool IsGuid(const SCaptureGuid& guid);
     static SCaptureGuid GuidOf(const std::string& sSourceName);
     // Opens the source an identifier names, or the server's default source for
-    // null. kCaptureErrNoDevice when no server answers or there is no such source.
+    // null. kCaptureErrNoServer when no server runs, kCaptureErrServerHung when
+    // it does not answer, kCaptureErrNoDevice when there is no such source.
     static int Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);
 
-    // A record stream of the source at the buffer's rate, 16-bit stereo.
-
     static constexpr const char* kModule = "PulseAudio";
+    // Opening a device and making its first ring, together, never wait longer
+    // for the server: the user interface makes both calls.
+    static constexpr uint32_t kOpenBudgetMs = 800;
 
 protected:
     int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;
 
 private:
-    explicit CPulseCaptureDevice(std::string sSource);
-    ~CPulseCaptureDevice() override = default;
+    CPulseCaptureDevice(std::string sSource, std::unique_ptr<CPulseSession> pSession,
+                        uint32_t nDeadlineMs);
+    ~CPulseCaptureDevice() override;
 
     // The server's name of the source; empty for its default source.
     std::string m_sSource;
+    // The connection Open made, handed to the first ring, and when Open's
+    // budget runs out (TimeGetTime).
+    std::unique_ptr<CPulseSession> m_pSession;
+    uint32_t m_nDeadlineMs;
 };

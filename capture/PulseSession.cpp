@@ -4,7 +4,16 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/rtclock.h>
+#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
+
+struct SPulseSessionCallbacks {
+    static void Changed(pa_context*, pa_subscription_event_type_t, uint32_t, void* pUser) {
+        auto* pSession = static_cast<CPulseSession*>(pUser);
+        if (pSession->m_fnChanged)
+            pSession->m_fnChanged();
+    }
+};
 
 namespace {
 
@@ -82,6 +91,11 @@ CPulseSession::CPulseSession(uint32_t nTimeoutMs) {
     m_bRunning = true;
     CLock lock(*this);
     WaitFor([this] { return IsFinal(pa_context_get_state(m_pContext)); }, nTimeoutMs);
+    const pa_context_state_t state = pa_context_get_state(m_pContext);
+    if (state == PA_CONTEXT_READY)
+        m_eConnect = EConnect::Connected;
+    else if (PA_CONTEXT_IS_GOOD(state))
+        m_eConnect = EConnect::TimedOut;
 }
 
 CPulseSession::~CPulseSession() {
@@ -89,7 +103,9 @@ CPulseSession::~CPulseSession() {
         {
             CLock lock(*this);
             m_fnLost = nullptr;
+            m_fnChanged = nullptr;
             pa_context_set_state_callback(m_pContext, nullptr, nullptr);
+            pa_context_set_subscribe_callback(m_pContext, nullptr, nullptr);
             pa_context_disconnect(m_pContext);
         }
         pa_threaded_mainloop_stop(m_pLoop);
@@ -110,8 +126,10 @@ bool CPulseSession::IsConnected() const {
     return pa_context_get_state(m_pContext) == PA_CONTEXT_READY;
 }
 
-bool CPulseSession::Query(SServerInfo* pInfo, uint32_t nTimeoutMs) {
+bool CPulseSession::Query(SServerInfo* pInfo, uint32_t nTimeoutMs, bool* pTimedOut) {
     *pInfo = SServerInfo{};
+    if (pTimedOut)
+        *pTimedOut = false;
     if (!m_bRunning)
         return false;
     CLock lock(*this);
@@ -124,7 +142,10 @@ bool CPulseSession::Query(SServerInfo* pInfo, uint32_t nTimeoutMs) {
         return (query.bServerDone && query.bSourcesDone) ||
                pa_context_get_state(m_pContext) != PA_CONTEXT_READY;
     };
-    const bool bAnswered = pServer && pSources && WaitFor(bDone, nTimeoutMs) && query.bServerDone &&
+    const bool bFinished = WaitFor(bDone, nTimeoutMs);
+    if (pTimedOut)
+        *pTimedOut = !bFinished;
+    const bool bAnswered = pServer && pSources && bFinished && query.bServerDone &&
                            query.bSourcesDone && !query.bFailed;
     Finish(pServer);
     Finish(pSources);
@@ -177,6 +198,18 @@ void CPulseSession::Signal() const {
 
 void CPulseSession::SetLostHandler(std::function<void()> fnLost) {
     m_fnLost = std::move(fnLost);
+}
+
+bool CPulseSession::Subscribe(std::function<void()> fnChanged) {
+    m_fnChanged = std::move(fnChanged);
+    pa_context_set_subscribe_callback(m_pContext, &SPulseSessionCallbacks::Changed, this);
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
+                                                          PA_SUBSCRIPTION_MASK_SERVER);
+    pa_operation* pOperation = pa_context_subscribe(m_pContext, mask, nullptr, nullptr);
+    if (!pOperation)
+        return false;
+    pa_operation_unref(pOperation);
+    return true;
 }
 
 void CPulseSession::ContextStateChanged(pa_context* pContext, void* pUser) {

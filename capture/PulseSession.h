@@ -32,6 +32,13 @@ public:
         std::vector<SSource> sources; // in the server's order
     };
 
+    // How connecting went.
+    enum class EConnect {
+        Connected,
+        Refused,  // no server: nothing listens, or it closed the connection
+        TimedOut, // a server that does not answer in time
+    };
+
     explicit CPulseSession(uint32_t nTimeoutMs = kConnectTimeoutMs);
     ~CPulseSession();
     CPulseSession(const CPulseSession&) = delete;
@@ -39,10 +46,14 @@ public:
 
     // Connected within the timeout and not lost since.
     bool IsConnected() const;
+    // What connecting came to when the constructor returned.
+    EConnect ConnectResult() const { return m_eConnect; }
 
     // Asks the server for its default devices and its sources. False when the
-    // server does not answer in time or the connection is gone.
-    bool Query(SServerInfo* pInfo, uint32_t nTimeoutMs = kQueryTimeoutMs);
+    // server does not answer in time (*pTimedOut then set, if given) or the
+    // connection is gone.
+    bool Query(SServerInfo* pInfo, uint32_t nTimeoutMs = kQueryTimeoutMs,
+               bool* pTimedOut = nullptr);
 
     // Holds the event thread's lock while it lives.
     class CLock {
@@ -65,16 +76,23 @@ public:
     // Under CLock: called on the event thread once an established connection
     // fails or ends (the server went away). Clear it before its target goes.
     void SetLostHandler(std::function<void()> fnLost);
+    // Under CLock: has the server report every change of its sources and of its
+    // defaults; fnChanged is called on the event thread for each. False when
+    // the request could not be sent.
+    bool Subscribe(std::function<void()> fnChanged);
 
     pa_context* Context() const { return m_pContext; }
 
 private:
     static void ContextStateChanged(pa_context* pContext, void* pUser);
+    friend struct SPulseSessionCallbacks;
 
     pa_threaded_mainloop* m_pLoop = nullptr;
     pa_context* m_pContext = nullptr;
     bool m_bRunning = false;
+    EConnect m_eConnect = EConnect::Refused;
     // Event thread, under the lock.
     bool m_bWasReady = false;
     std::function<void()> m_fnLost;
+    std::function<void()> m_fnChanged;
 };

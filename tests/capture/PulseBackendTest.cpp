@@ -444,11 +444,16 @@ TEST_F(PulseBackend, AServerThatHangsFailsTheCaptureAndIsNotWaitedFor) {
     // Asking the frozen server for its sources gives up after the short timeout.
     const auto listing = Clock::now();
     CPulseCaptureDevice::SServer server;
-    EXPECT_FALSE(CPulseCaptureDevice::ListSources(&server));
+    EXPECT_EQ(CPulseCaptureDevice::ListSources(&server),
+              CPulseCaptureDevice::EServer::NotAnswering);
     EXPECT_TRUE(server.sources.empty());
     EXPECT_LT(Clock::now() - listing, Ms(3000));
+    // Opening says why, and within the second the user interface may wait.
     ICaptureDevice* pDevice = nullptr;
-    EXPECT_EQ(CPulseCaptureDevice::Open(nullptr, &pDevice), kCaptureErrNoDevice);
+    const auto opening = Clock::now();
+    EXPECT_EQ(CPulseCaptureDevice::Open(nullptr, &pDevice), kCaptureErrServerHung);
+    EXPECT_EQ(CaptureCreate(nullptr, &pDevice), kCaptureErrServerHung);
+    EXPECT_LT(Clock::now() - opening, Ms(2 * CPulseCaptureDevice::kOpenBudgetMs + 400));
     // Letting go of the capture does not wait for the frozen server either.
     const auto releasing = Clock::now();
     capture.pBuffer->Stop();
@@ -463,7 +468,7 @@ TEST(PulseBackendWithoutServer, ListsNoSourcesAndOpensThePrimaryDeviceElsewhere)
     CPrivatePulseServer unstarted;
     ASSERT_TRUE(unstarted.HasFolder());
     CPulseCaptureDevice::SServer server;
-    EXPECT_FALSE(CPulseCaptureDevice::ListSources(&server));
+    EXPECT_EQ(CPulseCaptureDevice::ListSources(&server), CPulseCaptureDevice::EServer::Absent);
     EXPECT_TRUE(server.sources.empty());
     const std::vector<SListed> listed = Enumerate();
     ASSERT_FALSE(listed.empty());
@@ -475,6 +480,6 @@ TEST(PulseBackendWithoutServer, ListsNoSourcesAndOpensThePrimaryDeviceElsewhere)
     pDevice->Release();
     const SCaptureGuid guid = CPulseCaptureDevice::GuidOf(CPrivatePulseServer::kMic);
     pDevice = nullptr;
-    EXPECT_EQ(CaptureCreate(&guid, &pDevice), kCaptureErrNoDevice);
+    EXPECT_EQ(CaptureCreate(&guid, &pDevice), kCaptureErrNoServer);
     EXPECT_EQ(pDevice, nullptr);
 }
