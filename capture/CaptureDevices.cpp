@@ -4,6 +4,7 @@
 
 #include "capture/CaptureDevice.h"
 #include "capture/PortAudioDevice.h"
+#include "capture/PortAudioSession.h"
 #include "capture/PulseCaptureDevice.h"
 #include "capture/ScriptedCaptureDevice.h"
 #include "capture/TestSignalDevice.h"
@@ -12,17 +13,35 @@ namespace {
 
 constexpr const char* kPrimaryDescription = "Primary capture device";
 
+using EServer = CPulseCaptureDevice::EServer;
+
+// Whether the server answers decides what PortAudio may probe, and whether
+// its routes to the server open at all: a server that comes, goes or hangs
+// makes the last probe stale.
+void PrepareProbe(EServer eServer) {
+    static EServer s_eLast = EServer::Absent;
+    static bool s_bProbed = false;
+    std::lock_guard lock(CPortAudioSession::Lock());
+    CPortAudioSession::SetServerRoutes(eServer != EServer::NotAnswering);
+    if (s_bProbed && eServer != s_eLast)
+        CPortAudioSession::Forget();
+    s_eLast = eServer;
+    s_bProbed = true;
+}
+
 } // namespace
 
 int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
     if (!pfnCallback)
         return kCaptureErrInvalidParam;
+    CPulseCaptureDevice::SServer server;
+    const EServer eServer = CPulseCaptureDevice::ListSources(&server);
+    PrepareProbe(eServer);
     std::string defaultInput;
     std::vector<CPortAudioDevice::SInput> inputs = CPortAudioDevice::ListInputs(&defaultInput);
     // A sound server that answers comes first with its own sources; PortAudio's
     // devices that only lead back to it would list it twice.
-    CPulseCaptureDevice::SServer server;
-    if (CPulseCaptureDevice::ListSources(&server)) {
+    if (eServer == EServer::Answering) {
         defaultInput = server.defaultDescription;
         std::erase_if(inputs, [](const CPortAudioDevice::SInput& input) {
             return CPulseCaptureDevice::RoutesToServer(input.description, input.module);
@@ -46,13 +65,20 @@ int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
     return kCaptureOk;
 }
 
+void CaptureRescan() {
+    std::lock_guard lock(CPortAudioSession::Lock());
+    CPortAudioSession::Forget();
+}
+
 int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
     if (!ppCapture)
         return kCaptureErrInvalidParam;
     *ppCapture = nullptr;
     if (!pGuid) {
-        if (CPulseCaptureDevice::Open(nullptr, ppCapture) == kCaptureOk)
-            return kCaptureOk;
+        const int server = CPulseCaptureDevice::Open(nullptr, ppCapture);
+        // The sound system's default input would lead to the same frozen server.
+        if (server == kCaptureOk || server == kCaptureErrServerHung)
+            return server;
         if (CPortAudioDevice::Open(nullptr, ppCapture) == kCaptureOk)
             return kCaptureOk;
         return CTestSignalDevice::Open(ppCapture);

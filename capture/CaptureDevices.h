@@ -13,8 +13,16 @@ using CaptureEnumCallback = bool (*)(const SCaptureGuid* pGuid, const char* pszD
 
 // Lists the capture devices: the sound system's input devices, the sound-server
 // devices first, then "Test signal (built-in)". Returns 0, or a negative code.
+// May take a few seconds where a sound server does not answer: call it off the
+// user-interface thread.
 int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext);
+
+// The next CaptureEnumerate probes the sound system's own devices anew (the
+// sound server's are asked for every time), so that a device plugged in since
+// appears.
+void CaptureRescan();
 
 // Opens the device an identifier from CaptureEnumerate names (null: the default
 // input). Returns 0 with one reference in *ppCapture, or a negative code.
+// Waits at most about a second for a sound server.
 int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);

@@ -57,7 +57,11 @@ int CPortAudioCaptureBuffer::Create(std::shared_ptr<CPortAudioSession> pSession,
         return kCaptureErrOutOfMemory;
     }
 
-    std::lock_guard lock(CPortAudioSession::Lock());
+    std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
+    if (!lock.try_lock_for(CPortAudioSession::kUserWait)) {
+        pBuffer->Release();
+        return kCaptureErrBusy;
+    }
     CPortAudioSession::CQuietStderr quiet;
     const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(nDeviceIndex);
     if (!pInfo || pInfo->maxInputChannels < 1) {

@@ -99,10 +99,9 @@ std::vector<CPortAudioDevice::SInput> CPortAudioDevice::ListInputs(std::string* 
     std::vector<SInput> inputs;
     if (pDefault)
         pDefault->clear();
-    CPortAudioSession session;
-    if (!session.IsOpen())
-        return inputs;
     std::lock_guard lock(CPortAudioSession::Lock());
+    if (!CPortAudioSession::Current()->IsOpen())
+        return inputs;
     const int defaultIndex = Pa_GetDefaultInputDevice();
     for (SFound& f : FindInputs()) {
         if (pDefault && f.nIndex == defaultIndex)
@@ -118,19 +117,20 @@ bool CPortAudioDevice::IsGuid(const SCaptureGuid& guid) {
 
 int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
     *ppCapture = nullptr;
-    auto pSession = std::make_shared<CPortAudioSession>();
+    // Another thread may be probing the devices, which can take a while.
+    std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
+    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
+        return kCaptureErrBusy;
+    std::shared_ptr<CPortAudioSession> pSession = CPortAudioSession::Current();
     if (!pSession->IsOpen())
         return kCaptureErrNoDevice;
     int index = paNoDevice;
-    {
-        std::lock_guard lock(CPortAudioSession::Lock());
-        if (!pGuid) {
-            index = Pa_GetDefaultInputDevice();
-        } else {
-            for (const SFound& f : FindInputs())
-                if (std::memcmp(f.input.guid.bytes, pGuid->bytes, sizeof pGuid->bytes) == 0)
-                    index = f.nIndex;
-        }
+    if (!pGuid) {
+        index = Pa_GetDefaultInputDevice();
+    } else {
+        for (const SFound& f : FindInputs())
+            if (std::memcmp(f.input.guid.bytes, pGuid->bytes, sizeof pGuid->bytes) == 0)
+                index = f.nIndex;
     }
     if (index == paNoDevice || index < 0)
         return kCaptureErrNoDevice;

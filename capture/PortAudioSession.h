@@ -1,14 +1,17 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <mutex>
 
-// Keeps PortAudio initialised while it lives. Initialising probes every host
-// API; the sound libraries' complaints about devices they cannot use would land
-// on the user's terminal, so they are kept quiet, and a JACK server is never
-// started just to be probed.
+// PortAudio, initialised. Initialising probes every device of every host API,
+// which takes a while and, on a desktop, opens ALSA's devices that lead to the
+// sound server; so one session serves every listing and every device until
+// the devices are to be probed anew. The sound libraries' complaints about
+// devices they cannot use would land on the user's terminal, so they are kept
+// quiet, and a JACK server is never started just to be probed.
 class CPortAudioSession {
 public:
-    CPortAudioSession();
     ~CPortAudioSession();
     CPortAudioSession(const CPortAudioSession&) = delete;
     CPortAudioSession& operator=(const CPortAudioSession&) = delete;
@@ -17,20 +20,44 @@ public:
 
     // PortAudio's set-up calls are not thread-safe: every call outside a
     // stream's own callback is made under this lock.
-    static std::mutex& Lock();
+    static std::timed_mutex& Lock();
+    // How long the user interface waits for the lock while another thread
+    // probes the devices, before it gives up.
+    static constexpr std::chrono::milliseconds kUserWait{800};
 
-    // Standard error goes to /dev/null while one lives.
+    // Under Lock(): the session the devices are listed and opened from. The
+    // devices are probed the first time, and again once Forget or a change of
+    // SetServerRoutes has made the probe stale and no open device still uses
+    // the old session.
+    static std::shared_ptr<CPortAudioSession> Current();
+    // Under Lock(): the next Current probes anew (a device may have been
+    // plugged in or taken away).
+    static void Forget();
+    // Under Lock(): whether probing may open ALSA's devices that lead to the
+    // sound server. A server that does not answer makes each of them wait out
+    // the sound library's own timeout of half a minute.
+    static void SetServerRoutes(bool bProbe);
+
+    // ALSA's devices that only lead to the sound server: the server itself,
+    // and the converters and mixers in front of "default".
+    static constexpr const char* kServerRoutes[] = {
+        "pulse",   "pipewire",   "default",   // the server itself
+        "lavrate", "samplerate", "speexrate", // rate converters in front of "default"
+        "upmix",   "vdownmix",   "speex",     // channel mixers and filters in front of it
+    };
+
+    // Standard error goes to /dev/null while at least one lives.
     class CQuietStderr {
     public:
         CQuietStderr();
         ~CQuietStderr();
         CQuietStderr(const CQuietStderr&) = delete;
         CQuietStderr& operator=(const CQuietStderr&) = delete;
-
-    private:
-        int m_nSaved = -1;
     };
 
 private:
+    explicit CPortAudioSession(bool bServerRoutes);
+
     bool m_bOpen = false;
+    bool m_bServerRoutes;
 };
