@@ -14,10 +14,13 @@
 #include <QWindow>
 
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 #include "app/AboutDialog.h"
 #include "app/AccelSpinBox.h"
 #include "app/AppIcon.h"
+#include "app/DeviceListBox.h"
 #include "app/DialogUnits.h"
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
@@ -34,8 +37,28 @@ constexpr int kListClosedHeight = 21;
 // Sound devices listed besides the primary device and the built-in signal.
 constexpr int kMaxListedDevices = 20;
 
-constexpr int kSampleRates[] = {8000, 11025, 22050, 44100};
+constexpr int kSampleRates[] = {8000, 11025, 22050, 44100, 48000, 96000};
 constexpr int kFftSizes[] = {1024, 2048, 4096, 8192, 16384};
+
+// The line under the apology: why the device could not be opened, in words.
+QString OpenFailureReason(int nResult, int nSampleRate) {
+    switch (nResult) {
+    case kCaptureErrServerHung:
+        return QStringLiteral("The sound server is not answering.");
+    case kCaptureErrNoServer:
+        return QStringLiteral("The sound server is not running.");
+    case kCaptureErrBadFormat:
+        return QStringLiteral("This device does not offer %1 Hz.").arg(nSampleRate);
+    case kCaptureErrNoDevice:
+    case kCaptureErrBusy:
+    case kCaptureErrDeviceLost:
+        return QStringLiteral("The device is busy or has been removed.");
+    case kCaptureErrOutOfMemory:
+        return QStringLiteral("There is not enough memory for the capture.");
+    default:
+        return QStringLiteral("The sound system gave no reason.");
+    }
+}
 
 // ⌊x + 0.5⌋ for the positive values the ranges use.
 int RoundHalfUp(double x) {
@@ -58,6 +81,8 @@ CAnalyzerDialog::CAnalyzerDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(A
 }
 
 CAnalyzerDialog::~CAnalyzerDialog() {
+    // No list reaches a dialog that is going.
+    m_pDeviceWatcher.reset();
     // Every way of ending the dialog stops the capture first; this only makes
     // sure no cycle outlives the view it draws into.
     StopEngine();
@@ -90,8 +115,9 @@ QLabel* CAnalyzerDialog::MakeLabel(int nId, const QString& strText, int x, int y
 }
 
 QComboBox* CAnalyzerDialog::MakeList(int nId, const QStringList& entries, int x, int y, int w,
-                                     int h) {
-    auto* pList = new QComboBox(this);
+                                     int h, QComboBox* pList) {
+    if (!pList)
+        pList = new QComboBox(this);
     pList->setEditable(false);
     pList->addItems(entries);
     const QRect rc = DluToPx(x, y, w, h);
@@ -154,12 +180,15 @@ void CAnalyzerDialog::CreateControls() {
 
     place(MakeLabel(IDC_LABEL_DEVICE, QStringLiteral("Capture device:"), 5, 105, 68, 8, right), 12,
           44);
-    m_pListDevice = MakeList(IDC_LIST_DEVICE, {}, 75, 105, 155, 62);
+    m_pListDevice = new CDeviceListBox(this);
+    MakeList(IDC_LIST_DEVICE, {}, 75, 105, 155, 62, m_pListDevice);
+    m_pListDevice->setPlaceholderText(QString::fromUtf8(kLookingText));
     place(m_pListDevice, 120, 48);
     place(MakeLabel(IDC_LABEL_RATE, QStringLiteral("Sample rate:"), 5, 127, 68, 8, right), 12, 18);
     m_pListRate = MakeList(IDC_LIST_RATE,
                            {QStringLiteral("8000 Hz"), QStringLiteral("11025 Hz"),
-                            QStringLiteral("22050 Hz"), QStringLiteral("44100 Hz")},
+                            QStringLiteral("22050 Hz"), QStringLiteral("44100 Hz"),
+                            QStringLiteral("48000 Hz"), QStringLiteral("96000 Hz")},
                            75, 125, 47, 59);
     place(m_pListRate, 120, 22);
     place(MakeLabel(IDC_LABEL_SAMPLES, QStringLiteral("Samples:"), 143, 127, 30, 8), 240, 18);
@@ -260,6 +289,9 @@ void CAnalyzerDialog::WireControls() {
           m_pSpinOffsetRight, m_pSpinMinXSpace, m_pSpinLength})
         connect(pSpin, &QSpinBox::valueChanged, this, &CAnalyzerDialog::OnSettingsChanged);
     connect(m_pListWindow, &QComboBox::activated, this, &CAnalyzerDialog::OnSelchangeWindowType);
+    connect(m_pListDevice, &CDeviceListBox::PopupAboutToShow, this,
+            &CAnalyzerDialog::OnDeviceListOpening);
+    connect(m_pListDevice, &QComboBox::activated, this, [this] { m_bDeviceChosen = true; });
     connect(m_pButtonStart, &QPushButton::clicked, this, &CAnalyzerDialog::OnStart);
     connect(m_pButtonStop, &QPushButton::clicked, this, &CAnalyzerDialog::OnStop);
     connect(m_pActionHelp, &QAction::triggered, this, &CAnalyzerDialog::OnHelpInfo);
@@ -288,11 +320,13 @@ bool CAnalyzerDialog::OnInitDialog() {
     m_pMenuHelp->addAction(m_pActionAbout);
     setWindowIcon(m_hIcon);
 
-    // A failed enumeration still lists the built-in signal, and the rest of
-    // the initialisation runs, so that Start never meets unset values.
+    // The devices are found off this thread: the window never waits for a
+    // sound server. Until they come the list holds the built-in signal, with
+    // nothing selected, and says that it is looking; the first list selects
+    // entry 1, unless the user has chosen meanwhile. A failed enumeration
+    // still lists the built-in signal.
     FillDeviceList();
 
-    m_pListDevice->setCurrentIndex(m_pListDevice->count() > 1 ? 1 : 0);
     m_pListRate->setCurrentIndex(3);
     m_pListSamples->setCurrentIndex(2);
     m_pListWindow->setCurrentIndex(2);
@@ -349,14 +383,76 @@ void CAnalyzerDialog::SetRange(QSpinBox* pSpin, int nLow, int nHigh) {
 }
 
 void CAnalyzerDialog::FillDeviceList() {
+    ShowDeviceList({});
+    m_pListDevice->setCurrentIndex(-1);
+    m_pDeviceWatcher = std::make_unique<CDeviceWatcher>(
+        s_pfnEnumerateDevices, [this](std::vector<SCaptureDeviceEntry> devices) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, devices = std::move(devices)]() mutable {
+                    OnDevicesListed(std::move(devices));
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void CAnalyzerDialog::OnDevicesListed(std::vector<SCaptureDeviceEntry> devices) {
+    // A running capture keeps the list it was started from.
+    if (m_pEngine) {
+        m_pendingDevices = std::move(devices);
+        return;
+    }
+    const bool bFirst = std::exchange(m_bLookingForDevices, false);
+    if (!bFirst && devices == m_shownDevices)
+        return;
+    // The selection follows its device by identifier; a device that is gone
+    // leaves entry 1 selected, as at start-up.
+    const bool bKeep = !bFirst || m_bDeviceChosen;
+    const int nOld = m_pListDevice->currentIndex();
+    const bool bOldPrimary = nOld >= 0 && !m_pListDevice->currentData().isValid();
+    const SCaptureGuid* pOld = SelectedDevice();
+    const std::optional<SCaptureGuid> oldGuid =
+        nOld >= 0 && pOld ? std::optional<SCaptureGuid>(*pOld) : std::nullopt;
+
+    ShowDeviceList(devices);
+    m_shownDevices = std::move(devices);
+    int nSelect = m_pListDevice->count() > 1 ? 1 : 0;
+    for (int i = 0; bKeep && nOld >= 0 && i < m_pListDevice->count(); ++i) {
+        const QVariant data = m_pListDevice->itemData(i);
+        const bool bSame = data.isValid()
+                               ? oldGuid && std::memcmp(m_deviceGuids[size_t(data.toInt())].bytes,
+                                                        oldGuid->bytes, sizeof oldGuid->bytes) == 0
+                               : bOldPrimary;
+        if (bSame) {
+            nSelect = i;
+            break;
+        }
+    }
+    m_pListDevice->setCurrentIndex(nSelect);
+}
+
+// Entries through EnumCaptureDevice, as the sound system reported them, and
+// the built-in signal where the report did not include it.
+void CAnalyzerDialog::ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devices) {
+    const QSignalBlocker quiet(m_pListDevice);
     m_pListDevice->clear();
     m_deviceGuids.clear();
+    m_nListedDevices = 0;
     m_bBuiltInListed = false;
-    s_pfnEnumerateDevices(&CAnalyzerDialog::EnumCaptureDevice, this);
+    for (const SCaptureDeviceEntry& device : devices)
+        EnumCaptureDevice(device.bPrimary ? nullptr : &device.guid, device.description.c_str(),
+                          device.module.c_str(), this);
     if (!m_bBuiltInListed) {
         const SCaptureGuid guid = CTestSignalDevice::Guid();
         AddDevice(&guid, QString::fromUtf8(CTestSignalDevice::kDescription), true);
     }
+}
+
+// Without a sound server to report them, devices plugged in since the last
+// look are found when the list is opened.
+void CAnalyzerDialog::OnDeviceListOpening() {
+    if (!m_pEngine && m_pDeviceWatcher)
+        m_pDeviceWatcher->Rescan();
 }
 
 bool CAnalyzerDialog::EnumCaptureDevice(const SCaptureGuid* pGuid, const char* pszDescription,
@@ -614,9 +710,10 @@ void CAnalyzerDialog::OnStart() {
     m_pEngine->m_nSampleRate = m_nSampleRate;
     m_pView->DrawScale();
 
-    if (m_pEngine->Open(pDevice) < 0) {
+    if (const int nResult = m_pEngine->Open(pDevice); nResult < 0) {
         ShowMessageBox(this, QCoreApplication::applicationName(),
-                       QStringLiteral("Sorry!\nBut I couldn't open the capture device."));
+                       QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n") +
+                           OpenFailureReason(nResult, m_nSampleRate));
         OnStop();
         return;
     }
@@ -646,6 +743,8 @@ void CAnalyzerDialog::OnStop() {
         return;
     StopEngine();
     ShowPanel(kPanelSetup);
+    if (m_pendingDevices)
+        OnDevicesListed(*std::exchange(m_pendingDevices, std::nullopt));
 }
 
 void CAnalyzerDialog::StopEngine() {

@@ -5,13 +5,17 @@
 #include <QIcon>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "capture/CaptureDevices.h"
 #include "capture/CaptureFormat.h"
+#include "capture/DeviceWatcher.h"
 
 class CAccelSpinBox;
 class CCaptureEngine;
+class CDeviceListBox;
 class CSpectrumView;
 class QAction;
 class QCheckBox;
@@ -97,6 +101,9 @@ public:
     CCaptureEngine* Engine() const { return m_pEngine; }
     bool IsTopmost() const;
     QString SelectedDeviceName() const;
+    // The device list is waiting for its first answer (it says so meanwhile).
+    bool IsLookingForDevices() const { return m_bLookingForDevices; }
+    CDeviceWatcher* DeviceWatcher() const { return m_pDeviceWatcher.get(); }
     QToolButton* HelpButton() const { return m_pButtonHelp; }
     QAction* HelpAction() const { return m_pActionHelp; }
     QAction* AboutAction() const { return m_pActionAbout; }
@@ -104,6 +111,9 @@ public:
     // Lists the capture devices; tests put a scripted enumeration in its place.
     using EnumerateDevicesFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
     static EnumerateDevicesFn s_pfnEnumerateDevices;
+
+    // What the device list says until the devices have been found.
+    static constexpr const char* kLookingText = "Looking for sound devices\u2026";
 
     // Settings, the master copy (see ReadSettings).
     int m_nSampleRate = 44100;
@@ -161,6 +171,9 @@ public slots:
     Q_INVOKABLE void OnRButtonDown();
     bool OnHelpInfo();
     void OnAbout();
+    // A new list of the capture devices (user-interface thread). While a
+    // capture runs it waits for Stop.
+    void OnDevicesListed(std::vector<SCaptureDeviceEntry> devices);
 
 protected:
     // Runs the start-up initialisation once, before the window first appears.
@@ -178,6 +191,8 @@ private:
     void OnSize(int nWidth, int nHeight);
     void OnClose();
     void FillDeviceList();
+    void ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devices);
+    void OnDeviceListOpening();
     void SetRange(QSpinBox* pSpin, int nLow, int nHigh);
     void ResetRunRanges();
     static bool IsStereoOnly(int nId);
@@ -194,7 +209,9 @@ private:
     void Bind(int nId, QWidget* pWidget);
     QLabel* MakeLabel(int nId, const QString& strText, int nX, int nY, int nW, int nH,
                       Qt::Alignment align = Qt::AlignLeft);
-    QComboBox* MakeList(int nId, const QStringList& entries, int nX, int nY, int nW, int nH);
+    // A drop-down list with the entries; pList, if given, is the one to place.
+    QComboBox* MakeList(int nId, const QStringList& entries, int nX, int nY, int nW, int nH,
+                        QComboBox* pList = nullptr);
     CAccelSpinBox* MakeSpin(int nEditId, int nSpinId, QRect rcEdit, QRect rcSpin, QPoint ptEdit,
                             QPoint ptSpin);
     QCheckBox* MakeCheck(int nId, const QString& strText, int nX, int nY, int nW, int nH);
@@ -220,8 +237,16 @@ private:
     std::vector<SCaptureGuid> m_deviceGuids;
     int m_nListedDevices = 0;
     bool m_bBuiltInListed = false;
+    // Finds the devices off this thread and follows the sound server.
+    std::unique_ptr<CDeviceWatcher> m_pDeviceWatcher;
+    // The list shown, and one that came while a capture ran.
+    std::vector<SCaptureDeviceEntry> m_shownDevices;
+    std::optional<std::vector<SCaptureDeviceEntry>> m_pendingDevices;
+    bool m_bLookingForDevices = true;
+    // The user chose an entry before the first list came.
+    bool m_bDeviceChosen = false;
 
-    QComboBox* m_pListDevice = nullptr;
+    CDeviceListBox* m_pListDevice = nullptr;
     QComboBox* m_pListRate = nullptr;
     QComboBox* m_pListSamples = nullptr;
     QComboBox* m_pListWindow = nullptr;

@@ -39,6 +39,11 @@ void CSelfTestDriver::StartIfRequested() {
 }
 
 void CSelfTestDriver::ClickStart() {
+    // Start on the device a person would see selected once the list is in.
+    if (m_pDialog->IsLookingForDevices() && m_nWaitsForDevices++ < kMaxWaitsForDevices) {
+        QTimer::singleShot(kWaitForDevicesMs, this, &CSelfTestDriver::ClickStart);
+        return;
+    }
     auto* pStart = qobject_cast<QPushButton*>(m_pDialog->Control(CAnalyzerDialog::IDC_START));
     std::fprintf(stderr, "Clicking Start on \"%s\"\n", qPrintable(m_pDialog->SelectedDeviceName()));
     pStart->click();

@@ -27,5 +27,8 @@ private:
     CAnalyzerDialog* m_pDialog;
     QString m_strScreenshot;
     int m_nSeconds = 4;
+    int m_nWaitsForDevices = 0;
+    static constexpr int kWaitForDevicesMs = 100;
+    static constexpr int kMaxWaitsForDevices = 100;
     bool m_bActive = false;
 };

@@ -26,7 +26,7 @@ const SIdleLine kIdleLines[] = {
           "computer plays."},
     {181,
      "The second thing to do is to set up Vemra properly, this is done by selecting the device"},
-    {198, "to which the source is connected, choosing the desired sample frequency (8000-44100)"},
+    {198, "to which the source is connected, choosing the desired sample frequency (8000-96000)"},
     {215, "and the number of samples to analyze each time (1024-16384)."},
     {245, "After all these settings are done you simply click the Start button to begin FFT:ing!"},
     {275, "Vemra-2 is a \"measure for fun\" program: it is not calibrated and comes with no "

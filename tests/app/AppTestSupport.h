@@ -82,10 +82,12 @@ protected:
         s_pDevices = nullptr;
     }
 
+    // Shows the dialog and waits for its first device list.
     void ShowDialog() {
         m_pDialog = std::make_unique<CAnalyzerDialog>();
         m_pDialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !m_pDialog->IsLookingForDevices(); }, 5000));
     }
 
     CAnalyzerDialog& Dlg() { return *m_pDialog; }

@@ -9,7 +9,7 @@ using D = CAnalyzerDialog;
 
 namespace {
 
-const QString kSorry = QStringLiteral("Sorry!\nBut I couldn't open the capture device.");
+const QString kSorry = QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n");
 
 class DeviceLossDialogTest : public DialogTest {
 protected:
@@ -86,7 +86,7 @@ TEST_F(DeviceLossDialogTest, ADeviceThatIsGoneAtStartSaysSorryAndOpensWhenItIsBa
     ChooseSetup(kScripted, "44100 Hz", "4096");
     ClickStart();
     ASSERT_EQ(m_prompts.size(), 1u);
-    EXPECT_EQ(m_prompts[0].strText, kSorry);
+    EXPECT_EQ(m_prompts[0].strText, kSorry + "The device is busy or has been removed.");
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_TRUE(Ctl(D::IDC_START)->isVisible());
 
@@ -106,7 +106,7 @@ TEST_F(DeviceLossDialogTest, ARefusedRateOrFormatSaysSorryAndLetsGoOfTheDevice) 
     ClickStart();
     EXPECT_LT(timer.elapsed(), 1000);
     ASSERT_EQ(m_prompts.size(), 1u);
-    EXPECT_EQ(m_prompts[0].strText, kSorry);
+    EXPECT_EQ(m_prompts[0].strText, kSorry + "This device does not offer 11025 Hz.");
     EXPECT_EQ(m_prompts[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_EQ(m_devices.pGood->m_nOpens.load(), 1);

@@ -1,5 +1,9 @@
 #include <QStyle>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include "tests/app/AppTestSupport.h"
 
 using D = CAnalyzerDialog;
@@ -31,7 +35,7 @@ TEST_F(StartupTest, ShowsTheSetupGroupAndTheViewOnly) {
 
 TEST_F(StartupTest, ListsHoldTheirEntriesAndTheDefaultsAreSelected) {
     EXPECT_EQ(Entries(List(D::IDC_LIST_RATE)),
-              QStringList({"8000 Hz", "11025 Hz", "22050 Hz", "44100 Hz"}));
+              QStringList({"8000 Hz", "11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz", "96000 Hz"}));
     EXPECT_EQ(Entries(List(D::IDC_LIST_SAMPLES)),
               QStringList({"1024", "2048", "4096", "8192", "16384"}));
     EXPECT_EQ(Entries(List(D::IDC_LIST_WINDOW)),
@@ -318,4 +322,160 @@ TEST_F(EnumerationTest, AtMostTwentyDevicesAndTheBuiltInSignal) {
     ASSERT_EQ(pDevices->count(), 22);
     EXPECT_EQ(pDevices->itemText(20), QStringLiteral("Device 19"));
     EXPECT_EQ(pDevices->itemText(21), QStringLiteral("Test signal (built-in)"));
+}
+
+// The devices are found off the user-interface thread: an enumeration held up
+// (a frozen sound server) leaves the window up, listing the built-in signal
+// and saying that it is still looking, until the answer comes.
+struct SGate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool bOpen = false;
+    std::atomic<int> nCalls{0};
+
+    void Open() {
+        std::lock_guard guard(lock);
+        bOpen = true;
+        opened.notify_all();
+    }
+};
+SGate* g_pGate = nullptr;
+
+class DeviceListTest : public EnumerationTest {
+protected:
+    static int GatedEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
+        {
+            std::unique_lock guard(g_pGate->lock);
+            g_pGate->opened.wait(guard, [] { return g_pGate->bOpen; });
+        }
+        ++g_pGate->nCalls;
+        return ScriptedEnumerate(pfnCallback, pContext);
+    }
+
+    void SetUp() override {
+        g_pGate = &m_gate;
+        EnumerationTest::SetUp();
+        CAnalyzerDialog::s_pfnEnumerateDevices = &GatedEnumerate;
+    }
+    void TearDown() override {
+        m_gate.Open();
+        EnumerationTest::TearDown();
+        g_pGate = nullptr;
+    }
+    // The window up before the devices are known.
+    void ShowWhileLooking() {
+        m_pDialog = std::make_unique<CAnalyzerDialog>();
+        m_pDialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
+    }
+    void WaitForList() {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !Dlg().IsLookingForDevices(); }, 5000));
+    }
+    QComboBox* Devices() { return List(D::IDC_LIST_DEVICE); }
+    static SCaptureDeviceEntry Entry(const SCaptureGuid* pGuid, const char* pszName) {
+        SCaptureDeviceEntry entry;
+        entry.bPrimary = pGuid == nullptr;
+        if (pGuid)
+            entry.guid = *pGuid;
+        entry.description = pszName;
+        return entry;
+    }
+    static SCaptureGuid Guid(uint8_t nId) {
+        SCaptureGuid guid{};
+        guid.bytes[0] = 0xB0;
+        guid.bytes[1] = nId;
+        return guid;
+    }
+
+    SGate m_gate;
+};
+
+TEST_F(DeviceListTest, TheWindowComesUpAtOnceAndSaysItIsLooking) {
+    ShowWhileLooking();
+    EXPECT_TRUE(Dlg().IsLookingForDevices());
+    EXPECT_EQ(Entries(Devices()), QStringList({"Test signal (built-in)"}));
+    EXPECT_EQ(Devices()->currentIndex(), -1);
+    EXPECT_EQ(Devices()->placeholderText(), QString::fromUtf8(D::kLookingText));
+    // Everything else is set up already.
+    EXPECT_EQ(List(D::IDC_LIST_RATE)->currentText(), QStringLiteral("44100 Hz"));
+    EXPECT_EQ(Dlg().View()->m_pDialog, &Dlg());
+    SaveShot(&Dlg(), "looking");
+
+    m_gate.Open();
+    WaitForList();
+    EXPECT_EQ(Entries(Devices()), QStringList({"Primary capture device", "Scripted device",
+                                               "Broken device", "Test signal (built-in)"}));
+    EXPECT_EQ(Devices()->currentIndex(), 1);
+}
+
+TEST_F(DeviceListTest, AChoiceMadeWhileLookingIsKept) {
+    ShowWhileLooking();
+    Devices()->setFocus();
+    QTest::keyClick(Devices(), Qt::Key_Down); // the built-in signal, the only entry yet
+    ASSERT_EQ(Devices()->currentIndex(), 0);
+    m_gate.Open();
+    WaitForList();
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("Test signal (built-in)"));
+}
+
+// New lists from the sound server: the selection stays on its device, the
+// primary entry takes the new default's name, a device that is gone is gone.
+TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
+    m_gate.Open();
+    ShowWhileLooking();
+    WaitForList();
+    const SCaptureGuid mic = Guid(1), usb = Guid(2), monitor = Guid(3);
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
+                           Entry(&monitor, "Monitor of Speakers")});
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("Mic"));
+    Devices()->setCurrentIndex(2);
+
+    // A USB microphone plugged in and made the default input.
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (USB)"), Entry(&usb, "USB"),
+                           Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
+    EXPECT_EQ(Entries(Devices()), QStringList({"Primary capture device (USB)", "USB", "Mic",
+                                               "Monitor of Speakers", "Test signal (built-in)"}));
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("Monitor of Speakers"));
+
+    // The primary entry stays chosen while its name changes.
+    Devices()->setCurrentIndex(0);
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
+                           Entry(&monitor, "Monitor of Speakers")});
+    EXPECT_EQ(Devices()->currentIndex(), 0);
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("Primary capture device (Mic)"));
+
+    // The chosen source goes away: entry 1, and it is not offered any more.
+    Devices()->setCurrentIndex(2);
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic")});
+    EXPECT_EQ(Devices()->currentIndex(), 1);
+    EXPECT_EQ(Devices()->findText(QStringLiteral("Monitor of Speakers")), -1);
+}
+
+TEST_F(DeviceListTest, WhileRunningTheListWaitsForStop) {
+    m_gate.Open();
+    ShowWhileLooking();
+    WaitForList();
+    ChooseSetup(kScripted, "44100 Hz", "4096");
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    const SCaptureGuid mic = Guid(1);
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic")});
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("Scripted device"));
+    EXPECT_EQ(Devices()->count(), 4);
+    ClickStop();
+    EXPECT_EQ(Entries(Devices()),
+              QStringList({"Primary capture device (Mic)", "Mic", "Test signal (built-in)"}));
+    EXPECT_EQ(Devices()->currentIndex(), 1);
+}
+
+// Without a sound server to report new devices, opening the list looks again.
+TEST_F(DeviceListTest, OpeningTheListLooksForDevicesAgainWithoutAServer) {
+    m_gate.Open();
+    ShowWhileLooking();
+    WaitForList();
+    ASSERT_FALSE(Dlg().DeviceWatcher()->IsFollowingServer());
+    const int nBefore = m_gate.nCalls.load();
+    Devices()->showPopup();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_gate.nCalls.load() > nBefore; }, 2000));
+    Devices()->hidePopup();
 }

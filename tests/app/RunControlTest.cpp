@@ -175,7 +175,8 @@ TEST_F(RunControlTest, ADeviceThatFailsToOpenSaysSorryAndStaysStopped) {
     ClickStart();
     ASSERT_EQ(m_prompts.size(), 1u);
     EXPECT_EQ(m_prompts[0].strText,
-              QStringLiteral("Sorry!\nBut I couldn't open the capture device."));
+              QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n"
+                             "The device is busy or has been removed."));
     EXPECT_EQ(m_prompts[0].strCaption, QCoreApplication::applicationName());
     EXPECT_EQ(m_prompts[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(Dlg().Engine(), nullptr);
@@ -273,15 +274,21 @@ TEST_F(RunControlTest, ClosingWhileRunningStopsTheCaptureFirst) {
 TEST_F(RunControlTest, ModalRunEndsWhenTheWindowCloses) {
     m_pDialog.reset();
     const int nThreadsBefore = ThreadCount();
-    CAnalyzerDialog dlg;
-    bool bWasRunning = false;
-    QTimer::singleShot(100, &dlg, [&] {
-        qobject_cast<QPushButton*>(dlg.Control(D::IDC_START))->click();
-        bWasRunning = dlg.Engine() != nullptr;
-        QTimer::singleShot(700, &dlg, [&] { dlg.close(); });
-    });
-    dlg.exec();
-    EXPECT_TRUE(bWasRunning);
-    EXPECT_EQ(dlg.Engine(), nullptr);
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    {
+        CAnalyzerDialog dlg;
+        bool bWasRunning = false;
+        QTimer::singleShot(100, &dlg, [&] {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.IsLookingForDevices(); }, 5000));
+            qobject_cast<QPushButton*>(dlg.Control(D::IDC_START))->click();
+            bWasRunning = dlg.Engine() != nullptr;
+            QTimer::singleShot(700, &dlg, [&] { dlg.close(); });
+        });
+        dlg.exec();
+        EXPECT_TRUE(bWasRunning);
+        EXPECT_EQ(dlg.Engine(), nullptr);
+    }
+    // The timer's thread and the device list's are gone with the dialog (the
+    // count before may still have held the previous dialog's ending one).
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ThreadCount() <= nThreadsBefore; }, 1000))
+        << ThreadCount() << " threads, " << nThreadsBefore << " before";
 }
