@@ -34,7 +34,8 @@ constexpr int kSpins[] = {D::IDC_SPIN_SPAN_LOW,     D::IDC_SPIN_SPAN_HIGH,  D::I
 constexpr int kLists[] = {D::IDC_LIST_RATE, D::IDC_LIST_SAMPLES, D::IDC_LIST_WINDOW};
 constexpr int kChecks[] = {D::IDC_CHECK_PEAKS, D::IDC_CHECK_HOLD, D::IDC_CHECK_STEREO,
                            D::IDC_CHECK_PINK_TO_FLAT};
-const char* const kRates[] = {"8000 Hz", "11025 Hz", "22050 Hz", "44100 Hz"};
+const char* const kRates[] = {"8000 Hz",  "11025 Hz", "22050 Hz",
+                              "44100 Hz", "48000 Hz", "96000 Hz"};
 const char* const kSizes[] = {"1024", "2048", "4096", "8192", "16384"};
 const char* const kWindows[] = {"Rectangular", "Triangular", "Hanning", "Hamming"};
 
@@ -386,7 +387,8 @@ TEST_P(RobustnessCombinationTest, EverySetupStartsAndRunsACycle) {
     ExpectNothingLeftBehind();
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryRate, RobustnessCombinationTest, ::testing::Range(0, 4),
+INSTANTIATE_TEST_SUITE_P(EveryRate, RobustnessCombinationTest,
+                         ::testing::Range(0, int(std::size(kRates))),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string("Rate") +
                                     QString(kRates[info.param]).split(' ')[0].toStdString();

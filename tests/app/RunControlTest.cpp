@@ -88,6 +88,32 @@ TEST_F(RunControlTest, StartAt44100With1024Samples) {
     ClickStop();
 }
 
+// The rates above 44100 Hz take their ranges from the same rule.
+TEST_F(RunControlTest, StartAt96000With1024SamplesAnd48000With16384) {
+    ChooseSetup(kScripted, "96000 Hz", "1024");
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    EXPECT_EQ(Dlg().Engine()->m_nSampleRate.load(), 96000);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_LOW)->minimum(), 188);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_HIGH)->minimum(), 563);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_HIGH)->maximum(), 48000);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_HIGH)->value(), 48000);
+    EXPECT_EQ(Spin(D::IDC_SPIN_LENGTH)->maximum(), 11);
+    EXPECT_EQ(m_devices.pGood->LastBuffer()->m_wfx.nSamplesPerSec, 96000u);
+    EXPECT_EQ(Dlg().View()->m_nSampleRate, 96000);
+    ClickStop();
+
+    ChooseSetup(kScripted, "48000 Hz", "16384");
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_LOW)->value(), 6);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_HIGH)->minimum(), 18);
+    EXPECT_EQ(Spin(D::IDC_SPIN_SPAN_HIGH)->value(), 24000);
+    EXPECT_EQ(Spin(D::IDC_SPIN_LENGTH)->value(), 341);
+    EXPECT_EQ(Dlg().Engine()->m_nLengthMs.load(), 341);
+    ClickStop();
+}
+
 // Stop, another rate and size, Start: span and length follow the new set-up;
 // everything else keeps its value and reaches the new engine.
 TEST_F(RunControlTest, ValuesSurviveAStopAndAStartWithAnotherRate) {

@@ -6,12 +6,15 @@
 #include "platform/Clock.h"
 #include "tests/capture/RecordingEngineView.h"
 
-// The real timer, the built-in device and the whole road of a pass.
-TEST(BuiltInSignal, AfterTwoSecondsTheTrackedPeakIsTheLeftTone) {
+// The real timer, the built-in device and the whole road of a pass, at the
+// default rate and at the highest.
+class BuiltInSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(BuiltInSignal, AfterTwoSecondsTheTrackedPeakIsTheLeftTone) {
     CRecordingEngineView view;
     CCaptureEngine engine;
     engine.m_pView = &view;
-    engine.m_nSampleRate = 44100;
+    engine.m_nSampleRate = GetParam();
     engine.m_nFftSize = 4096;
     engine.m_nLengthMs = 93;
     engine.m_nWindowType = 2;
@@ -35,3 +38,8 @@ TEST(BuiltInSignal, AfterTwoSecondsTheTrackedPeakIsTheLeftTone) {
     for (int flags : view.Flags())
         EXPECT_EQ(flags, 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, BuiltInSignal, ::testing::Values(44100, 96000),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param) + "Hz";
+                         });

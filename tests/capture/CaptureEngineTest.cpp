@@ -75,6 +75,15 @@ TEST(CaptureEngineOpen, TwoSecondRingAt8000HzIs64000Bytes) {
     EXPECT_EQ(s.Buffer().BufferBytes(), 64000u);
 }
 
+TEST(CaptureEngineOpen, TwoSecondRingAt96000HzIs768000Bytes) {
+    SScriptedEngine s(96000, 16384, 93);
+    ASSERT_EQ(s.Open(), 1);
+    EXPECT_EQ(s.engine.m_nBufferBytes, 768000u);
+    EXPECT_EQ(s.Buffer().BufferBytes(), 768000u);
+    EXPECT_EQ(s.Buffer().m_wfx.nAvgBytesPerSec, 384000u);
+    EXPECT_DOUBLE_EQ(s.engine.m_chanLeft.m_dBinsPerHz, 16384.0 / 96000.0);
+}
+
 TEST(CaptureEngineOpen, SetsUpBothChannelsWithTheWindowTypeAndInertia) {
     SScriptedEngine s(22050, 2048, 93);
     s.engine.m_nWindowType = 1; // triangular: 0 at both ends, 1 in the middle
@@ -231,6 +240,19 @@ TEST(CaptureCycle, FiftyMsAt44100HzLocks8820BytesAndZeroPadsFrom2205) {
     ExpectBlockEndsAt(s, 10000, 2205);
     EXPECT_EQ(s.engine.m_nReadOffset, 40000u);
     EXPECT_EQ(s.engine.m_chanLeft.m_nWindowLength, 2205);
+}
+
+TEST(CaptureCycle, FiftyMsAt48000HzLocks9600BytesAndZeroPadsFrom2400) {
+    SScriptedEngine s(48000, 4096, 50);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 1000); // the block wraps round the end of the ring
+    s.StopAfter(1);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.Buffer().m_nLastLockBytes, 9600u);
+    EXPECT_EQ(s.Buffer().m_nLastLockOffset, 384000u - 4u * 1400u);
+    ExpectBlockEndsAt(s, 1000, 2400);
+    EXPECT_EQ(s.engine.m_chanLeft.m_nWindowLength, 2400);
 }
 
 TEST(CaptureCycle, NinetyThreeMsIsLimitedToTheTransformSize) {
