@@ -1,0 +1,132 @@
+// The dialog on a real sound server of the test's own: the device list
+// follows sources that come and go and a server that restarts, a capture
+// through a restart ends cleanly and starts again, and a frozen server
+// delays neither the window nor Start.
+
+#include <QElapsedTimer>
+
+#include "capture/PulseCaptureDevice.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/capture/PrivatePulseServer.h"
+
+using D = CAnalyzerDialog;
+
+namespace {
+
+const QString kMic = QString::fromUtf8(CPrivatePulseServer::kMicDescription);
+const QString kUsbMonitor = QStringLiteral("Monitor of Vemra-USB");
+const QString kSorry = QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n");
+
+class SoundServerDialogTest : public DialogTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_server.HasFolder());
+        ASSERT_TRUE(m_server.Start()) << m_server.Log();
+        m_bShowOnSetUp = false;
+        DialogTest::SetUp();
+        CAnalyzerDialog::s_pfnEnumerateDevices = CaptureEnumerate;
+    }
+
+    QComboBox* Devices() { return List(D::IDC_LIST_DEVICE); }
+    bool Listed(const QString& strName) { return Devices()->findText(strName) >= 0; }
+    bool HasServerSources() { return Listed(kMic); }
+    // Waits, the user interface running, for the list to satisfy bWanted.
+    template <typename F> bool ListWithin(int nMs, F bWanted) {
+        return QTest::qWaitFor([&] { return bWanted(); }, nMs);
+    }
+    void ShowAndWaitForTheServer() {
+        ShowDialog();
+        ASSERT_TRUE(ListWithin(5000, [this] { return HasServerSources(); }));
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return Dlg().DeviceWatcher()->IsFollowingServer(); }, 3000));
+    }
+    bool SignalLost() { return Dlg().View()->m_bSignalLost.load(); }
+
+    CPrivatePulseServer m_server;
+};
+
+} // namespace
+
+TEST_F(SoundServerDialogTest, ASinkLoadedWhileTheWindowIsOpenIsListedWithinASecond) {
+    ShowAndWaitForTheServer();
+    EXPECT_EQ(Devices()->itemText(0),
+              QStringLiteral("Primary capture device (") + kMic + QStringLiteral(")"));
+    EXPECT_EQ(Devices()->currentText(), kMic);
+
+    const int module = m_server.LoadModule(
+        "module-null-sink sink_name=vemra_usb sink_properties=device.description=Vemra-USB");
+    ASSERT_GE(module, 0);
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(ListWithin(1000, [this] { return Listed(kUsbMonitor); }));
+    std::printf("listed in the window %lld ms after the sink was loaded\n",
+                static_cast<long long>(timer.elapsed()));
+    EXPECT_EQ(Devices()->currentText(), kMic); // the selection stays where it was
+    Devices()->setCurrentIndex(Devices()->findText(kUsbMonitor));
+
+    ASSERT_TRUE(m_server.UnloadModule(module));
+    ASSERT_TRUE(ListWithin(1000, [this] { return !Listed(kUsbMonitor); }));
+    EXPECT_EQ(Devices()->currentIndex(), 1);
+}
+
+// The server restarts under a running capture: the display says that no sound
+// arrives, Stop is prompt, the list loses the server and gets it back by
+// itself, and a new Start records again.
+TEST_F(SoundServerDialogTest, ARestartUnderARunningCapture) {
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+    ShowAndWaitForTheServer();
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return std::abs(Dlg().Engine()->m_chanLeft.m_dPeakHz.load() - 440) < 1; }, 5000));
+
+    m_server.Stop(SIGKILL);
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return SignalLost(); }, 3000));
+    EXPECT_LT(timer.elapsed(), 1500);
+    timer.restart();
+    ClickStop();
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_TRUE(ListWithin(1000, [this] { return !HasServerSources(); }));
+
+    ASSERT_TRUE(m_server.Start()) << m_server.Log();
+    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+    ASSERT_TRUE(
+        ListWithin(CDeviceWatcher::kLongestRetryMs + 2000, [this] { return HasServerSources(); }));
+    EXPECT_TRUE(Dlg().DeviceWatcher()->IsFollowingServer());
+    Devices()->setCurrentIndex(Devices()->findText(kMic));
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    EXPECT_TRUE(m_prompts.empty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return std::abs(Dlg().Engine()->m_chanLeft.m_dPeakHz.load() - 1000) < 1; }, 5000));
+    EXPECT_FALSE(SignalLost());
+    ClickStop();
+}
+
+// Frozen before the program starts: the window is up while the devices are
+// still being looked for, and Start on the server says why within a second.
+TEST_F(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
+    m_server.Pause();
+    QElapsedTimer timer;
+    timer.start();
+    m_pDialog = std::make_unique<CAnalyzerDialog>();
+    m_pDialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
+    // Asking the frozen server alone takes a second: the window did not wait.
+    EXPECT_TRUE(Dlg().IsLookingForDevices());
+    std::printf("window shown %lld ms after it was made, with a frozen server\n",
+                static_cast<long long>(timer.elapsed()));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !Dlg().IsLookingForDevices(); }, 6000));
+    EXPECT_FALSE(HasServerSources());
+
+    Devices()->setCurrentIndex(0); // the default input: the frozen server's
+    timer.restart();
+    ClickStart();
+    EXPECT_LT(timer.elapsed(), 1100);
+    EXPECT_EQ(Dlg().Engine(), nullptr);
+    ASSERT_EQ(m_prompts.size(), 1u);
+    EXPECT_EQ(m_prompts[0].strText, kSorry + QStringLiteral("The sound server is not answering."));
+    m_server.Resume();
+}
