@@ -1,5 +1,8 @@
 #include "app/SpectrumApp.h"
 
+#include <QDialog>
+#include <QEventLoop>
+
 #include "app/AppIcon.h"
 
 #include "app/AnalyzerDialog.h"
@@ -19,6 +22,13 @@ bool CSpectrumApp::InitInstance() {
     CAnalyzerDialog dlg;
     CSelfTestDriver driver(&dlg);
     driver.StartIfRequested();
-    dlg.exec();
+    RunMainWindow(dlg);
     return false;
+}
+
+void CSpectrumApp::RunMainWindow(QDialog& dlg) {
+    QEventLoop loop;
+    connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
+    dlg.show();
+    loop.exec();
 }

@@ -110,9 +110,9 @@ TEST_F(CompactModeTest, TheViewReachesTheToggleByName) {
     EXPECT_EQ(Dlg().m_nPanelMode, 0);
 }
 
-// Changing the window's band must not hide the window: hiding a modal dialog
-// would end its modal loop, and with it the program.
-TEST_F(CompactModeTest, TogglingDuringTheModalRunKeepsTheWindowOpen) {
+// Changing the window's band must not hide the window, which would end the
+// program's run.
+TEST_F(CompactModeTest, TogglingDuringTheProgramsRunKeepsTheWindowOpen) {
     m_pDialog.reset();
     CAnalyzerDialog dlg;
     bool bVisibleInCompact = false;
@@ -128,7 +128,7 @@ TEST_F(CompactModeTest, TogglingDuringTheModalRunKeepsTheWindowOpen) {
             });
         });
     });
-    dlg.exec();
+    CSpectrumApp::RunMainWindow(dlg);
     EXPECT_TRUE(bVisibleInCompact);
     EXPECT_TRUE(bVisibleAfter);
 }
