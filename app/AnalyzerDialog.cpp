@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -232,6 +233,7 @@ void CAnalyzerDialog::CreateControls() {
     m_pLabelOffsetRight =
         MakeLabel(IDC_LABEL_OFFSET_RIGHT, QStringLiteral("Offset (R)"), 349, 190, 33, 8);
     m_pLabelOffsetRight->stackUnder(m_pView);
+    m_pLabelOffsetRight->hide();
     m_pListWindow = MakeList(IDC_LIST_WINDOW,
                              {QStringLiteral("Rectangular"), QStringLiteral("Triangular"),
                               QStringLiteral("Hanning"), QStringLiteral("Hamming")},
@@ -253,10 +255,33 @@ void CAnalyzerDialog::CreateControls() {
     place(m_pCheckPinkToFlat, 197, 20);
 
     CreateHelpButton();
+    NameControls();
 
     // The template shows the set-up group and hides the analysis group.
     for (int nId : kAnalysisGroup)
         m_controls[nId]->hide();
+}
+
+// A screen reader names each control after its caption: a label with one
+// control is that control's buddy; the span's two spins and the controls
+// whose caption is hidden or shared get names of their own.
+void CAnalyzerDialog::NameControls() {
+    const std::pair<int, int> buddies[] = {
+        {IDC_LABEL_DEVICE, IDC_LIST_DEVICE},           {IDC_LABEL_RATE, IDC_LIST_RATE},
+        {IDC_LABEL_SAMPLES, IDC_LIST_SAMPLES},         {IDC_LABEL_INERTIA, IDC_SPIN_INERTIA},
+        {IDC_LABEL_LENGTH, IDC_SPIN_LENGTH},           {IDC_LABEL_YSCALE, IDC_SPIN_YSCALE},
+        {IDC_LABEL_OFFSET, IDC_SPIN_OFFSET},           {IDC_LABEL_WINDOW, IDC_LIST_WINDOW},
+        {IDC_LABEL_MIN_X_SPACE, IDC_SPIN_MIN_X_SPACE},
+    };
+    for (const auto& [nLabel, nControl] : buddies) {
+        auto* pLabel = qobject_cast<QLabel*>(m_controls[nLabel]);
+        pLabel->setBuddy(m_controls[nControl]);
+        m_controls[nControl]->setAccessibleName(pLabel->text().remove(u':'));
+    }
+    m_pSpinSpanLow->setAccessibleName(QStringLiteral("Frequency span, low edge (Hz)"));
+    m_pSpinSpanHigh->setAccessibleName(QStringLiteral("Frequency span, high edge (Hz)"));
+    m_pSpinOffsetRight->setAccessibleName(QStringLiteral("Offset (R)"));
+    m_pView->setAccessibleName(QStringLiteral("Spectrum display"));
 }
 
 void CAnalyzerDialog::CreateHelpButton() {
@@ -518,8 +543,11 @@ void CAnalyzerDialog::ReadSettings() {
 
     // The right channel's controls belong to the running arrangement only.
     const bool bShowRight = m_nShownPanel == kPanelRunning && m_bStereo;
-    for (int nId : kStereoOnly)
-        m_controls[nId]->setVisible(bShowRight);
+    if (m_controls[kStereoOnly[0]]->isHidden() == bShowRight) {
+        for (int nId : kStereoOnly)
+            m_controls[nId]->setVisible(bShowRight);
+        PlaceHelpButton();
+    }
 
     m_nMinXSpace = m_pSpinMinXSpace->value();
     if (!m_pEngine)
@@ -581,6 +609,7 @@ void CAnalyzerDialog::ShowPanel(int nShow) {
         m_controls[nId]->setVisible(bShow);
     }
     m_pButtonHelp->setVisible(m_nShownPanel != kPanelNone);
+    PlaceHelpButton();
 }
 
 bool CAnalyzerDialog::IsStereoOnly(int nId) {
@@ -598,9 +627,23 @@ void CAnalyzerDialog::LayoutControls() {
     PlaceHelpButton();
 }
 
-// At the right end of the strip, above Stop.
+// At the right end of the strip, above Stop. Where the window is too narrow
+// for that and the button would cover a control, it goes right after the last
+// control of the arrangement shown.
 void CAnalyzerDialog::PlaceHelpButton() {
-    m_pButtonHelp->move(m_nClientWidth - kHelpButtonWidth - 4, m_nClientHeight - 52);
+    QRect rcHelp(m_nClientWidth - kHelpButtonWidth - 4, m_nClientHeight - 52, kHelpButtonWidth,
+                 kHelpButtonHeight);
+    bool bCovers = false;
+    int nLastRight = 0;
+    for (const auto& [nId, pControl] : m_controls) {
+        if (pControl == m_pView || pControl->isHidden())
+            continue;
+        bCovers = bCovers || pControl->geometry().intersects(rcHelp);
+        nLastRight = std::max(nLastRight, pControl->geometry().right());
+    }
+    if (bCovers)
+        rcHelp.moveLeft(nLastRight + 5);
+    m_pButtonHelp->move(rcHelp.topLeft());
     m_pButtonHelp->raise();
 }
 
@@ -653,8 +696,8 @@ void CAnalyzerDialog::SetTopmost(bool bTopmost) {
     Qt::WindowFlags flags = windowFlags();
     flags.setFlag(Qt::WindowStaysOnTopHint, bTopmost);
     if (QWindow* pWindow = windowHandle()) {
-        // Changing the widget's flags would hide the window and so end the
-        // modal loop; the window itself changes its band in place.
+        // Changing the widget's flags would hide the window and show it
+        // anew; the window itself changes its band in place.
         overrideWindowFlags(flags);
         pWindow->setFlags(flags);
     } else {
@@ -718,6 +761,8 @@ void CAnalyzerDialog::OnStart() {
         return;
     }
     m_pEngine->Start();
+    // The group that held the focus is hidden: the next key goes to Stop.
+    m_pButtonStop->setFocus();
 }
 
 // The span to the full range of the new set-up and the length to one block.
@@ -743,6 +788,7 @@ void CAnalyzerDialog::OnStop() {
         return;
     StopEngine();
     ShowPanel(kPanelSetup);
+    m_pButtonStart->setFocus();
     if (m_pendingDevices)
         OnDevicesListed(*std::exchange(m_pendingDevices, std::nullopt));
 }

@@ -145,19 +145,39 @@ public:
     static constexpr int kSetupGroup[] = {IDC_LABEL_DEVICE, IDC_LABEL_RATE, IDC_LABEL_SAMPLES,
                                           IDC_LIST_DEVICE,  IDC_LIST_RATE,  IDC_LIST_SAMPLES,
                                           IDC_START};
-    static constexpr int kAnalysisGroup[] = {
-        IDC_LABEL_SPAN,        IDC_LABEL_INERTIA,      IDC_LABEL_YSCALE,
-        IDC_LABEL_OFFSET,      IDC_LABEL_OFFSET_RIGHT, IDC_LABEL_WINDOW,
-        IDC_LABEL_MIN_X_SPACE, IDC_LABEL_LENGTH,       IDC_SPIN_SPAN_HIGH,
-        IDC_EDIT_SPAN_HIGH,    IDC_SPIN_SPAN_LOW,      IDC_EDIT_SPAN_LOW,
-        IDC_SPIN_INERTIA,      IDC_EDIT_INERTIA,       IDC_CHECK_PEAKS,
-        IDC_CHECK_HOLD,        IDC_CHECK_PINK_TO_FLAT, IDC_SPIN_LENGTH,
-        IDC_EDIT_LENGTH,       IDC_SPIN_YSCALE,        IDC_EDIT_YSCALE,
-        IDC_SPIN_OFFSET,       IDC_EDIT_OFFSET,        IDC_SPIN_OFFSET_RIGHT,
-        IDC_EDIT_OFFSET_RIGHT, IDC_CHECK_STEREO,       IDC_LIST_WINDOW,
-        IDC_SPIN_MIN_X_SPACE,  IDC_EDIT_MIN_X_SPACE,   IDC_STOP};
-    static constexpr int kStereoOnly[] = {IDC_LABEL_OFFSET_RIGHT, IDC_SPIN_OFFSET_RIGHT,
-                                          IDC_EDIT_OFFSET_RIGHT};
+    // "Offset (R)" is not among them: it stays hidden, as in short windows it
+    // would stand over "Window function:", and "Stereo?" captions the right
+    // offset already.
+    static constexpr int kAnalysisGroup[] = {IDC_LABEL_SPAN,
+                                             IDC_LABEL_INERTIA,
+                                             IDC_LABEL_YSCALE,
+                                             IDC_LABEL_OFFSET,
+                                             IDC_LABEL_WINDOW,
+                                             IDC_LABEL_MIN_X_SPACE,
+                                             IDC_LABEL_LENGTH,
+                                             IDC_SPIN_SPAN_HIGH,
+                                             IDC_EDIT_SPAN_HIGH,
+                                             IDC_SPIN_SPAN_LOW,
+                                             IDC_EDIT_SPAN_LOW,
+                                             IDC_SPIN_INERTIA,
+                                             IDC_EDIT_INERTIA,
+                                             IDC_CHECK_PEAKS,
+                                             IDC_CHECK_HOLD,
+                                             IDC_CHECK_PINK_TO_FLAT,
+                                             IDC_SPIN_LENGTH,
+                                             IDC_EDIT_LENGTH,
+                                             IDC_SPIN_YSCALE,
+                                             IDC_EDIT_YSCALE,
+                                             IDC_SPIN_OFFSET,
+                                             IDC_EDIT_OFFSET,
+                                             IDC_SPIN_OFFSET_RIGHT,
+                                             IDC_EDIT_OFFSET_RIGHT,
+                                             IDC_CHECK_STEREO,
+                                             IDC_LIST_WINDOW,
+                                             IDC_SPIN_MIN_X_SPACE,
+                                             IDC_EDIT_MIN_X_SPACE,
+                                             IDC_STOP};
+    static constexpr int kStereoOnly[] = {IDC_SPIN_OFFSET_RIGHT, IDC_EDIT_OFFSET_RIGHT};
 
     // The font the controls' template sizes are made for.
     static QFont DialogFont();
@@ -204,6 +224,7 @@ private:
     void StopEngine();
 
     void CreateControls();
+    void NameControls();
     void CreateHelpButton();
     void WireControls();
     void Bind(int nId, QWidget* pWidget);

@@ -19,6 +19,7 @@
 #include "app/AccelSpinBox.h"
 #include "app/AnalyzerDialog.h"
 #include "app/Prompts.h"
+#include "app/SpectrumApp.h"
 #include "capture/CaptureEngine.h"
 #include "capture/ScriptedCaptureBuffer.h"
 #include "capture/ScriptedCaptureDevice.h"

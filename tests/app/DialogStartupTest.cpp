@@ -1,9 +1,12 @@
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QStyle>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 
+#include "app/DeviceListBox.h"
 #include "tests/app/AppTestSupport.h"
 
 using D = CAnalyzerDialog;
@@ -159,6 +162,87 @@ TEST_F(StartupTest, LayoutPlacesTheStripFromTheBottomEdge) {
     EXPECT_EQ(rcHelp.right(), 900 - 5);
     EXPECT_FALSE(rcHelp.intersects(Ctl(D::IDC_STOP)->geometry()));
     EXPECT_GT(rcHelp.top(), Dlg().View()->geometry().bottom());
+}
+
+// The help button never covers a control: at the right end of the strip
+// where there is room, else after the last control of the arrangement.
+TEST_F(StartupTest, TheHelpButtonNeverCoversAControl) {
+    const QSize sizes[] = {{520, 330}, {700, 352}, {600, 400}, {900, 500}, {1400, 700}};
+    auto check = [this](const QSize& size, const char* pszArrangement) {
+        Dlg().resize(size);
+        QTest::qWait(0);
+        const QRect rcHelp = Dlg().HelpButton()->geometry();
+        const QRect rcRightEnd(size.width() - 28, rcHelp.top(), rcHelp.width(), rcHelp.height());
+        bool bRightEndFree = true;
+        int nLastRight = 0;
+        for (int nId = D::IDC_VIEW + 1; nId <= D::IDC_CHECK_PINK_TO_FLAT; ++nId) {
+            QWidget* pControl = Ctl(nId);
+            if (!pControl || !pControl->isVisible())
+                continue;
+            EXPECT_FALSE(rcHelp.intersects(pControl->geometry()))
+                << pszArrangement << " " << size.width() << "x" << size.height() << ": covers "
+                << nId;
+            bRightEndFree = bRightEndFree && !rcRightEnd.intersects(pControl->geometry());
+            nLastRight = std::max(nLastRight, pControl->geometry().right());
+        }
+        if (bRightEndFree)
+            EXPECT_EQ(rcHelp.topLeft(), rcRightEnd.topLeft()) << size.width();
+        else
+            EXPECT_EQ(rcHelp.left(), nLastRight + 5) << size.width();
+    };
+    for (const QSize& size : sizes)
+        check(size, "set-up");
+    ClickStart();
+    for (const QSize& size : sizes)
+        check(size, "running");
+    Click(Check(D::IDC_CHECK_STEREO));
+    for (const QSize& size : sizes)
+        check(size, "stereo");
+    ClickStop();
+}
+
+// A screen reader names every control after its caption. Drop-down lists
+// carry their entry as their name on this desktop; their caption reaches the
+// reader as the label they are labelled by.
+TEST_F(StartupTest, EveryControlHasTheNameOfItsCaption) {
+    auto name = [](QWidget* pWidget) {
+        QAccessibleInterface* pAccessible = QAccessible::queryAccessibleInterface(pWidget);
+        return pAccessible ? pAccessible->text(QAccessible::Name) : QString();
+    };
+    auto labelledBy = [](QWidget* pWidget) {
+        QAccessibleInterface* pAccessible = QAccessible::queryAccessibleInterface(pWidget);
+        QStringList labels;
+        for (const auto& [pOther, relation] : pAccessible->relations(QAccessible::Label))
+            labels << pOther->text(QAccessible::Name);
+        return labels.join(u'|');
+    };
+    ClickStart();
+    Click(Check(D::IDC_CHECK_STEREO));
+    const std::pair<int, const char*> named[] = {
+        {D::IDC_SPIN_SPAN_LOW, "Frequency span, low edge (Hz)"},
+        {D::IDC_SPIN_SPAN_HIGH, "Frequency span, high edge (Hz)"},
+        {D::IDC_SPIN_INERTIA, "Inertia"},
+        {D::IDC_SPIN_LENGTH, "Length (ms)"},
+        {D::IDC_SPIN_YSCALE, "Y-scale"},
+        {D::IDC_SPIN_OFFSET, "Offset"},
+        {D::IDC_SPIN_OFFSET_RIGHT, "Offset (R)"},
+        {D::IDC_SPIN_MIN_X_SPACE, "Min X-space"},
+        {D::IDC_CHECK_PEAKS, "Pks"},
+        {D::IDC_CHECK_HOLD, "Hold"},
+        {D::IDC_CHECK_STEREO, "Stereo?"},
+        {D::IDC_CHECK_PINK_TO_FLAT, "Pink 2 Flat"},
+        {D::IDC_STOP, "Stop"},
+        {D::IDC_VIEW, "Spectrum display"},
+    };
+    for (const auto& [nId, pszName] : named)
+        EXPECT_EQ(name(Ctl(nId)), QString::fromUtf8(pszName)) << nId;
+    EXPECT_EQ(labelledBy(Ctl(D::IDC_LIST_WINDOW)), QStringLiteral("Window function:"));
+    EXPECT_EQ(labelledBy(Ctl(D::IDC_SPIN_INERTIA)), QStringLiteral("Inertia:"));
+    ClickStop();
+    EXPECT_EQ(name(Ctl(D::IDC_START)), QStringLiteral("Start"));
+    EXPECT_EQ(labelledBy(Ctl(D::IDC_LIST_DEVICE)), QStringLiteral("Capture device:"));
+    EXPECT_EQ(labelledBy(Ctl(D::IDC_LIST_RATE)), QStringLiteral("Sample rate:"));
+    EXPECT_EQ(labelledBy(Ctl(D::IDC_LIST_SAMPLES)), QStringLiteral("Samples:"));
 }
 
 TEST_F(StartupTest, TinyClientSizesAreRecordedButLeaveTheControlsInPlace) {
@@ -478,4 +562,31 @@ TEST_F(DeviceListTest, OpeningTheListLooksForDevicesAgainWithoutAServer) {
     Devices()->showPopup();
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_gate.nCalls.load() > nBefore; }, 2000));
     Devices()->hidePopup();
+}
+
+// Long names that differ only at their end stay apart in the closed list, and
+// the open list shows them whole.
+TEST_F(DeviceListTest, LongNamesAreShortenedInTheMiddle) {
+    m_gate.Open();
+    ShowWhileLooking();
+    WaitForList();
+    const std::string strLong =
+        "Scarlett 2i2 USB Audio Interface, second generation: USB Audio (hw:2,0)";
+    const SCaptureGuid alsa = Guid(1), oss = Guid(2);
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device"),
+                           Entry(&alsa, (strLong + " (ALSA)").c_str()),
+                           Entry(&oss, (strLong + " (OSS)").c_str())});
+    auto* pList = qobject_cast<CDeviceListBox*>(Devices());
+    ASSERT_NE(pList, nullptr);
+    const QString strShown = pList->ShownText();
+    EXPECT_TRUE(strShown.contains(QChar(0x2026))) << strShown.toStdString();
+    EXPECT_TRUE(strShown.endsWith(QStringLiteral("(ALSA)"))) << strShown.toStdString();
+    EXPECT_TRUE(strShown.startsWith(QStringLiteral("Scar"))) << strShown.toStdString();
+    EXPECT_EQ(pList->toolTip(), QString::fromStdString(strLong + " (ALSA)"));
+    pList->setCurrentIndex(2);
+    EXPECT_TRUE(pList->ShownText().endsWith(QStringLiteral("(OSS)")));
+    EXPECT_EQ(pList->toolTip(), QString::fromStdString(strLong + " (OSS)"));
+    EXPECT_GE(pList->view()->minimumWidth(),
+              pList->view()->fontMetrics().horizontalAdvance(pList->itemText(1)));
+    SaveShot(&Dlg(), "long-device-name");
 }

@@ -297,19 +297,22 @@ TEST_F(RunControlTest, ClosingWhileRunningStopsTheCaptureFirst) {
 
 // The modal run of the program: the dialog's modal loop ends when the window
 // is closed, with the capture stopped and no thread left behind.
-TEST_F(RunControlTest, ModalRunEndsWhenTheWindowCloses) {
+TEST_F(RunControlTest, TheProgramsRunEndsWhenTheWindowCloses) {
     m_pDialog.reset();
     const int nThreadsBefore = ThreadCount();
     {
         CAnalyzerDialog dlg;
         bool bWasRunning = false;
         QTimer::singleShot(100, &dlg, [&] {
+            // A main window, not a modal dialog.
+            EXPECT_FALSE(dlg.isModal());
+            EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
             EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.IsLookingForDevices(); }, 5000));
             qobject_cast<QPushButton*>(dlg.Control(D::IDC_START))->click();
             bWasRunning = dlg.Engine() != nullptr;
             QTimer::singleShot(700, &dlg, [&] { dlg.close(); });
         });
-        dlg.exec();
+        CSpectrumApp::RunMainWindow(dlg);
         EXPECT_TRUE(bWasRunning);
         EXPECT_EQ(dlg.Engine(), nullptr);
     }
@@ -317,4 +320,25 @@ TEST_F(RunControlTest, ModalRunEndsWhenTheWindowCloses) {
     // count before may still have held the previous dialog's ending one).
     EXPECT_TRUE(QTest::qWaitFor([&] { return ThreadCount() <= nThreadsBefore; }, 1000))
         << ThreadCount() << " threads, " << nThreadsBefore << " before";
+}
+
+// The group holding the focus is hidden by Start and by Stop: the focus goes
+// to the button that undoes it, so that Space never opens the help menu.
+TEST_F(RunControlTest, FocusGoesToStopAfterStartAndToStartAfterStop) {
+    QTest::keyClick(List(D::IDC_LIST_DEVICE), Qt::Key_Tab);
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    EXPECT_EQ(Dlg().focusWidget(), Ctl(D::IDC_STOP));
+    QTest::keyClick(Dlg().focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(Dlg().Engine(), nullptr);
+    EXPECT_EQ(Dlg().focusWidget(), Ctl(D::IDC_START));
+    QTest::keyClick(Dlg().focusWidget(), Qt::Key_Space);
+    EXPECT_NE(Dlg().Engine(), nullptr);
+    ClickStop();
+
+    // A Start that fails leaves the focus on Start too.
+    ChooseSetup(kBroken, "44100 Hz", "4096");
+    ClickStart();
+    EXPECT_EQ(Dlg().Engine(), nullptr);
+    EXPECT_EQ(Dlg().focusWidget(), Ctl(D::IDC_START));
 }

@@ -29,6 +29,9 @@ TEST_F(SettingsTest, StereoShowsAndHidesTheRightOffsetWhileRunning) {
     Click(Check(D::IDC_CHECK_STEREO));
     EXPECT_TRUE(StereoControlsAllShown(Dlg()));
     EXPECT_EQ(Dlg().Engine()->m_bStereo.load(), 1);
+    // "Stereo?" captions the right offset; its own label would stand over
+    // "Window function:" in short windows.
+    EXPECT_FALSE(Ctl(D::IDC_LABEL_OFFSET_RIGHT)->isVisible());
     Click(Check(D::IDC_CHECK_STEREO));
     EXPECT_FALSE(StereoControlsShown(Dlg()));
     EXPECT_EQ(Dlg().Engine()->m_bStereo.load(), 0);
