@@ -139,7 +139,7 @@ bool CPrivateSoundServer::Start(uint32_t nTimeoutMs) {
         NoteFailure("The server could not be started.");
         return false;
     }
-    if (AwaitAnswer(deadline) && Furnish() && AwaitTopology(deadline))
+    if (AwaitAnswer(deadline) && Furnish(deadline) && AwaitTopology(deadline))
         return true;
     Stop(SIGKILL);
     return false;

@@ -75,7 +75,7 @@ protected:
     // Starts the server itself; its process id, or -1.
     virtual pid_t SpawnServer() = 0;
     // Once the server answers: builds what its own start did not.
-    virtual bool Furnish() { return true; }
+    virtual bool Furnish(Clock::time_point) { return true; }
 
     // The sinks, the source and the defaults above, as server commands: what
     // `pactl` takes, and what a PulseAudio start-up script takes as well.
