@@ -101,18 +101,65 @@ ICaptureDevice* Create(const SCaptureGuid* pGuid) {
 struct SSound {
     std::vector<int16_t> frames;
     int nLastResult = kCaptureOk;
+    // Whether it runs without a break (see RunsWithoutABreak).
+    bool bSteady = false;
     size_t Frames() const { return frames.size() / 2; }
 };
 
+// The rising zero crossings of one channel, each placed between its two
+// samples by linear interpolation: far finer than a transform's bins.
+std::vector<double> RisingCrossings(const SSound& sound, int nChannel) {
+    std::vector<double> crossings;
+    for (size_t i = 1; i < sound.Frames(); ++i) {
+        const double x0 = sound.frames[2 * (i - 1) + nChannel];
+        const double x1 = sound.frames[2 * i + nChannel];
+        if (x0 < 0 && x1 >= 0)
+            crossings.push_back(static_cast<double>(i - 1) + (-x0) / (x1 - x0));
+    }
+    return crossings;
+}
+
+double ZeroCrossingHz(const SSound& sound, int nChannel, uint32_t nRate) {
+    const std::vector<double> crossings = RisingCrossings(sound, nChannel);
+    if (crossings.size() < 2)
+        return 0.0;
+    return static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front()) *
+           nRate;
+}
+
+// Whether a tone in each channel runs without a break: its crossings come at
+// steady intervals, none more than half a sample off the usual one. A server
+// on a busy machine now and then drops a few milliseconds of sound or fills
+// them with silence, and one such break would throw the frequency far off.
+bool RunsWithoutABreak(const SSound& sound) {
+    for (const int channel : {0, 1}) {
+        const std::vector<double> crossings = RisingCrossings(sound, channel);
+        if (crossings.size() < 3)
+            return false;
+        std::vector<double> intervals(crossings.size() - 1);
+        for (size_t i = 0; i < intervals.size(); ++i)
+            intervals[i] = crossings[i + 1] - crossings[i];
+        std::vector<double> sorted = intervals;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const double usual = sorted[sorted.size() / 2];
+        for (const double interval : intervals)
+            if (std::abs(interval - usual) > 0.5)
+                return false;
+    }
+    return true;
+}
+
 // Follows the ring's read position, gathering every new frame, until nFrames
-// frames of sound have arrived (the first 100 ms of sound are skipped: the
-// player's start-up) or the deadline passes.
+// frames of sound without a break have arrived or the deadline passes. The
+// first 100 ms of sound are skipped (the player's start-up); a stretch with a
+// break is passed over for one starting a tenth of a second later. Without a
+// stretch that runs on, the last one looked at, bSteady false.
 SSound CollectSound(ICaptureBuffer* pBuffer, uint32_t nRingBytes, uint32_t nRate, size_t nFrames,
                     uint32_t nTimeoutMs = 8000) {
     SSound sound;
     std::vector<int16_t> all;
     uint32_t last = 0;
-    size_t onset = SIZE_MAX;
+    size_t start = SIZE_MAX;
     const auto deadline = Clock::now() + Ms(nTimeoutMs);
     while (Clock::now() < deadline) {
         uint32_t read = 0;
@@ -135,39 +182,20 @@ SSound CollectSound(ICaptureBuffer* pBuffer, uint32_t nRingBytes, uint32_t nRate
                 last = read;
             }
         }
-        for (size_t i = 0; onset == SIZE_MAX && i < all.size(); ++i)
+        for (size_t i = 0; start == SIZE_MAX && i < all.size(); ++i)
             if (std::abs(all[i]) > 2000)
-                onset = i / 2 * 2 + 2 * size_t{nRate / 10};
-        if (onset != SIZE_MAX && all.size() >= onset + 2 * nFrames) {
-            sound.frames.assign(all.begin() + static_cast<std::ptrdiff_t>(onset),
-                                all.begin() + static_cast<std::ptrdiff_t>(onset + 2 * nFrames));
-            return sound;
+                start = i / 2 * 2 + 2 * size_t{nRate / 10};
+        for (; start != SIZE_MAX && all.size() >= start + 2 * nFrames;
+             start += 2 * size_t{nRate / 10}) {
+            sound.frames.assign(all.begin() + static_cast<std::ptrdiff_t>(start),
+                                all.begin() + static_cast<std::ptrdiff_t>(start + 2 * nFrames));
+            sound.bSteady = RunsWithoutABreak(sound);
+            if (sound.bSteady)
+                return sound;
         }
         std::this_thread::sleep_for(Ms(20));
     }
     return sound;
-}
-
-// Frequency from the rising zero crossings, each placed between its two
-// samples by linear interpolation: far finer than a transform's bins.
-double ZeroCrossingHz(const SSound& sound, int nChannel, uint32_t nRate) {
-    double first = -1.0;
-    double lastCrossing = -1.0;
-    int crossings = 0;
-    for (size_t i = 1; i < sound.Frames(); ++i) {
-        const double x0 = sound.frames[2 * (i - 1) + nChannel];
-        const double x1 = sound.frames[2 * i + nChannel];
-        if (x0 < 0 && x1 >= 0) {
-            const double t = static_cast<double>(i - 1) + (-x0) / (x1 - x0);
-            if (crossings == 0)
-                first = t;
-            lastCrossing = t;
-            ++crossings;
-        }
-    }
-    if (crossings < 2)
-        return 0.0;
-    return (crossings - 1) / (lastCrossing - first) * nRate;
 }
 
 int PeakLevel(const SSound& sound, int nChannel) {
@@ -180,6 +208,7 @@ int PeakLevel(const SSound& sound, int nChannel) {
 // The tone arrived: at its frequency, near the level it was played at (16000).
 void ExpectTone(const SSound& sound, int nChannel, double dHz, uint32_t nRate) {
     ASSERT_GT(sound.Frames(), 0u) << "no sound arrived; last result " << sound.nLastResult;
+    EXPECT_TRUE(sound.bSteady) << "no stretch of sound ran without a break";
     EXPECT_NEAR(ZeroCrossingHz(sound, nChannel, nRate), dHz, 0.1) << "channel " << nChannel;
     EXPECT_NEAR(PeakLevel(sound, nChannel), 16000, 1600) << "channel " << nChannel;
 }
