@@ -1,6 +1,6 @@
 // The native sound-server backend end to end, against a private PulseAudio
-// server: what it lists, what it records, and what happens when the server
-// goes away under a running capture.
+// server and a private PipeWire session: what it lists, what it records, and
+// what happens when the server goes away under a running capture.
 
 #include <algorithm>
 #include <chrono>
@@ -18,7 +18,7 @@
 #include "capture/CaptureDevices.h"
 #include "capture/PortAudioDevice.h"
 #include "capture/PulseCaptureDevice.h"
-#include "tests/capture/PrivatePulseServer.h"
+#include "tests/capture/OnEachServer.h"
 
 namespace {
 
@@ -213,42 +213,42 @@ void ExpectTone(const SSound& sound, int nChannel, double dHz, uint32_t nRate) {
     EXPECT_NEAR(PeakLevel(sound, nChannel), 16000, 1600) << "channel " << nChannel;
 }
 
-class PulseBackend : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_server.HasFolder());
-        ASSERT_TRUE(m_server.Start()) << m_server.Log();
-    }
+// Half a second of the newest sound of a started capture.
+SSound Record(SCapture& capture, uint32_t nRate) {
+    return CollectSound(capture.pBuffer, capture.nBytes, nRate, nRate / 2);
+}
 
-    // Half a second of the newest sound of a started capture.
-    SSound Record(SCapture& capture, uint32_t nRate) {
-        return CollectSound(capture.pBuffer, capture.nBytes, nRate, nRate / 2);
-    }
+const SListed& Listed(const std::vector<SListed>& listed, const std::string& description) {
+    const SListed* pEntry = Find(listed, description);
+    EXPECT_NE(pEntry, nullptr) << description << " is not listed:\n" << Describe(listed);
+    static const SListed s_none{};
+    return pEntry ? *pEntry : s_none;
+}
 
-    const SListed& Listed(const std::vector<SListed>& listed, const std::string& description) {
-        const SListed* pEntry = Find(listed, description);
-        EXPECT_NE(pEntry, nullptr) << description << " is not listed:\n" << Describe(listed);
-        static const SListed s_none{};
-        return pEntry ? *pEntry : s_none;
-    }
+using PulseBackend = OnEachServer<>;
 
-    CPrivatePulseServer m_server;
-};
-
-const std::string kMonitor = std::string("Monitor of ") + CPrivatePulseServer::kSinkDescription;
+const std::string kMonitor = std::string("Monitor of ") + CPrivateSoundServer::kSinkDescription;
 const std::string kOtherMonitor =
-    std::string("Monitor of ") + CPrivatePulseServer::kOtherSinkDescription;
+    std::string("Monitor of ") + CPrivateSoundServer::kOtherSinkDescription;
 
 } // namespace
 
-TEST_F(PulseBackend, ListsTheServersSourcesWithTheDefaultSourceFirstAfterThePrimary) {
+INSTANTIATE_TEST_SUITE_P(OnEachServer, PulseBackend, ::testing::Combine(kEachServer),
+                         SServerName());
+
+TEST_P(PulseBackend, ListsTheServersSourcesWithTheDefaultSourceFirstAfterThePrimary) {
     const std::vector<SListed> listed = Enumerate();
-    ASSERT_GE(listed.size(), 6u) << Describe(listed);
+    // The primary device, the microphone, two monitors and the built-in signal at least.
+    ASSERT_GE(listed.size(), 5u) << Describe(listed);
     EXPECT_TRUE(listed[0].bPrimary);
     EXPECT_EQ(listed[0].description,
-              std::string("Primary capture device (") + CPrivatePulseServer::kMicDescription + ")");
-    EXPECT_EQ(listed[1].description, CPrivatePulseServer::kMicDescription) << Describe(listed);
+              std::string("Primary capture device (") + CPrivateSoundServer::kMicDescription + ")");
+    EXPECT_EQ(listed[1].description, CPrivateSoundServer::kMicDescription) << Describe(listed);
     EXPECT_TRUE(CPulseCaptureDevice::IsGuid(listed[1].guid));
+    // The server names itself: this is the server the test meant to reach.
+    EXPECT_EQ(listed[1].module.find("PipeWire") != std::string::npos,
+              ServerKind() == ESoundServer::PipeWire)
+        << listed[1].module;
     // What the desktop plays comes next: the default output's monitor.
     EXPECT_EQ(listed[2].description, kMonitor) << Describe(listed);
     EXPECT_TRUE(CPulseCaptureDevice::IsGuid(Listed(listed, kOtherMonitor).guid));
@@ -259,7 +259,7 @@ TEST_F(PulseBackend, ListsTheServersSourcesWithTheDefaultSourceFirstAfterThePrim
                 << listed[i].description << " and " << listed[j].description;
 }
 
-TEST_F(PulseBackend, LeavesOutPortAudioDevicesThatOnlyRouteToTheServer) {
+TEST_P(PulseBackend, LeavesOutPortAudioDevicesThatOnlyRouteToTheServer) {
     std::vector<std::string> portAudio;
     for (const CPortAudioDevice::SInput& input : CPortAudioDevice::ListInputs())
         portAudio.push_back(input.description);
@@ -281,9 +281,9 @@ TEST_F(PulseBackend, LeavesOutPortAudioDevicesThatOnlyRouteToTheServer) {
         }
 }
 
-TEST_F(PulseBackend, EachIdentifierRecordsItsOwnSource) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kOtherSink, 1000, 1000));
+TEST_P(PulseBackend, EachIdentifierRecordsItsOwnSource) {
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 440, 440));
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kOtherSink, 1000, 1000));
     const std::vector<SListed> listed = Enumerate();
     const SListed& other = Listed(listed, kOtherMonitor);
     const SListed& monitor = Listed(listed, kMonitor);
@@ -295,7 +295,7 @@ TEST_F(PulseBackend, EachIdentifierRecordsItsOwnSource) {
     ExpectTone(Record(monitorCapture, 44100), 0, 440, 44100);
 }
 
-TEST_F(PulseBackend, AnIdentifierOfAnUnknownSourceOpensNothing) {
+TEST_P(PulseBackend, AnIdentifierOfAnUnknownSourceOpensNothing) {
     const SCaptureGuid gone = CPulseCaptureDevice::GuidOf("no_such_source");
     ICaptureDevice* pDevice = reinterpret_cast<ICaptureDevice*>(this);
     EXPECT_EQ(CaptureCreate(&gone, &pDevice), kCaptureErrNoDevice);
@@ -303,17 +303,17 @@ TEST_F(PulseBackend, AnIdentifierOfAnUnknownSourceOpensNothing) {
 }
 
 // A tone played into the null sink, recorded through the primary device (the
-// server's default source) and through the sink's monitor, at two rates.
+// server's default source) and through the sink's monitor, at several rates.
 struct STone {
     double dHz;
     uint32_t nRate;
 };
 
-class PulseTone : public PulseBackend, public ::testing::WithParamInterface<STone> {};
+class PulseTone : public OnEachServer<STone> {};
 
 TEST_P(PulseTone, ArrivesThroughThePrimaryDeviceAndTheMonitor) {
-    const STone tone = GetParam();
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, tone.dHz, tone.dHz));
+    const STone tone = TestCase();
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, tone.dHz, tone.dHz));
     {
         SCapture primary(Create(nullptr), tone.nRate);
         ASSERT_TRUE(primary.Ok()) << primary.nResult;
@@ -328,15 +328,14 @@ TEST_P(PulseTone, ArrivesThroughThePrimaryDeviceAndTheMonitor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TonesAndRates, PulseTone,
-                         ::testing::Values(STone{440, 44100}, STone{1000, 44100}, STone{440, 8000},
-                                           STone{1000, 8000}),
-                         [](const ::testing::TestParamInfo<STone>& info) {
-                             return std::to_string(static_cast<int>(info.param.dHz)) + "Hz_at_" +
-                                    std::to_string(info.param.nRate);
-                         });
+                         ::testing::Combine(kEachServer,
+                                            ::testing::Values(STone{440, 44100}, STone{1000, 44100},
+                                                              STone{440, 48000}, STone{1000, 48000},
+                                                              STone{440, 8000}, STone{1000, 8000})),
+                         SServerToneName());
 
-TEST_F(PulseBackend, TwoTonesKeepTheirChannels) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 1000));
+TEST_P(PulseBackend, TwoTonesKeepTheirChannels) {
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 440, 1000));
     const SListed& monitor = Listed(Enumerate(), kMonitor);
     SCapture capture(Create(&monitor.guid), 22050);
     ASSERT_TRUE(capture.Ok()) << capture.nResult;
@@ -345,8 +344,8 @@ TEST_F(PulseBackend, TwoTonesKeepTheirChannels) {
     ExpectTone(sound, 1, 1000, 22050);
 }
 
-TEST_F(PulseBackend, ToneArrivesThroughPortAudiosPulseDevice) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 440));
+TEST_P(PulseBackend, ToneArrivesThroughPortAudiosPulseDevice) {
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 1000, 440));
     const SCaptureGuid* pGuid = nullptr;
     const std::vector<CPortAudioDevice::SInput> inputs = CPortAudioDevice::ListInputs();
     for (const CPortAudioDevice::SInput& input : inputs)
@@ -360,8 +359,8 @@ TEST_F(PulseBackend, ToneArrivesThroughPortAudiosPulseDevice) {
     ExpectTone(sound, 1, 440, 44100);
 }
 
-TEST_F(PulseBackend, StopAndStartAgainGoesOnRecording) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+TEST_P(PulseBackend, StopAndStartAgainGoesOnRecording) {
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 440, 440));
     SCapture capture(Create(nullptr), 8000);
     ASSERT_TRUE(capture.Ok()) << capture.nResult;
     ExpectTone(Record(capture, 8000), 0, 440, 8000);
@@ -373,7 +372,7 @@ TEST_F(PulseBackend, StopAndStartAgainGoesOnRecording) {
     ASSERT_EQ(capture.pBuffer->GetCurrentPosition(nullptr, &later), kCaptureOk);
     EXPECT_EQ(later, stoppedAt) << "a stopped buffer went on filling";
 
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 1000, 1000));
     ASSERT_EQ(capture.pBuffer->Start(kCaptureStartLooping), kCaptureOk);
     // The ring still holds the 440 Hz tone: wait for the new one.
     const auto deadline = Clock::now() + Ms(5000);
@@ -386,8 +385,8 @@ TEST_F(PulseBackend, StopAndStartAgainGoesOnRecording) {
 
 // A chosen source that goes away (a USB microphone unplugged) fails its
 // capture instead of quietly recording something else.
-TEST_F(PulseBackend, ASourceThatGoesAwayFailsItsCapture) {
-    const int module = m_server.LoadModule(
+TEST_P(PulseBackend, ASourceThatGoesAwayFailsItsCapture) {
+    const int module = Server().LoadModule(
         "module-null-sink sink_name=vemra_usb sink_properties=device.description=Vemra-USB");
     ASSERT_GE(module, 0);
     const SListed& usb = Listed(Enumerate(), "Monitor of Vemra-USB");
@@ -395,7 +394,7 @@ TEST_F(PulseBackend, ASourceThatGoesAwayFailsItsCapture) {
     ASSERT_TRUE(capture.Ok()) << capture.nResult;
     ASSERT_EQ(capture.pBuffer->GetCurrentPosition(nullptr, nullptr), kCaptureOk);
 
-    ASSERT_TRUE(m_server.UnloadModule(module));
+    ASSERT_TRUE(Server().UnloadModule(module));
     const auto unplugged = Clock::now();
     int result = kCaptureOk;
     while (result >= 0 && Clock::now() - unplugged < Ms(3000)) {
@@ -410,16 +409,16 @@ TEST_F(PulseBackend, ASourceThatGoesAwayFailsItsCapture) {
 }
 
 // The server goes away in the middle of a capture, politely or not.
-class PulseServerLoss : public PulseBackend, public ::testing::WithParamInterface<int> {};
+class PulseServerLoss : public OnEachServer<int> {};
 
 TEST_P(PulseServerLoss, FailsTheBufferQuicklyAndANewDeviceWorksOnceItIsBack) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 440, 440));
     {
         SCapture capture(Create(nullptr), 44100);
         ASSERT_TRUE(capture.Ok()) << capture.nResult;
         ExpectTone(Record(capture, 44100), 0, 440, 44100);
 
-        m_server.Stop(GetParam());
+        Server().Stop(TestCase());
         const auto stopped = Clock::now();
         int result = kCaptureOk;
         while (result >= 0 && Clock::now() - stopped < Ms(3000)) {
@@ -443,26 +442,28 @@ TEST_P(PulseServerLoss, FailsTheBufferQuicklyAndANewDeviceWorksOnceItIsBack) {
     for (const SListed& entry : Enumerate())
         EXPECT_FALSE(CPulseCaptureDevice::IsGuid(entry.guid)) << entry.description;
 
-    ASSERT_TRUE(m_server.Start()) << m_server.Log();
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+    ASSERT_TRUE(Server().Start()) << Server().Log();
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 1000, 1000));
     SCapture again(Create(nullptr), 44100);
     ASSERT_TRUE(again.Ok()) << again.nResult;
     ExpectTone(Record(again, 44100), 0, 1000, 44100);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, PulseServerLoss, ::testing::Values(SIGTERM, SIGKILL),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param == SIGKILL ? std::string("Killed")
-                                                          : std::string("Terminated");
+INSTANTIATE_TEST_SUITE_P(Signals, PulseServerLoss,
+                         ::testing::Combine(kEachServer, ::testing::Values(SIGTERM, SIGKILL)),
+                         [](const auto& info) {
+                             return SServerName()(info) + (std::get<1>(info.param) == SIGKILL
+                                                               ? "_Killed"
+                                                               : "_Terminated");
                          });
 
-TEST_F(PulseBackend, AServerThatHangsFailsTheCaptureAndIsNotWaitedFor) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+TEST_P(PulseBackend, AServerThatHangsFailsTheCaptureAndIsNotWaitedFor) {
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 440, 440));
     SCapture capture(Create(nullptr), 8000);
     ASSERT_TRUE(capture.Ok()) << capture.nResult;
     ExpectTone(Record(capture, 8000), 0, 440, 8000);
 
-    m_server.Pause();
+    Server().Pause();
     const auto paused = Clock::now();
     int result = kCaptureOk;
     while (result >= 0 && Clock::now() - paused < Ms(6000)) {
@@ -484,7 +485,7 @@ TEST_F(PulseBackend, AServerThatHangsFailsTheCaptureAndIsNotWaitedFor) {
     capture.pBuffer->Release();
     capture.pBuffer = nullptr;
     EXPECT_LT(Clock::now() - releasing, Ms(1000));
-    m_server.Resume();
+    Server().Resume();
 }
 
 // No server at all: the list is what it was before the backend existed.
@@ -502,7 +503,7 @@ TEST(PulseBackendWithoutServer, ListsNoSourcesAndOpensThePrimaryDeviceElsewhere)
     ICaptureDevice* pDevice = nullptr;
     ASSERT_EQ(CaptureCreate(nullptr, &pDevice), kCaptureOk);
     pDevice->Release();
-    const SCaptureGuid guid = CPulseCaptureDevice::GuidOf(CPrivatePulseServer::kMic);
+    const SCaptureGuid guid = CPulseCaptureDevice::GuidOf(CPrivateSoundServer::kMic);
     pDevice = nullptr;
     EXPECT_EQ(CaptureCreate(&guid, &pDevice), kCaptureErrNoDevice);
     EXPECT_EQ(pDevice, nullptr);
