@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <numbers>
 #include <sstream>
 #include <thread>
@@ -118,8 +119,11 @@ std::string CPrivateSoundServer::Log() const {
     std::sort(logs.begin(), logs.end());
     std::ostringstream text;
     text << m_sFailure;
-    for (const std::filesystem::path& log : logs)
-        text << "--- " << log.filename().string() << "\n" << std::ifstream(log).rdbuf();
+    for (const std::filesystem::path& log : logs) {
+        std::ifstream in(log);
+        text << "--- " << log.filename().string() << "\n"
+             << std::string(std::istreambuf_iterator<char>(in), {});
+    }
     return text.str();
 }
 
