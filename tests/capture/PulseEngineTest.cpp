@@ -1,6 +1,7 @@
 // The capture engine on the native sound-server backend, against a private
-// PulseAudio server: a tone played into the desktop's output is what the
-// analyser finds, and a server that goes away mid-run stops nothing.
+// PulseAudio server and a private PipeWire session: a tone played into the
+// desktop's output is what the analyser finds, and a server that goes away
+// mid-run stops nothing.
 
 #include <chrono>
 #include <cmath>
@@ -12,7 +13,7 @@
 #include "analysis/PeakTracker.h"
 #include "capture/CaptureBuffer.h"
 #include "capture/CaptureEngine.h"
-#include "tests/capture/PrivatePulseServer.h"
+#include "tests/capture/OnEachServer.h"
 #include "tests/capture/RecordingEngineView.h"
 
 namespace {
@@ -66,20 +67,15 @@ struct SPulseEngine {
     }
 };
 
-class PulseEngine : public ::testing::TestWithParam<SRun> {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_server.HasFolder());
-        ASSERT_TRUE(m_server.Start()) << m_server.Log();
-    }
-    CPrivatePulseServer m_server;
-};
+class PulseEngine : public OnEachServer<SRun> {};
+
+using PulseEngineServerLoss = OnEachServer<>;
 
 } // namespace
 
 TEST_P(PulseEngine, FindsTheTonePlayedIntoTheDesktopsOutput) {
-    const SRun run = GetParam();
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, run.dHz, run.dHz));
+    const SRun run = TestCase();
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, run.dHz, run.dHz));
     SPulseEngine pulse(run.nRate, run.nFftSize);
     ASSERT_EQ(pulse.engine.Open(nullptr), 1);
     ASSERT_EQ(pulse.engine.Start(), 1);
@@ -92,22 +88,18 @@ TEST_P(PulseEngine, FindsTheTonePlayedIntoTheDesktopsOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, PulseEngine,
-                         ::testing::Values(SRun{440, 44100, 4096}, SRun{1000, 8000, 4096}),
-                         [](const ::testing::TestParamInfo<SRun>& info) {
-                             return std::to_string(static_cast<int>(info.param.dHz)) + "Hz_at_" +
-                                    std::to_string(info.param.nRate);
-                         });
+                         ::testing::Combine(kEachServer, ::testing::Values(SRun{440, 44100, 4096},
+                                                                           SRun{1000, 8000, 4096})),
+                         SServerToneName());
 
-TEST(PulseEngineServerLoss, TheRunEndsCleanlyWhenTheServerGoesAway) {
-    CPrivatePulseServer server;
-    ASSERT_TRUE(server.Start()) << server.Log();
-    ASSERT_TRUE(server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+TEST_P(PulseEngineServerLoss, TheRunEndsCleanlyWhenTheServerGoesAway) {
+    ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 1000, 1000));
     SPulseEngine pulse(44100, 4096);
     ASSERT_EQ(pulse.engine.Open(nullptr), 1);
     ASSERT_EQ(pulse.engine.Start(), 1);
     ASSERT_TRUE(pulse.Converges(1000, 5000));
 
-    server.Stop(SIGKILL);
+    Server().Stop(SIGKILL);
     // The ring reports the loss, which is what the run can tell the user by;
     // the cycles meanwhile neither crash nor hang.
     const auto killed = Clock::now();
@@ -124,3 +116,6 @@ TEST(PulseEngineServerLoss, TheRunEndsCleanlyWhenTheServerGoesAway) {
     pulse.End();
     EXPECT_LT(Clock::now() - stopping, Ms(2000));
 }
+
+INSTANTIATE_TEST_SUITE_P(OnEachServer, PulseEngineServerLoss, ::testing::Combine(kEachServer),
+                         SServerName());
