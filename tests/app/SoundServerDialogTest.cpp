@@ -7,21 +7,23 @@
 
 #include "capture/PulseCaptureDevice.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/capture/PrivatePulseServer.h"
+#include "tests/capture/OnEachServer.h"
 
 using D = CAnalyzerDialog;
 
 namespace {
 
-const QString kMic = QString::fromUtf8(CPrivatePulseServer::kMicDescription);
+const QString kMic = QString::fromUtf8(CPrivateSoundServer::kMicDescription);
 const QString kUsbMonitor = QStringLiteral("Monitor of Vemra-USB");
 const QString kSorry = QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n");
 
-class SoundServerDialogTest : public DialogTest {
+class SoundServerDialogTest : public DialogTest,
+                              public ::testing::WithParamInterface<std::tuple<ESoundServer>> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_server.HasFolder());
-        ASSERT_TRUE(m_server.Start()) << m_server.Log();
+        m_pServer = MakeServer(std::get<0>(GetParam()));
+        ASSERT_TRUE(m_pServer->HasFolder());
+        ASSERT_TRUE(m_pServer->Start()) << m_pServer->Log();
         m_bShowOnSetUp = false;
         DialogTest::SetUp();
         CAnalyzerDialog::s_pfnEnumerateDevices = CaptureEnumerate;
@@ -42,18 +44,21 @@ protected:
     }
     bool SignalLost() { return Dlg().View()->m_bSignalLost.load(); }
 
-    CPrivatePulseServer m_server;
+    std::unique_ptr<CPrivateSoundServer> m_pServer;
 };
 
 } // namespace
 
-TEST_F(SoundServerDialogTest, ASinkLoadedWhileTheWindowIsOpenIsListedWithinASecond) {
+INSTANTIATE_TEST_SUITE_P(OnEachServer, SoundServerDialogTest, ::testing::Combine(kEachServer),
+                         SServerName());
+
+TEST_P(SoundServerDialogTest, ASinkLoadedWhileTheWindowIsOpenIsListedWithinASecond) {
     ShowAndWaitForTheServer();
     EXPECT_EQ(Devices()->itemText(0),
               QStringLiteral("Primary capture device (") + kMic + QStringLiteral(")"));
     EXPECT_EQ(Devices()->currentText(), kMic);
 
-    const int module = m_server.LoadModule(
+    const int module = m_pServer->LoadModule(
         "module-null-sink sink_name=vemra_usb sink_properties=device.description=Vemra-USB");
     ASSERT_GE(module, 0);
     QElapsedTimer timer;
@@ -64,7 +69,7 @@ TEST_F(SoundServerDialogTest, ASinkLoadedWhileTheWindowIsOpenIsListedWithinASeco
     EXPECT_EQ(Devices()->currentText(), kMic); // the selection stays where it was
     Devices()->setCurrentIndex(Devices()->findText(kUsbMonitor));
 
-    ASSERT_TRUE(m_server.UnloadModule(module));
+    ASSERT_TRUE(m_pServer->UnloadModule(module));
     ASSERT_TRUE(ListWithin(1000, [this] { return !Listed(kUsbMonitor); }));
     EXPECT_EQ(Devices()->currentIndex(), 1);
 }
@@ -72,15 +77,15 @@ TEST_F(SoundServerDialogTest, ASinkLoadedWhileTheWindowIsOpenIsListedWithinASeco
 // The server restarts under a running capture: the display says that no sound
 // arrives, Stop is prompt, the list loses the server and gets it back by
 // itself, and a new Start records again.
-TEST_F(SoundServerDialogTest, ARestartUnderARunningCapture) {
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 440, 440));
+TEST_P(SoundServerDialogTest, ARestartUnderARunningCapture) {
+    ASSERT_TRUE(m_pServer->PlayTone(CPrivateSoundServer::kSink, 440, 440));
     ShowAndWaitForTheServer();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     ASSERT_TRUE(QTest::qWaitFor(
         [this] { return std::abs(Dlg().Engine()->m_chanLeft.m_dPeakHz.load() - 440) < 1; }, 5000));
 
-    m_server.Stop(SIGKILL);
+    m_pServer->Stop(SIGKILL);
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(QTest::qWaitFor([this] { return SignalLost(); }, 3000));
@@ -90,8 +95,8 @@ TEST_F(SoundServerDialogTest, ARestartUnderARunningCapture) {
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_TRUE(ListWithin(1000, [this] { return !HasServerSources(); }));
 
-    ASSERT_TRUE(m_server.Start()) << m_server.Log();
-    ASSERT_TRUE(m_server.PlayTone(CPrivatePulseServer::kSink, 1000, 1000));
+    ASSERT_TRUE(m_pServer->Start()) << m_pServer->Log();
+    ASSERT_TRUE(m_pServer->PlayTone(CPrivateSoundServer::kSink, 1000, 1000));
     ASSERT_TRUE(
         ListWithin(CDeviceWatcher::kLongestRetryMs + 2000, [this] { return HasServerSources(); }));
     EXPECT_TRUE(Dlg().DeviceWatcher()->IsFollowingServer());
@@ -107,8 +112,8 @@ TEST_F(SoundServerDialogTest, ARestartUnderARunningCapture) {
 
 // Frozen before the program starts: the window is up while the devices are
 // still being looked for, and Start on the server says why within a second.
-TEST_F(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
-    m_server.Pause();
+TEST_P(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
+    m_pServer->Pause();
     QElapsedTimer timer;
     timer.start();
     m_pDialog = std::make_unique<CAnalyzerDialog>();
@@ -128,5 +133,5 @@ TEST_F(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
     EXPECT_EQ(Dlg().Engine(), nullptr);
     ASSERT_EQ(m_prompts.size(), 1u);
     EXPECT_EQ(m_prompts[0].strText, kSorry + QStringLiteral("The sound server is not answering."));
-    m_server.Resume();
+    m_pServer->Resume();
 }

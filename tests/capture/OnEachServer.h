@@ -23,6 +23,12 @@ inline void PrintTo(ESoundServer server, std::ostream* pOut) {
 
 inline const auto kEachServer = ::testing::Values(ESoundServer::PulseAudio, ESoundServer::PipeWire);
 
+inline std::unique_ptr<CPrivateSoundServer> MakeServer(ESoundServer server) {
+    if (server == ESoundServer::PipeWire)
+        return std::make_unique<CPrivatePipeWireServer>();
+    return std::make_unique<CPrivatePulseServer>();
+}
+
 // Names a test by its server alone.
 struct SServerName {
     template <typename Param>
@@ -49,10 +55,7 @@ template <typename... Case>
 class OnEachServer : public ::testing::TestWithParam<std::tuple<ESoundServer, Case...>> {
 protected:
     void SetUp() override {
-        if (ServerKind() == ESoundServer::PipeWire)
-            m_pServer = std::make_unique<CPrivatePipeWireServer>();
-        else
-            m_pServer = std::make_unique<CPrivatePulseServer>();
+        m_pServer = MakeServer(ServerKind());
         ASSERT_TRUE(m_pServer->HasFolder());
         ASSERT_TRUE(m_pServer->Start()) << m_pServer->Log();
     }

@@ -11,8 +11,9 @@
 #include "capture/DeviceWatcher.h"
 #include "capture/PortAudioDevice.h"
 #include "capture/PulseCaptureDevice.h"
+#include "tests/capture/ChildProcesses.h"
 #include "tests/capture/ListRecorder.h"
-#include "tests/capture/PrivatePulseServer.h"
+#include "tests/capture/OnEachServer.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 using Devices = CListRecorder::Devices;
 
-const std::string kMic = CPrivatePulseServer::kMicDescription;
+const std::string kMic = CPrivateSoundServer::kMicDescription;
 const std::string kUsbMonitor = "Monitor of Vemra-USB";
 
 bool HasServerSources(const Devices& devices) {
@@ -30,12 +31,8 @@ bool HasServerSources(const Devices& devices) {
     return false;
 }
 
-class ServerWatch : public ::testing::Test {
+class ServerWatch : public OnEachServer<> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_server.HasFolder());
-        ASSERT_TRUE(m_server.Start()) << m_server.Log();
-    }
     // A watcher whose first list, with the server's sources, has come.
     void StartWatching() {
         m_pWatcher =
@@ -57,16 +54,17 @@ protected:
         return bCame;
     }
 
-    CPrivatePulseServer m_server;
     CListRecorder m_recorder;
     std::unique_ptr<CDeviceWatcher> m_pWatcher;
 };
 
 } // namespace
 
-TEST_F(ServerWatch, ASourceThatComesAndGoesIsListedWithinASecond) {
+INSTANTIATE_TEST_SUITE_P(OnEachServer, ServerWatch, ::testing::Combine(kEachServer), SServerName());
+
+TEST_P(ServerWatch, ASourceThatComesAndGoesIsListedWithinASecond) {
     StartWatching();
-    const int module = m_server.LoadModule(
+    const int module = Server().LoadModule(
         "module-null-sink sink_name=vemra_usb sink_properties=device.description=Vemra-USB");
     ASSERT_GE(module, 0);
     Ms took{};
@@ -76,14 +74,14 @@ TEST_F(ServerWatch, ASourceThatComesAndGoesIsListedWithinASecond) {
     std::printf("a new source was listed %lld ms after it appeared\n",
                 static_cast<long long>(took.count()));
 
-    ASSERT_TRUE(m_server.UnloadModule(module));
+    ASSERT_TRUE(Server().UnloadModule(module));
     EXPECT_TRUE(Within1s([](const Devices& d) { return !CListRecorder::Has(d, kUsbMonitor); }))
         << CListRecorder::Describe(m_recorder.Last());
 }
 
-TEST_F(ServerWatch, ThePrimaryEntryFollowsTheDefaultSource) {
+TEST_P(ServerWatch, ThePrimaryEntryFollowsTheDefaultSource) {
     StartWatching();
-    const std::string monitor = std::string("Monitor of ") + CPrivatePulseServer::kSinkDescription;
+    const std::string monitor = std::string("Monitor of ") + CPrivateSoundServer::kSinkDescription;
     const char* argv[] = {"pactl", "set-default-source", "vemra_sink.monitor", nullptr};
     ASSERT_EQ(RunQuietly(argv), 0);
     Devices devices;
@@ -100,9 +98,9 @@ TEST_F(ServerWatch, ThePrimaryEntryFollowsTheDefaultSource) {
 
 // The server goes away: its sources leave the list at once; the watcher finds
 // it again by itself when it is back, and lists its sources again.
-TEST_F(ServerWatch, AServerThatRestartsIsFoundAgain) {
+TEST_P(ServerWatch, AServerThatRestartsIsFoundAgain) {
     StartWatching();
-    m_server.Stop();
+    Server().Stop();
     EXPECT_TRUE(Within1s([](const Devices& d) { return !HasServerSources(d); }))
         << CListRecorder::Describe(m_recorder.Last());
     const auto deadline = Clock::now() + Ms(1000);
@@ -112,7 +110,7 @@ TEST_F(ServerWatch, AServerThatRestartsIsFoundAgain) {
     const int attemptsBefore = m_pWatcher->Stats().nConnectAttempts;
 
     std::this_thread::sleep_for(Ms(1000));
-    ASSERT_TRUE(m_server.Start()) << m_server.Log();
+    ASSERT_TRUE(Server().Start()) << Server().Log();
     const size_t from = m_recorder.Count();
     EXPECT_TRUE(m_recorder.WaitFor([](const Devices& d) { return CListRecorder::Has(d, kMic); },
                                    CDeviceWatcher::kLongestRetryMs + 2000, from))
@@ -126,8 +124,8 @@ TEST_F(ServerWatch, AServerThatRestartsIsFoundAgain) {
 // server probe's timeouts, without the server's sources and without probing
 // ALSA's routes to it, each of which would wait half a minute; and the owner
 // can leave while the watcher still waits on the server.
-TEST_F(ServerWatch, AFrozenServerHoldsUpNeitherTheOwnerNorTheList) {
-    m_server.Pause();
+TEST_P(ServerWatch, AFrozenServerHoldsUpNeitherTheOwnerNorTheList) {
+    Server().Pause();
     const auto start = Clock::now();
     auto pWatcher =
         std::make_unique<CDeviceWatcher>(&CaptureEnumerate, m_recorder.Listener(), true);
@@ -146,7 +144,7 @@ TEST_F(ServerWatch, AFrozenServerHoldsUpNeitherTheOwnerNorTheList) {
     EXPECT_LT(Clock::now() - leaving, Ms(CDeviceWatcher::kStopWaitMs + 200));
 
     // Thawed, the server is listed again, and ALSA's routes to it are probed again.
-    m_server.Resume();
+    Server().Resume();
     CListRecorder again;
     CDeviceWatcher watcher(&CaptureEnumerate, again.Listener(), false);
     ASSERT_TRUE(again.WaitFor([](const Devices&) { return true; }, 5000, 0, &devices));
