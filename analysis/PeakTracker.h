@@ -12,7 +12,7 @@ struct SPeakBins {
     int hiBin;
 };
 
-// A frequency bracket in Hz with the magnitudes at its ends.
+// A frequency bracket in Hz: the peak lies between lo and hi.
 struct SPeakBracket {
     double lo;
     double hi;

@@ -25,17 +25,24 @@ protected:
     // null on entry and stays null on failure.
     virtual int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) = 0;
 
-    // Hands out a ring just made with new (std::nothrow): kCaptureOk, or out of
-    // memory when it or its storage could not be had (the ring is released).
-    template <typename TRing> static int Adopt(TRing* pRing, ICaptureBuffer** ppBuffer) {
+    // Hands out a ring just made with new (std::nothrow) once fnOpen, given the
+    // ring, has connected it to its source: kCaptureOk; out of memory when the
+    // ring or its storage could not be had; or what fnOpen returned when it
+    // failed. A ring not handed out is released.
+    template <typename TRing, typename FOpen>
+    static int Adopt(TRing* pRing, ICaptureBuffer** ppBuffer, FOpen fnOpen) {
         if (!pRing)
             return kCaptureErrOutOfMemory;
-        if (!pRing->IsAllocated()) {
+        const int result = pRing->IsAllocated() ? fnOpen(*pRing) : kCaptureErrOutOfMemory;
+        if (result < 0) {
             pRing->Release();
-            return kCaptureErrOutOfMemory;
+            return result;
         }
         *ppBuffer = pRing;
         return kCaptureOk;
+    }
+    template <typename TRing> static int Adopt(TRing* pRing, ICaptureBuffer** ppBuffer) {
+        return Adopt(pRing, ppBuffer, [](TRing&) { return kCaptureOk; });
     }
 
 private:

@@ -194,8 +194,9 @@ void CCaptureEngine::EndCycle(int nPassesMade) {
 
 // A device whose positions cannot be had has stopped delivering (server gone,
 // device unplugged, stream failed, or a backend that saw no data for seconds).
-// The cycle goes on analysing the last block; the view says why it stands still,
-// and stops saying so when positions come back.
+// The rest of the cycle analyses its last block again; the next cycle starts
+// with an empty block, so the spectrum falls to nothing. The view says why, and
+// stops saying so when positions come back.
 void CCaptureEngine::ReportSignal(IEngineView* pView, bool bPositionsHad) {
     const bool bLost = !bPositionsHad;
     if (bLost == m_bSignalLost)

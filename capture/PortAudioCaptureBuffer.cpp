@@ -5,7 +5,6 @@
 
 #include "capture/CaptureFormat.h"
 #include "capture/PortAudioSession.h"
-#include "platform/Clock.h"
 
 struct SPortAudioCallbacks {
     static int Stream(const void* pInput, void* /*pOutput*/, unsigned long nFrames,
@@ -39,61 +38,45 @@ int ToCaptureError(PaError err) {
 
 CPortAudioCaptureBuffer::CPortAudioCaptureBuffer(std::shared_ptr<CPortAudioSession> pSession,
                                                  uint32_t nBytes)
-    : CRingCaptureBuffer(nBytes), m_pSession(std::move(pSession)) {}
+    : CRingCaptureBuffer(nBytes), m_pSession(std::move(pSession)) {
+    SetStallLimit(kStallMs);
+}
 
 CPortAudioCaptureBuffer::~CPortAudioCaptureBuffer() {
     CloseStream();
 }
 
-int CPortAudioCaptureBuffer::Create(std::shared_ptr<CPortAudioSession> pSession, int nDeviceIndex,
-                                    uint32_t nBytes, uint32_t nSampleRate,
-                                    CPortAudioCaptureBuffer** ppBuffer) {
-    *ppBuffer = nullptr;
-    auto* pBuffer = new (std::nothrow) CPortAudioCaptureBuffer(std::move(pSession), nBytes);
-    if (!pBuffer)
-        return kCaptureErrOutOfMemory;
-    if (!pBuffer->IsAllocated()) {
-        pBuffer->Release();
-        return kCaptureErrOutOfMemory;
-    }
-
+int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate) {
+    // Another thread may be probing the devices, which can take a while.
     std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
-    if (!lock.try_lock_for(CPortAudioSession::kUserWait)) {
-        pBuffer->Release();
+    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
         return kCaptureErrBusy;
-    }
     CPortAudioSession::CQuietStderr quiet;
     const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(nDeviceIndex);
-    if (!pInfo || pInfo->maxInputChannels < 1) {
-        pBuffer->Release();
+    if (!pInfo || pInfo->maxInputChannels < 1)
         return kCaptureErrNoDevice;
-    }
-    pBuffer->m_nChannels = pInfo->maxInputChannels >= 2 ? 2 : 1;
+    m_nChannels = pInfo->maxInputChannels >= 2 ? 2 : 1;
     PaStreamParameters input{};
     input.device = nDeviceIndex;
-    input.channelCount = pBuffer->m_nChannels;
+    input.channelCount = m_nChannels;
     input.sampleFormat = paInt16;
     input.suggestedLatency = pInfo->defaultLowInputLatency;
     input.hostApiSpecificStreamInfo = nullptr;
-    PaError err = Pa_OpenStream(&pBuffer->m_pStream, &input, nullptr, nSampleRate,
-                                paFramesPerBufferUnspecified, paNoFlag,
-                                &SPortAudioCallbacks::Stream, pBuffer);
+    PaError err =
+        Pa_OpenStream(&m_pStream, &input, nullptr, nSampleRate, paFramesPerBufferUnspecified,
+                      paNoFlag, &SPortAudioCallbacks::Stream, this);
     if (err == paNoError)
-        err = Pa_SetStreamFinishedCallback(pBuffer->m_pStream, &SPortAudioCallbacks::Finished);
-    if (err != paNoError) {
-        if (pBuffer->m_pStream)
-            Pa_CloseStream(pBuffer->m_pStream);
-        pBuffer->m_pStream = nullptr;
-        // Not through Release: that would take the session lock again.
-        delete pBuffer;
-        return ToCaptureError(err);
-    }
-    *ppBuffer = pBuffer;
-    return kCaptureOk;
+        err = Pa_SetStreamFinishedCallback(m_pStream, &SPortAudioCallbacks::Finished);
+    if (err == paNoError)
+        return kCaptureOk;
+    if (m_pStream)
+        Pa_CloseStream(m_pStream);
+    m_pStream = nullptr;
+    return ToCaptureError(err);
 }
 
 void CPortAudioCaptureBuffer::Deliver(const void* pInput, unsigned long nFrames) {
-    m_nLastDeliveryMs.store(TimeGetTime(), std::memory_order_relaxed);
+    NoteDelivery();
     if (!pInput)
         return;
     const auto* pSamples = static_cast<const int16_t*>(pInput);
@@ -114,7 +97,6 @@ int CPortAudioCaptureBuffer::OnStart() {
     std::lock_guard lock(CPortAudioSession::Lock());
     CPortAudioSession::CQuietStderr quiet;
     m_bStopping.store(false);
-    m_nLastDeliveryMs.store(TimeGetTime(), std::memory_order_relaxed);
     const PaError err = Pa_StartStream(m_pStream);
     if (err != paNoError) {
         MarkFailed();
@@ -139,14 +121,4 @@ void CPortAudioCaptureBuffer::CloseStream() {
     m_bStopping.store(true);
     Pa_CloseStream(m_pStream);
     m_pStream = nullptr;
-}
-
-int CPortAudioCaptureBuffer::GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) {
-    // A device that went away may simply stop calling back.
-    if (IsCapturing() && !HasFailed()) {
-        const uint32_t last = m_nLastDeliveryMs.load(std::memory_order_relaxed);
-        if (static_cast<uint32_t>(TimeGetTime() - last) > kStallMs)
-            MarkFailed();
-    }
-    return CRingCaptureBuffer::GetCurrentPosition(pCapturePos, pReadPos);
 }

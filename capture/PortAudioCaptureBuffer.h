@@ -12,12 +12,12 @@ typedef void PaStream;
 // fails, or a device that goes away, makes GetCurrentPosition fail from then on.
 class CPortAudioCaptureBuffer : public CRingCaptureBuffer {
 public:
-    // Opens (but does not start) an input stream on the device. Returns 0 and the
-    // buffer, or a negative code.
-    static int Create(std::shared_ptr<CPortAudioSession> pSession, int nDeviceIndex,
-                      uint32_t nBytes, uint32_t nSampleRate, CPortAudioCaptureBuffer** ppBuffer);
+    // A ring of nBytes on the session's devices; OpenStream gives it its stream.
+    CPortAudioCaptureBuffer(std::shared_ptr<CPortAudioSession> pSession, uint32_t nBytes);
 
-    int GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) override;
+    // Opens (but does not start) an input stream on the device. Returns 0, or
+    // a negative code with no stream left open.
+    int OpenStream(int nDeviceIndex, uint32_t nSampleRate);
 
     // How long a running stream may go without delivering before it counts as gone.
     static constexpr uint32_t kStallMs = 2000;
@@ -28,7 +28,6 @@ protected:
     void OnStop() override;
 
 private:
-    CPortAudioCaptureBuffer(std::shared_ptr<CPortAudioSession> pSession, uint32_t nBytes);
     friend struct SPortAudioCallbacks;
     // From the stream's callbacks: frames arrived; the stream ended.
     void Deliver(const void* pInput, unsigned long nFrames);
@@ -39,5 +38,4 @@ private:
     PaStream* m_pStream = nullptr;
     int m_nChannels = 2;
     std::atomic<bool> m_bStopping{false};
-    std::atomic<uint32_t> m_nLastDeliveryMs{0};
 };

@@ -2,41 +2,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <new>
 #include <portaudio.h>
 
+#include "capture/DeviceGuid.h"
 #include "capture/PortAudioCaptureBuffer.h"
 #include "capture/PortAudioSession.h"
 
 namespace {
 
-constexpr uint8_t kTag[4] = {'V', 'm', 'r', 'P'};
-
 // Device indices change when devices come and go; the identifier is made of
 // what names the device instead: its host API, its name and which of several
 // equally named devices it is.
-uint64_t NameHash(const char* pszHostApi, const char* pszName) {
-    uint64_t h = 14695981039346656037ull;
-    auto mix = [&h](const char* s) {
-        for (; *s; ++s) {
-            h ^= static_cast<uint8_t>(*s);
-            h *= 1099511628211ull;
-        }
-        h ^= 0xFF;
-        h *= 1099511628211ull;
-    };
-    mix(pszHostApi);
-    mix(pszName);
-    return h;
-}
-
-SCaptureGuid MakeGuid(uint64_t nHash, uint16_t nOccurrence) {
-    SCaptureGuid guid{};
-    std::memcpy(guid.bytes, kTag, sizeof kTag);
-    std::memcpy(guid.bytes + 4, &nHash, sizeof nHash);
-    std::memcpy(guid.bytes + 12, &nOccurrence, sizeof nOccurrence);
-    return guid;
-}
+constexpr char kTag[5] = "VmrP";
 
 // Lower opens more likely on a desktop: sound servers share the card with
 // every other program, raw hardware devices are often held by one of them.
@@ -61,7 +40,7 @@ struct SFound {
 // Every input-capable device, ranked; the caller holds the session lock.
 std::vector<SFound> FindInputs() {
     std::vector<SFound> found;
-    std::vector<std::pair<uint64_t, uint16_t>> seen;
+    std::map<std::pair<std::string, std::string>, uint16_t> seen;
     const int count = Pa_GetDeviceCount();
     for (int i = 0; i < count; ++i) {
         const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(i);
@@ -69,19 +48,14 @@ std::vector<SFound> FindInputs() {
             continue;
         const PaHostApiInfo* pApi = Pa_GetHostApiInfo(pInfo->hostApi);
         const char* pszApi = pApi && pApi->name ? pApi->name : "";
-        const uint64_t hash = NameHash(pszApi, pInfo->name);
-        uint16_t occurrence = 0;
-        for (auto& [h, n] : seen)
-            if (h == hash)
-                occurrence = ++n;
-        if (occurrence == 0)
-            seen.emplace_back(hash, 0);
+        const uint16_t occurrence = seen[{pszApi, pInfo->name}]++;
         std::string description = pInfo->name;
         if (*pszApi)
             description += std::string(" (") + pszApi + ")";
-        found.push_back(SFound{i, DesktopRank(pInfo->name),
-                               CPortAudioDevice::SInput{MakeGuid(hash, occurrence), description,
-                                                        std::string("PortAudio ") + pszApi}});
+        found.push_back(
+            SFound{i, DesktopRank(pInfo->name),
+                   CPortAudioDevice::SInput{MakeDeviceGuid(kTag, {pszApi, pInfo->name}, occurrence),
+                                            description, std::string("PortAudio ") + pszApi}});
     }
     std::stable_sort(found.begin(), found.end(),
                      [](const SFound& a, const SFound& b) { return a.nRank < b.nRank; });
@@ -112,7 +86,7 @@ std::vector<CPortAudioDevice::SInput> CPortAudioDevice::ListInputs(std::string* 
 }
 
 bool CPortAudioDevice::IsGuid(const SCaptureGuid& guid) {
-    return std::memcmp(guid.bytes, kTag, sizeof kTag) == 0;
+    return HasDeviceTag(guid, kTag);
 }
 
 int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
@@ -139,9 +113,8 @@ int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture
 }
 
 int CPortAudioDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
-    CPortAudioCaptureBuffer* pBuffer = nullptr;
-    const int result = CPortAudioCaptureBuffer::Create(
-        m_pSession, m_nDeviceIndex, desc.dwBufferBytes, desc.lpwfxFormat->nSamplesPerSec, &pBuffer);
-    *ppBuffer = pBuffer;
-    return result;
+    return Adopt(new (std::nothrow) CPortAudioCaptureBuffer(m_pSession, desc.dwBufferBytes),
+                 ppBuffer, [&](CPortAudioCaptureBuffer& ring) {
+                     return ring.OpenStream(m_nDeviceIndex, desc.lpwfxFormat->nSamplesPerSec);
+                 });
 }

@@ -26,10 +26,9 @@ public:
     // kCaptureErrNoDevice when there is no such device.
     static int Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);
 
-    // Opens the device at the buffer's rate as 16-bit, two channels or, for a
-    // single-channel device, one channel copied into both halves of each frame.
-
 protected:
+    // A ring fed at the buffer's rate as 16-bit, two channels or, for a
+    // single-channel device, one channel copied into both halves of each frame.
     int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;
 
 private:

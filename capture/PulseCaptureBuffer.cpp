@@ -48,34 +48,15 @@ int ToCaptureError(int nPulseError) {
 
 } // namespace
 
-CPulseCaptureBuffer::CPulseCaptureBuffer(uint32_t nBytes) : CRingCaptureBuffer(nBytes) {}
+CPulseCaptureBuffer::CPulseCaptureBuffer(uint32_t nBytes) : CRingCaptureBuffer(nBytes) {
+    SetStallLimit(kStallMs);
+}
 
 CPulseCaptureBuffer::~CPulseCaptureBuffer() {
     m_bRunning.store(false);
     CloseStream();
     // Ends the event thread: no callback reaches this buffer afterwards.
     m_pSession.reset();
-}
-
-int CPulseCaptureBuffer::Create(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
-                                uint32_t nBytes, uint32_t nSampleRate, uint32_t nTimeoutMs,
-                                CPulseCaptureBuffer** ppBuffer) {
-    *ppBuffer = nullptr;
-    auto* pBuffer = new (std::nothrow) CPulseCaptureBuffer(nBytes);
-    if (!pBuffer)
-        return kCaptureErrOutOfMemory;
-    if (!pBuffer->IsAllocated()) {
-        pBuffer->Release();
-        return kCaptureErrOutOfMemory;
-    }
-    if (const int result =
-            pBuffer->OpenStream(std::move(pSession), sSource, nSampleRate, nTimeoutMs);
-        result < 0) {
-        pBuffer->Release();
-        return result;
-    }
-    *ppBuffer = pBuffer;
-    return kCaptureOk;
 }
 
 int CPulseCaptureBuffer::OpenStream(std::unique_ptr<CPulseSession> pSession,
@@ -164,7 +145,6 @@ int CPulseCaptureBuffer::Cork(bool bPause) {
 int CPulseCaptureBuffer::OnStart() {
     if (!m_pStream || HasFailed())
         return kCaptureErrDeviceLost;
-    m_nLastDeliveryMs.store(TimeGetTime(), std::memory_order_relaxed);
     m_bRunning.store(true);
     if (const int result = Cork(false); result < 0) {
         m_bRunning.store(false);
@@ -198,7 +178,7 @@ void CPulseCaptureBuffer::Read() {
 }
 
 void CPulseCaptureBuffer::Append(const void* pData, size_t nBytes) {
-    m_nLastDeliveryMs.store(TimeGetTime(), std::memory_order_relaxed);
+    NoteDelivery();
     const size_t held = m_partial.size();
     m_partial.resize(held + nBytes);
     if (pData)
@@ -219,14 +199,4 @@ void CPulseCaptureBuffer::StreamStateChanged() {
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(m_pStream)))
         MarkFailed();
     m_pSession->Signal();
-}
-
-int CPulseCaptureBuffer::GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) {
-    // A server that hangs keeps its connection open and simply stops delivering.
-    if (IsCapturing() && !HasFailed()) {
-        const uint32_t last = m_nLastDeliveryMs.load(std::memory_order_relaxed);
-        if (static_cast<uint32_t>(TimeGetTime() - last) > kStallMs)
-            MarkFailed();
-    }
-    return CRingCaptureBuffer::GetCurrentPosition(pCapturePos, pReadPos);
 }

@@ -19,21 +19,22 @@ struct pa_stream;
 // GetCurrentPosition fail from then on.
 class CPulseCaptureBuffer : public CRingCaptureBuffer {
 public:
+    // A ring of nBytes; OpenStream gives it its stream.
+    explicit CPulseCaptureBuffer(uint32_t nBytes);
+
     // Opens a paused record stream on the source (empty: the server's default
     // source, followed when it changes) over the connection given, or over a
     // new one when it is null, waiting at most nTimeoutMs for the server in all.
-    // Returns 0 and the buffer, or a negative code (kCaptureErrServerHung when
-    // the server did not answer in time).
-    static int Create(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
-                      uint32_t nBytes, uint32_t nSampleRate, uint32_t nTimeoutMs,
-                      CPulseCaptureBuffer** ppBuffer);
-
-    int GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) override;
+    // Returns 0, or a negative code (kCaptureErrServerHung when the server did
+    // not answer in time).
+    int OpenStream(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
+                   uint32_t nSampleRate, uint32_t nTimeoutMs);
 
     // How long a running stream may go without delivering before it counts as
     // gone (a server that hangs without closing the connection).
     static constexpr uint32_t kStallMs = 3000;
-    // Fragment the server is asked to deliver: the newest block is never older.
+    // Fragment the server is asked to deliver. The newest block is then about
+    // that old at most (about 25 ms measured), plus the source's own latency.
     static constexpr uint32_t kFragmentMs = 20;
 
 protected:
@@ -42,10 +43,7 @@ protected:
     void OnStop() override;
 
 private:
-    explicit CPulseCaptureBuffer(uint32_t nBytes);
     friend struct SPulseStreamCallbacks;
-    int OpenStream(std::unique_ptr<CPulseSession> pSession, const std::string& sSource,
-                   uint32_t nSampleRate, uint32_t nTimeoutMs);
     int Cork(bool bPause);
     // Event thread: data is ready; the stream's state changed.
     void Read();
@@ -57,7 +55,6 @@ private:
     pa_stream* m_pStream = nullptr;
     // Set between OnStart and OnStop: data outside that is dropped.
     std::atomic<bool> m_bRunning{false};
-    std::atomic<uint32_t> m_nLastDeliveryMs{0};
     // Event thread only: bytes of a frame split across two fragments, and the
     // aligned copy of a fragment handed to the ring.
     std::vector<uint8_t> m_partial;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "capture/DeviceGuid.h"
 #include "capture/PortAudioSession.h"
 #include "capture/PulseCaptureBuffer.h"
 #include "capture/PulseSession.h"
@@ -11,28 +12,9 @@
 
 namespace {
 
-// Source names are the server's stable keys; the identifier carries a 96-bit
-// hash of the name behind a tag no other backend uses, and Open finds the
-// source again by hashing the names the server lists.
-constexpr uint8_t kTag[4] = {'V', 'm', 'r', 'U'};
-
-uint64_t Fnv1a64(const std::string& s) {
-    uint64_t h = 14695981039346656037ull;
-    for (const char c : s) {
-        h ^= static_cast<uint8_t>(c);
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-uint32_t Fnv1a32(const std::string& s) {
-    uint32_t h = 2166136261u;
-    for (const char c : s) {
-        h ^= static_cast<uint8_t>(c);
-        h *= 16777619u;
-    }
-    return h;
-}
+// Source names are the server's stable keys; Open finds the source again by
+// the identifiers of the names the server lists.
+constexpr char kTag[5] = "VmrU";
 
 // Lower comes first: what the user chose as input, what the desktop plays,
 // other inputs, other outputs' monitors.
@@ -116,17 +98,11 @@ bool CPulseCaptureDevice::RoutesToServer(const std::string& sDescription,
 }
 
 bool CPulseCaptureDevice::IsGuid(const SCaptureGuid& guid) {
-    return std::memcmp(guid.bytes, kTag, sizeof kTag) == 0;
+    return HasDeviceTag(guid, kTag);
 }
 
 SCaptureGuid CPulseCaptureDevice::GuidOf(const std::string& sSourceName) {
-    SCaptureGuid guid{};
-    const uint64_t h64 = Fnv1a64(sSourceName);
-    const uint32_t h32 = Fnv1a32(sSourceName);
-    std::memcpy(guid.bytes, kTag, sizeof kTag);
-    std::memcpy(guid.bytes + 4, &h64, sizeof h64);
-    std::memcpy(guid.bytes + 12, &h32, sizeof h32);
-    return guid;
+    return MakeDeviceGuid(kTag, {sSourceName});
 }
 
 int CPulseCaptureDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
@@ -160,10 +136,9 @@ int CPulseCaptureDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapt
 // later one connects anew with a budget of its own.
 int CPulseCaptureDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
     const uint32_t timeoutMs = m_pSession ? MsLeft(m_nDeadlineMs, kStreamFloorMs) : kOpenBudgetMs;
-    CPulseCaptureBuffer* pBuffer = nullptr;
-    const int result =
-        CPulseCaptureBuffer::Create(std::move(m_pSession), m_sSource, desc.dwBufferBytes,
-                                    desc.lpwfxFormat->nSamplesPerSec, timeoutMs, &pBuffer);
-    *ppBuffer = pBuffer;
-    return result;
+    return Adopt(new (std::nothrow) CPulseCaptureBuffer(desc.dwBufferBytes), ppBuffer,
+                 [&](CPulseCaptureBuffer& ring) {
+                     return ring.OpenStream(std::move(m_pSession), m_sSource,
+                                            desc.lpwfxFormat->nSamplesPerSec, timeoutMs);
+                 });
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "capture/CaptureFormat.h"
+#include "platform/Clock.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ int CRingCaptureBuffer::Start(uint32_t /*nFlags*/) {
     std::lock_guard state(m_lockState);
     if (m_bCapturing.load(std::memory_order_relaxed))
         return kCaptureOk;
+    NoteDelivery();
     const int result = OnStart();
     if (result >= 0)
         m_bCapturing.store(true, std::memory_order_release);
@@ -57,6 +59,11 @@ int CRingCaptureBuffer::Stop() {
 }
 
 int CRingCaptureBuffer::GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) {
+    if (m_nStallMs > 0 && IsCapturing() && !HasFailed()) {
+        const uint32_t last = m_nLastDeliveryMs.load(std::memory_order_relaxed);
+        if (static_cast<uint32_t>(TimeGetTime() - last) > m_nStallMs)
+            MarkFailed();
+    }
     if (m_bFailed.load(std::memory_order_acquire))
         return kCaptureErrDeviceLost;
     if (pCapturePos)
@@ -163,4 +170,8 @@ void CRingCaptureBuffer::WriteBytesAt(uint32_t nOffset, const void* pBytes, uint
 void CRingCaptureBuffer::SetPositions(uint32_t nCapturePos, uint32_t nReadPos) {
     m_nCapturePos.store(nCapturePos, std::memory_order_release);
     m_nReadPos.store(nReadPos, std::memory_order_release);
+}
+
+void CRingCaptureBuffer::NoteDelivery() {
+    m_nLastDeliveryMs.store(TimeGetTime(), std::memory_order_relaxed);
 }

@@ -39,8 +39,15 @@ public:
     void WriteMonoFrames(const int16_t* pSamples, uint32_t nFrames);
     // The device failed or went away: positions can no longer be had.
     void MarkFailed();
+    // The backend heard from its source (sound, or news of a gap).
+    void NoteDelivery();
 
 protected:
+    // A running source that sends nothing for nMs counts as gone: a server
+    // that hangs keeps its connection open, and a device that went away may
+    // simply stop calling back. 0 (the default): never.
+    void SetStallLimit(uint32_t nMs) { m_nStallMs = nMs; }
+
     ~CRingCaptureBuffer() override;
     // Backend hooks, called by Start and Stop (and OnStop once more before the
     // buffer is destroyed, so that no writer outlives the ring).
@@ -54,6 +61,8 @@ private:
     template <typename FrameWriter> void AppendFrames(uint32_t nFrames, FrameWriter write);
 
     uint32_t m_nBytes = 0;
+    uint32_t m_nStallMs = 0;
+    std::atomic<uint32_t> m_nLastDeliveryMs{0};
     uint8_t* m_pRing = nullptr;
     // What a lock hands out: the locked range, region 2 right after region 1.
     uint8_t* m_pLocked = nullptr;

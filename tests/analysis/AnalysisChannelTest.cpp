@@ -456,3 +456,20 @@ TEST(ChannelThreads, SettingsAndTablesChangeWhileTransforming) {
 }
 
 } // namespace
+
+// Set-up takes every power of two from 2 on, and the smallest sizes
+// transform like the DFT too.
+TEST(ChannelSetup, TheSmallestSizesTransformLikeTheDft) {
+    for (int n : {2, 4, 8}) {
+        CAnalysisChannel chan;
+        ASSERT_TRUE(chan.Setup(n, 1.0)) << n;
+        chan.m_nInertia = 1;
+        chan.SetWindow(0, 0);
+        for (int i = 0; i < n; ++i)
+            chan.GetSamples()[i] = 1000 * (i + 1) * (i % 2 ? -1 : 1);
+        chan.Transform();
+        const auto dft = DirectDft(WindowedBlock(chan));
+        for (int k = 0; k < n; ++k)
+            EXPECT_NEAR(chan.m_pPower[k] / std::norm(dft[k] + 1e-30L), 1.0, 1e-9) << n << " " << k;
+    }
+}
