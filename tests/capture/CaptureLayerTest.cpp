@@ -10,6 +10,7 @@
 #include "capture/CaptureBuffer.h"
 #include "capture/CaptureDevice.h"
 #include "capture/CaptureDevices.h"
+#include "capture/RingCaptureBuffer.h"
 #include "capture/ScriptedCaptureBuffer.h"
 #include "capture/ScriptedCaptureDevice.h"
 #include "capture/TestSignal.h"
@@ -260,6 +261,32 @@ TEST(CaptureRing, AFailedDeviceNoLongerReportsPositions) {
     r.Ring().MarkFailed();
     EXPECT_LT(r.pBuffer->GetCurrentPosition(nullptr, &read), 0);
     EXPECT_LT(r.pBuffer->GetCurrentPosition(nullptr, &read), 0);
+}
+
+// A source that stops sending while the ring runs counts as gone once the
+// ring's limit has passed; one that keeps sending, or a stopped ring, never.
+class CStallingRing : public CRingCaptureBuffer {
+public:
+    CStallingRing(uint32_t nBytes, uint32_t nStallMs) : CRingCaptureBuffer(nBytes) {
+        SetStallLimit(nStallMs);
+    }
+};
+
+TEST(CaptureRing, ASourceThatStopsSendingCountsAsGoneAfterTheLimit) {
+    auto* pRing = new CStallingRing(4000, 150);
+    SleepMs(300); // stopped: nobody expects data
+    EXPECT_EQ(pRing->GetCurrentPosition(nullptr, nullptr), 0);
+    ASSERT_EQ(pRing->Start(kCaptureStartLooping), 0);
+    for (int i = 0; i < 15; ++i) {
+        SleepMs(20);
+        pRing->NoteDelivery();
+        EXPECT_EQ(pRing->GetCurrentPosition(nullptr, nullptr), 0) << i;
+    }
+    SleepMs(300);
+    EXPECT_EQ(pRing->GetCurrentPosition(nullptr, nullptr), kCaptureErrDeviceLost);
+    pRing->NoteDelivery(); // too late: gone stays gone
+    EXPECT_EQ(pRing->GetCurrentPosition(nullptr, nullptr), kCaptureErrDeviceLost);
+    pRing->Release();
 }
 
 // A writer thread appends numbered frames while the reader locks the newest
