@@ -26,9 +26,9 @@
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
 #include "app/StripStyle.h"
-#include "capture/CaptureDevices.h"
+#include "devices/CaptureDevices.h"
 #include "capture/CaptureEngine.h"
-#include "capture/TestSignalDevice.h"
+#include "devices/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "capture/CaptureDevices.h"
-#include "capture/CaptureFormat.h"
-#include "capture/DeviceWatcher.h"
+#include "devices/CaptureDevices.h"
+#include "devices/CaptureFormat.h"
+#include "devices/DeviceWatcher.h"
 
 class CAccelSpinBox;
 class CCaptureEngine;

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "capture/CaptureEngine.h"
-#include "capture/TestSignalDevice.h"
+#include "devices/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "analysis/PeakTracker.h"
-#include "capture/CaptureBuffer.h"
-#include "capture/CaptureDevice.h"
-#include "capture/CaptureDevices.h"
+#include "devices/CaptureBuffer.h"
+#include "devices/CaptureDevice.h"
+#include "devices/CaptureDevices.h"
 #include "capture/EngineView.h"
 #include "capture/PeriodicTimer.h"
 #include "platform/Clock.h"

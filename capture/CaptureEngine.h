@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "analysis/AnalysisChannel.h"
-#include "capture/CaptureFormat.h"
+#include "devices/CaptureFormat.h"
 
 class CPeriodicTimer;
 class ICaptureBuffer;

@@ -21,9 +21,9 @@
 #include "app/Prompts.h"
 #include "app/SpectrumApp.h"
 #include "capture/CaptureEngine.h"
-#include "capture/ScriptedCaptureBuffer.h"
-#include "capture/ScriptedCaptureDevice.h"
-#include "capture/TestSignalDevice.h"
+#include "devices/ScriptedCaptureBuffer.h"
+#include "devices/ScriptedCaptureDevice.h"
+#include "devices/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 
 // Saves a picture of a window when VEMRA_TEST_SCREENSHOTS names a folder, to

@@ -5,9 +5,9 @@
 
 #include <QElapsedTimer>
 
-#include "capture/PulseCaptureDevice.h"
+#include "devices/PulseCaptureDevice.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/capture/OnEachServer.h"
+#include "tests/devices/OnEachServer.h"
 
 using D = CAnalyzerDialog;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/CaptureEngine.h"
-#include "capture/TestSignal.h"
-#include "capture/TestSignalDevice.h"
+#include "devices/TestSignal.h"
+#include "devices/TestSignalDevice.h"
 #include "platform/Clock.h"
 #include "tests/capture/RecordingEngineView.h"
 

@@ -8,7 +8,7 @@
 
 #include "capture/CaptureEngine.h"
 #include "capture/EngineView.h"
-#include "capture/TestSignalDevice.h"
+#include "devices/TestSignalDevice.h"
 #include "platform/Clock.h"
 
 // Starts and stops the engine on the built-in device nRuns times, the way the

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "capture/CaptureEngine.h"
-#include "capture/ScriptedCaptureBuffer.h"
-#include "capture/ScriptedCaptureDevice.h"
+#include "devices/ScriptedCaptureBuffer.h"
+#include "devices/ScriptedCaptureDevice.h"
 #include "tests/capture/RecordingEngineView.h"
 
 // An engine opened on a scripted device, with a recording view.

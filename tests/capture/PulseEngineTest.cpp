@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "analysis/PeakTracker.h"
-#include "capture/CaptureBuffer.h"
+#include "devices/CaptureBuffer.h"
 #include "capture/CaptureEngine.h"
-#include "tests/capture/OnEachServer.h"
+#include "tests/devices/OnEachServer.h"
 #include "tests/capture/RecordingEngineView.h"
 
 namespace {

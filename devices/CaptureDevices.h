@@ -1,0 +1,28 @@
+#pragma once
+
+#include "devices/CaptureFormat.h"
+
+class ICaptureDevice;
+
+// Called once per capture device, in listing order: first the primary device
+// (pGuid null), then every device with its identifier. pszDescription is the
+// name to show, pszModule names the backend. The strings and the identifier
+// live only for the call (copy them). Return true to go on enumerating.
+using CaptureEnumCallback = bool (*)(const SCaptureGuid* pGuid, const char* pszDescription,
+                                     const char* pszModule, void* pContext);
+
+// Lists the capture devices: the sound system's input devices, the sound-server
+// devices first, then "Test signal (built-in)". Returns 0, or a negative code.
+// May take a few seconds where a sound server does not answer: call it off the
+// user-interface thread.
+int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext);
+
+// The next CaptureEnumerate probes the sound system's own devices anew (the
+// sound server's are asked for every time), so that a device plugged in since
+// appears.
+void CaptureRescan();
+
+// Opens the device an identifier from CaptureEnumerate names (null: the default
+// input). Returns 0 with one reference in *ppCapture, or a negative code.
+// Waits at most about a second for a sound server.
+int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/CaptureDevices.h"
+
+// One listed capture device, as CaptureEnumerate reports it.
+struct SCaptureDeviceEntry {
+    bool bPrimary = false; // the default input, which has no identifier
+    SCaptureGuid guid{};
+    std::string description;
+    std::string module;
+
+    bool operator==(const SCaptureDeviceEntry& other) const;
+};
+
+// Keeps the list of capture devices current without ever making its owner
+// wait. A thread of its own lists the devices, then follows the sound server:
+// a connection subscribed to the server's source and server events has the
+// devices listed again whenever a source comes or goes or the default source
+// changes. When the server goes away the list is made without it, and the
+// watcher reconnects by itself, backing off, until the server is back.
+//
+// The owner hears of each list through a function called on the watcher's
+// thread; it must hand the list on to its own thread and return.
+class CDeviceWatcher {
+public:
+    using EnumerateFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
+    using ListedFn = std::function<void(std::vector<SCaptureDeviceEntry> devices)>;
+    // Only for the tests: the server connection attempts and how they went.
+    struct SStats {
+        int nConnectAttempts = 0;
+        int nConnections = 0;
+    };
+
+    // Starts listing at once with pfnEnumerate; bFollowServer false lists only
+    // when asked (Rescan).
+    CDeviceWatcher(EnumerateFn pfnEnumerate, ListedFn fnListed, bool bFollowServer = true);
+    // Returns within kStopWaitMs whatever the server does; a listing still
+    // under way then finishes on its own and reaches nobody.
+    ~CDeviceWatcher();
+    CDeviceWatcher(const CDeviceWatcher&) = delete;
+    CDeviceWatcher& operator=(const CDeviceWatcher&) = delete;
+
+    // Lists the devices again. Without a sound server this probes the sound
+    // system's devices anew (one plugged in since appears); a server that is
+    // followed reports its changes by itself, so this does nothing then.
+    void Rescan();
+    // Whether a sound server is connected and followed.
+    bool IsFollowingServer() const;
+    SStats Stats() const;
+
+    // One change of the server arrives as a burst of events: list once they settle.
+    static constexpr uint32_t kSettleMs = 40;
+    // Reconnection waits double from the first to the longest.
+    static constexpr uint32_t kFirstRetryMs = 250;
+    static constexpr uint32_t kLongestRetryMs = 2000;
+    static constexpr uint32_t kStopWaitMs = 300;
+
+private:
+    struct SShared;
+    std::shared_ptr<SShared> m_pShared;
+};

@@ -1,0 +1,223 @@
+#include "devices/PulseSession.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop-api.h>
+#include <pulse/rtclock.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
+
+struct SPulseSessionCallbacks {
+    static void Changed(pa_context*, pa_subscription_event_type_t, uint32_t, void* pUser) {
+        auto* pSession = static_cast<CPulseSession*>(pUser);
+        if (pSession->m_fnChanged)
+            pSession->m_fnChanged();
+    }
+};
+
+namespace {
+
+constexpr const char* kClientName = "Vemra-2";
+
+bool IsFinal(pa_context_state_t state) {
+    return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+}
+
+// What one Query gathers on the event thread.
+struct SQuery {
+    const CPulseSession* pSession;
+    CPulseSession::SServerInfo* pInfo;
+    bool bServerDone = false;
+    bool bSourcesDone = false;
+    bool bFailed = false;
+};
+
+void OnServerInfo(pa_context*, const pa_server_info* pServer, void* pUser) {
+    auto* q = static_cast<SQuery*>(pUser);
+    if (pServer) {
+        q->pInfo->serverName = pServer->server_name ? pServer->server_name : "";
+        q->pInfo->defaultSource = pServer->default_source_name ? pServer->default_source_name : "";
+        q->pInfo->defaultSink = pServer->default_sink_name ? pServer->default_sink_name : "";
+    } else {
+        q->bFailed = true;
+    }
+    q->bServerDone = true;
+    q->pSession->Signal();
+}
+
+void OnSourceInfo(pa_context*, const pa_source_info* pSource, int nEol, void* pUser) {
+    auto* q = static_cast<SQuery*>(pUser);
+    if (nEol != 0) {
+        q->bFailed = q->bFailed || nEol < 0;
+        q->bSourcesDone = true;
+        q->pSession->Signal();
+        return;
+    }
+    if (!pSource || !pSource->name)
+        return;
+    CPulseSession::SSource source;
+    source.name = pSource->name;
+    source.description = pSource->description ? pSource->description : pSource->name;
+    if (pSource->monitor_of_sink != PA_INVALID_INDEX)
+        source.monitorOf = pSource->monitor_of_sink_name ? pSource->monitor_of_sink_name : "?";
+    q->pInfo->sources.push_back(std::move(source));
+}
+
+// An operation that did not finish in time is cancelled, so that its callback
+// can no longer reach the caller's stack.
+void Finish(pa_operation* pOperation) {
+    if (!pOperation)
+        return;
+    if (pa_operation_get_state(pOperation) == PA_OPERATION_RUNNING)
+        pa_operation_cancel(pOperation);
+    pa_operation_unref(pOperation);
+}
+
+} // namespace
+
+CPulseSession::CPulseSession(uint32_t nTimeoutMs) {
+    m_pLoop = pa_threaded_mainloop_new();
+    if (!m_pLoop)
+        return;
+    m_pContext = pa_context_new(pa_threaded_mainloop_get_api(m_pLoop), kClientName);
+    if (!m_pContext)
+        return;
+    pa_context_set_state_callback(m_pContext, &CPulseSession::ContextStateChanged, this);
+    // Never start a server just to find out whether there is one.
+    if (pa_context_connect(m_pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return;
+    if (pa_threaded_mainloop_start(m_pLoop) < 0)
+        return;
+    m_bRunning = true;
+    CLock lock(*this);
+    WaitFor([this] { return IsFinal(pa_context_get_state(m_pContext)); }, nTimeoutMs);
+    const pa_context_state_t state = pa_context_get_state(m_pContext);
+    if (state == PA_CONTEXT_READY)
+        m_eConnect = EConnect::Connected;
+    else if (PA_CONTEXT_IS_GOOD(state))
+        m_eConnect = EConnect::TimedOut;
+}
+
+CPulseSession::~CPulseSession() {
+    if (m_bRunning) {
+        {
+            CLock lock(*this);
+            m_fnLost = nullptr;
+            m_fnChanged = nullptr;
+            pa_context_set_state_callback(m_pContext, nullptr, nullptr);
+            pa_context_set_subscribe_callback(m_pContext, nullptr, nullptr);
+            pa_context_disconnect(m_pContext);
+        }
+        pa_threaded_mainloop_stop(m_pLoop);
+    } else if (m_pContext) {
+        pa_context_set_state_callback(m_pContext, nullptr, nullptr);
+        pa_context_disconnect(m_pContext);
+    }
+    if (m_pContext)
+        pa_context_unref(m_pContext);
+    if (m_pLoop)
+        pa_threaded_mainloop_free(m_pLoop);
+}
+
+bool CPulseSession::IsConnected() const {
+    if (!m_bRunning)
+        return false;
+    CLock lock(*this);
+    return pa_context_get_state(m_pContext) == PA_CONTEXT_READY;
+}
+
+bool CPulseSession::Query(SServerInfo* pInfo, uint32_t nTimeoutMs, bool* pTimedOut) {
+    *pInfo = SServerInfo{};
+    if (pTimedOut)
+        *pTimedOut = false;
+    if (!m_bRunning)
+        return false;
+    CLock lock(*this);
+    if (pa_context_get_state(m_pContext) != PA_CONTEXT_READY)
+        return false;
+    SQuery query{this, pInfo};
+    pa_operation* pServer = pa_context_get_server_info(m_pContext, &OnServerInfo, &query);
+    pa_operation* pSources = pa_context_get_source_info_list(m_pContext, &OnSourceInfo, &query);
+    const auto bDone = [&] {
+        return (query.bServerDone && query.bSourcesDone) ||
+               pa_context_get_state(m_pContext) != PA_CONTEXT_READY;
+    };
+    const bool bFinished = WaitFor(bDone, nTimeoutMs);
+    if (pTimedOut)
+        *pTimedOut = !bFinished;
+    const bool bAnswered = pServer && pSources && bFinished && query.bServerDone &&
+                           query.bSourcesDone && !query.bFailed;
+    Finish(pServer);
+    Finish(pSources);
+    if (!bAnswered)
+        *pInfo = SServerInfo{};
+    return bAnswered;
+}
+
+CPulseSession::CLock::CLock(const CPulseSession& session) : m_pLoop(session.m_pLoop) {
+    pa_threaded_mainloop_lock(m_pLoop);
+}
+
+CPulseSession::CLock::~CLock() {
+    pa_threaded_mainloop_unlock(m_pLoop);
+}
+
+namespace {
+
+struct SDeadline {
+    pa_threaded_mainloop* pLoop;
+    bool bPassed = false;
+};
+
+void OnDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* pUser) {
+    auto* pDeadline = static_cast<SDeadline*>(pUser);
+    pDeadline->bPassed = true;
+    pa_threaded_mainloop_signal(pDeadline->pLoop, 0);
+}
+
+} // namespace
+
+bool CPulseSession::WaitFor(const std::function<bool()>& bDone, uint32_t nTimeoutMs) const {
+    if (bDone())
+        return true;
+    SDeadline deadline{m_pLoop};
+    pa_time_event* pTimer = pa_context_rttime_new(
+        m_pContext, pa_rtclock_now() + uint64_t{nTimeoutMs} * 1000, &OnDeadline, &deadline);
+    if (!pTimer)
+        return bDone();
+    while (!bDone() && !deadline.bPassed)
+        pa_threaded_mainloop_wait(m_pLoop);
+    pa_mainloop_api* pApi = pa_threaded_mainloop_get_api(m_pLoop);
+    pApi->time_free(pTimer);
+    return bDone();
+}
+
+void CPulseSession::Signal() const {
+    pa_threaded_mainloop_signal(m_pLoop, 0);
+}
+
+void CPulseSession::SetLostHandler(std::function<void()> fnLost) {
+    m_fnLost = std::move(fnLost);
+}
+
+bool CPulseSession::Subscribe(std::function<void()> fnChanged) {
+    m_fnChanged = std::move(fnChanged);
+    pa_context_set_subscribe_callback(m_pContext, &SPulseSessionCallbacks::Changed, this);
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
+                                                          PA_SUBSCRIPTION_MASK_SERVER);
+    pa_operation* pOperation = pa_context_subscribe(m_pContext, mask, nullptr, nullptr);
+    if (!pOperation)
+        return false;
+    pa_operation_unref(pOperation);
+    return true;
+}
+
+void CPulseSession::ContextStateChanged(pa_context* pContext, void* pUser) {
+    auto* pSession = static_cast<CPulseSession*>(pUser);
+    const pa_context_state_t state = pa_context_get_state(pContext);
+    if (state == PA_CONTEXT_READY)
+        pSession->m_bWasReady = true;
+    else if (!PA_CONTEXT_IS_GOOD(state) && pSession->m_bWasReady && pSession->m_fnLost)
+        pSession->m_fnLost();
+    pSession->Signal();
+}

@@ -1,0 +1,156 @@
+// The device list following a real sound server: sources that come and go,
+// the default source moving, the server restarting, and a server that froze
+// before the program started.
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+
+#include "devices/CaptureDevices.h"
+#include "devices/DeviceWatcher.h"
+#include "devices/PortAudioDevice.h"
+#include "devices/PulseCaptureDevice.h"
+#include "tests/devices/ChildProcesses.h"
+#include "tests/devices/ListRecorder.h"
+#include "tests/devices/OnEachServer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+using Devices = CListRecorder::Devices;
+
+const std::string kMic = CPrivateSoundServer::kMicDescription;
+const std::string kUsbMonitor = "Monitor of Vemra-USB";
+
+bool HasServerSources(const Devices& devices) {
+    for (const SCaptureDeviceEntry& device : devices)
+        if (!device.bPrimary && CPulseCaptureDevice::IsGuid(device.guid))
+            return true;
+    return false;
+}
+
+class ServerWatch : public OnEachServer<> {
+protected:
+    // A watcher whose first list, with the server's sources, has come.
+    void StartWatching() {
+        m_pWatcher =
+            std::make_unique<CDeviceWatcher>(&CaptureEnumerate, m_recorder.Listener(), true);
+        ASSERT_TRUE(
+            m_recorder.WaitFor([](const Devices& d) { return CListRecorder::Has(d, kMic); }, 5000));
+        const auto deadline = Clock::now() + Ms(3000);
+        while (!m_pWatcher->IsFollowingServer() && Clock::now() < deadline)
+            std::this_thread::sleep_for(Ms(10));
+        ASSERT_TRUE(m_pWatcher->IsFollowingServer());
+    }
+    // Waits up to a second (the promise to the user) for a list from now on.
+    bool Within1s(const std::function<bool(const Devices&)>& bWanted, Ms* pTook = nullptr) {
+        const size_t from = m_recorder.Count();
+        const auto start = Clock::now();
+        const bool bCame = m_recorder.WaitFor(bWanted, 1000, from);
+        if (pTook)
+            *pTook = std::chrono::duration_cast<Ms>(Clock::now() - start);
+        return bCame;
+    }
+
+    CListRecorder m_recorder;
+    std::unique_ptr<CDeviceWatcher> m_pWatcher;
+};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(OnEachServer, ServerWatch, ::testing::Combine(kEachServer), SServerName());
+
+TEST_P(ServerWatch, ASourceThatComesAndGoesIsListedWithinASecond) {
+    StartWatching();
+    const int module = Server().LoadModule(
+        "module-null-sink sink_name=vemra_usb sink_properties=device.description=Vemra-USB");
+    ASSERT_GE(module, 0);
+    Ms took{};
+    EXPECT_TRUE(
+        Within1s([](const Devices& d) { return CListRecorder::Has(d, kUsbMonitor); }, &took))
+        << CListRecorder::Describe(m_recorder.Last());
+    std::printf("a new source was listed %lld ms after it appeared\n",
+                static_cast<long long>(took.count()));
+
+    ASSERT_TRUE(Server().UnloadModule(module));
+    EXPECT_TRUE(Within1s([](const Devices& d) { return !CListRecorder::Has(d, kUsbMonitor); }))
+        << CListRecorder::Describe(m_recorder.Last());
+}
+
+TEST_P(ServerWatch, ThePrimaryEntryFollowsTheDefaultSource) {
+    StartWatching();
+    const std::string monitor = std::string("Monitor of ") + CPrivateSoundServer::kSinkDescription;
+    const char* argv[] = {"pactl", "set-default-source", "vemra_sink.monitor", nullptr};
+    ASSERT_EQ(RunQuietly(argv), 0);
+    Devices devices;
+    EXPECT_TRUE(m_recorder.WaitFor(
+        [&](const Devices& d) {
+            return !d.empty() && d[0].description == "Primary capture device (" + monitor + ")";
+        },
+        1000, m_recorder.Count() > 0 ? m_recorder.Count() - 1 : 0, &devices))
+        << CListRecorder::Describe(m_recorder.Last());
+    // The new default comes first after the primary entry.
+    ASSERT_GE(devices.size(), 2u);
+    EXPECT_EQ(devices[1].description, monitor);
+}
+
+// The server goes away: its sources leave the list at once; the watcher finds
+// it again by itself when it is back, and lists its sources again.
+TEST_P(ServerWatch, AServerThatRestartsIsFoundAgain) {
+    StartWatching();
+    Server().Stop();
+    EXPECT_TRUE(Within1s([](const Devices& d) { return !HasServerSources(d); }))
+        << CListRecorder::Describe(m_recorder.Last());
+    const auto deadline = Clock::now() + Ms(1000);
+    while (m_pWatcher->IsFollowingServer() && Clock::now() < deadline)
+        std::this_thread::sleep_for(Ms(10));
+    EXPECT_FALSE(m_pWatcher->IsFollowingServer());
+    const int attemptsBefore = m_pWatcher->Stats().nConnectAttempts;
+
+    std::this_thread::sleep_for(Ms(1000));
+    ASSERT_TRUE(Server().Start()) << Server().Log();
+    const size_t from = m_recorder.Count();
+    EXPECT_TRUE(m_recorder.WaitFor([](const Devices& d) { return CListRecorder::Has(d, kMic); },
+                                   CDeviceWatcher::kLongestRetryMs + 2000, from))
+        << CListRecorder::Describe(m_recorder.Last());
+    EXPECT_TRUE(m_pWatcher->IsFollowingServer());
+    // A handful of attempts in those seconds, not a busy loop.
+    EXPECT_LE(m_pWatcher->Stats().nConnectAttempts - attemptsBefore, 6);
+}
+
+// A server frozen before the program starts: the first list comes within the
+// server probe's timeouts, without the server's sources and without probing
+// ALSA's routes to it, each of which would wait half a minute; and the owner
+// can leave while the watcher still waits on the server.
+TEST_P(ServerWatch, AFrozenServerHoldsUpNeitherTheOwnerNorTheList) {
+    Server().Pause();
+    const auto start = Clock::now();
+    auto pWatcher =
+        std::make_unique<CDeviceWatcher>(&CaptureEnumerate, m_recorder.Listener(), true);
+    EXPECT_LT(Clock::now() - start, Ms(100));
+    Devices devices;
+    ASSERT_TRUE(m_recorder.WaitFor([](const Devices&) { return true; }, 6000, 0, &devices));
+    std::printf(
+        "first list with a frozen server after %lld ms\n",
+        static_cast<long long>(std::chrono::duration_cast<Ms>(Clock::now() - start).count()));
+    EXPECT_FALSE(HasServerSources(devices)) << CListRecorder::Describe(devices);
+    for (const SCaptureDeviceEntry& device : devices)
+        EXPECT_FALSE(CPulseCaptureDevice::RoutesToServer(device.description, device.module))
+            << device.description;
+    const auto leaving = Clock::now();
+    pWatcher.reset();
+    EXPECT_LT(Clock::now() - leaving, Ms(CDeviceWatcher::kStopWaitMs + 200));
+
+    // Thawed, the server is listed again, and ALSA's routes to it are probed again.
+    Server().Resume();
+    CListRecorder again;
+    CDeviceWatcher watcher(&CaptureEnumerate, again.Listener(), false);
+    ASSERT_TRUE(again.WaitFor([](const Devices&) { return true; }, 5000, 0, &devices));
+    EXPECT_TRUE(CListRecorder::Has(devices, kMic)) << CListRecorder::Describe(devices);
+    bool bRoutes = false;
+    for (const CPortAudioDevice::SInput& input : CPortAudioDevice::ListInputs())
+        bRoutes = bRoutes || input.description == "pulse (ALSA)";
+    EXPECT_TRUE(bRoutes);
+}
