@@ -26,8 +26,8 @@
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
 #include "app/StripStyle.h"
-#include "devices/CaptureDevices.h"
 #include "capture/CaptureEngine.h"
+#include "devices/CaptureDevices.h"
 #include "devices/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 

@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "analysis/PeakTracker.h"
+#include "capture/EngineView.h"
+#include "capture/PeriodicTimer.h"
 #include "devices/CaptureBuffer.h"
 #include "devices/CaptureDevice.h"
 #include "devices/CaptureDevices.h"
-#include "capture/EngineView.h"
-#include "capture/PeriodicTimer.h"
 #include "platform/Clock.h"
 
 std::atomic<int> g_nLastCyclePasses{1};

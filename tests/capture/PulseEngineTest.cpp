@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "analysis/PeakTracker.h"
-#include "devices/CaptureBuffer.h"
 #include "capture/CaptureEngine.h"
-#include "tests/devices/OnEachServer.h"
+#include "devices/CaptureBuffer.h"
 #include "tests/capture/RecordingEngineView.h"
+#include "tests/devices/OnEachServer.h"
 
 namespace {
 

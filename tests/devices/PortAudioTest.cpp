@@ -11,10 +11,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "capture/CaptureEngine.h"
 #include "devices/CaptureBuffer.h"
 #include "devices/CaptureDevice.h"
 #include "devices/CaptureDevices.h"
-#include "capture/CaptureEngine.h"
 #include "platform/Clock.h"
 #include "tests/capture/RecordingEngineView.h"
 
