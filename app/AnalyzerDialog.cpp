@@ -68,9 +68,8 @@ int RoundHalfUp(double x) {
 
 } // namespace
 
-CAnalyzerDialog::EnumerateDevicesFn CAnalyzerDialog::s_pfnEnumerateDevices = CaptureEnumerate;
-
-CAnalyzerDialog::CAnalyzerDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(AppIcon()) {
+CAnalyzerDialog::CAnalyzerDialog(EnumerateDevicesFn pfnEnumerateDevices, QWidget* pParent)
+    : QDialog(pParent), m_hIcon(AppIcon()), m_pfnEnumerateDevices(pfnEnumerateDevices) {
     setWindowTitle(QStringLiteral("Vemra-2 by Tave"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -411,7 +410,7 @@ void CAnalyzerDialog::FillDeviceList() {
     ShowDeviceList({});
     m_pListDevice->setCurrentIndex(-1);
     m_pDeviceWatcher = std::make_unique<CDeviceWatcher>(
-        s_pfnEnumerateDevices, [this](std::vector<SCaptureDeviceEntry> devices) {
+        m_pfnEnumerateDevices, [this](std::vector<SCaptureDeviceEntry> devices) {
             QMetaObject::invokeMethod(
                 this,
                 [this, devices = std::move(devices)]() mutable {

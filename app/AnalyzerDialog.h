@@ -26,6 +26,29 @@ class QPushButton;
 class QSpinBox;
 class QToolButton;
 
+// The dialog's settings, the master copy (see ReadSettings), and its layout
+// state. The dialog alone writes them; others read a copy through Settings().
+struct SDialogSettings {
+    int m_nSampleRate = 44100;
+    int m_nFftSize = 4096;
+    int m_nSpanLowHz = 40;
+    int m_nSpanHighHz = 16000;
+    int m_nYScale = 100;
+    int m_nInertia = 3;
+    int m_nOffsetRight = 100;
+    int m_nOffset = 100;
+    int m_bStereo = 0;
+    int m_bFastAttack = 0;
+    int m_bHold = 0;
+    int m_nWindowType = 2;
+    int m_nMinXSpace = 2;
+    int m_bPinkToFlat = 0;
+    int m_nLengthMs = 93;
+    int m_nPanelMode = 1;
+    int m_nClientWidth = 0;
+    int m_nClientHeight = 0;
+};
+
 // The program's main window: the spectrum view on top and the control strip
 // along the bottom. The strip shows the set-up group (device, rate, samples,
 // Start) while stopped and the analysis group (span, inertia, length, Y-scale,
@@ -35,7 +58,7 @@ class QToolButton;
 // The dialog holds the master copy of every setting. Each change is read into
 // its fields (ReadSettings) and from there pushed into the running engine, its
 // two channels and the view; nobody else reads a control.
-class CAnalyzerDialog : public QDialog {
+class CAnalyzerDialog : public QDialog, private SDialogSettings {
     Q_OBJECT
 public:
     // Control identifiers, in the order of the dialog's template (and tab order).
@@ -84,7 +107,11 @@ public:
     static constexpr int kPanelRunning = 5;
     static constexpr int kPanelNone = 1;
 
-    explicit CAnalyzerDialog(QWidget* pParent = nullptr);
+    // Lists the capture devices (CaptureEnumerate; tests give a scripted one).
+    using EnumerateDevicesFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
+
+    explicit CAnalyzerDialog(EnumerateDevicesFn pfnEnumerateDevices = CaptureEnumerate,
+                             QWidget* pParent = nullptr);
     ~CAnalyzerDialog() override;
 
     // Reads every analysis control into the fields and, while running, passes
@@ -108,32 +135,10 @@ public:
     QAction* HelpAction() const { return m_pActionHelp; }
     QAction* AboutAction() const { return m_pActionAbout; }
 
-    // Lists the capture devices; tests put a scripted enumeration in its place.
-    using EnumerateDevicesFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
-    static EnumerateDevicesFn s_pfnEnumerateDevices;
+    const SDialogSettings& Settings() const { return *this; }
 
     // What the device list says until the devices have been found.
     static constexpr const char* kLookingText = "Looking for sound devices\u2026";
-
-    // Settings, the master copy (see ReadSettings).
-    int m_nSampleRate = 44100;
-    int m_nFftSize = 4096;
-    int m_nSpanLowHz = 40;
-    int m_nSpanHighHz = 16000;
-    int m_nYScale = 100;
-    int m_nInertia = 3;
-    int m_nOffsetRight = 100;
-    int m_nOffset = 100;
-    int m_bStereo = 0;
-    int m_bFastAttack = 0;
-    int m_bHold = 0;
-    int m_nWindowType = 2;
-    int m_nMinXSpace = 2;
-    int m_bPinkToFlat = 0;
-    int m_nLengthMs = 93;
-    int m_nPanelMode = 1;
-    int m_nClientWidth = 0;
-    int m_nClientHeight = 0;
 
     // Template size of the client area, in dialog units.
     static constexpr int kTemplateWidthDlu = 525;
@@ -259,6 +264,7 @@ private:
     int m_nListedDevices = 0;
     bool m_bBuiltInListed = false;
     // Finds the devices off this thread and follows the sound server.
+    EnumerateDevicesFn m_pfnEnumerateDevices;
     std::unique_ptr<CDeviceWatcher> m_pDeviceWatcher;
     // The list shown, and one that came while a capture ran.
     std::vector<SCaptureDeviceEntry> m_shownDevices;

@@ -59,7 +59,6 @@ struct CDeviceWatcher::SShared {
     bool bLost = false;    // the server connection ended
     bool bRescan = false;
     bool bFollowing = false;
-    SStats stats;
 
 private:
     void List();
@@ -104,11 +103,6 @@ bool CDeviceWatcher::IsFollowingServer() const {
     return m_pShared->bFollowing;
 }
 
-CDeviceWatcher::SStats CDeviceWatcher::Stats() const {
-    std::lock_guard lock(m_pShared->lock);
-    return m_pShared->stats;
-}
-
 void CDeviceWatcher::SShared::Run() {
     bool bList = true;
     for (;;) {
@@ -136,10 +130,6 @@ void CDeviceWatcher::SShared::List() {
 // A server that comes (back) is listed at once; one that cannot be reached is
 // tried again later, each wait twice the last, up to the longest.
 void CDeviceWatcher::SShared::Connect() {
-    {
-        std::lock_guard guard(lock);
-        ++stats.nConnectAttempts;
-    }
     auto pSession = std::make_unique<CPulseSession>();
     if (!pSession->IsConnected()) {
         m_nextConnect = Clock::now() + Ms(m_nRetryMs);
@@ -157,7 +147,6 @@ void CDeviceWatcher::SShared::Connect() {
     m_pSession = std::move(pSession);
     m_nRetryMs = kFirstRetryMs;
     std::lock_guard guard(lock);
-    ++stats.nConnections;
     bFollowing = true;
     // Whatever changed while there was no connection is listed now.
     bChanged = true;

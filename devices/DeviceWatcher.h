@@ -31,11 +31,6 @@ class CDeviceWatcher {
 public:
     using EnumerateFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
     using ListedFn = std::function<void(std::vector<SCaptureDeviceEntry> devices)>;
-    // Only for the tests: the server connection attempts and how they went.
-    struct SStats {
-        int nConnectAttempts = 0;
-        int nConnections = 0;
-    };
 
     // Starts listing at once with pfnEnumerate; bFollowServer false lists only
     // when asked (Rescan).
@@ -52,7 +47,6 @@ public:
     void Rescan();
     // Whether a sound server is connected and followed.
     bool IsFollowingServer() const;
-    SStats Stats() const;
 
     // One change of the server arrives as a burst of events: list once they settle.
     static constexpr uint32_t kSettleMs = 40;

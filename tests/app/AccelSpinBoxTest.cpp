@@ -169,7 +169,7 @@ TEST_F(DialogAccelTest, HoldingTheSpanArrowRunsReadSettingsAtEveryStep) {
     down.HeldAt(5000);
     EXPECT_TRUE(AllAre(down.TakeSteps(), -100));
     down.Release(5001);
-    EXPECT_EQ(Dlg().m_nSpanHighHz, pSpin->value());
+    EXPECT_EQ(Dlg().Settings().m_nSpanHighHz, pSpin->value());
     EXPECT_LT(pSpin->value(), 16000 - 100);
 
     // Y-scale keeps its step of 1 however long the arrow is held.
@@ -180,7 +180,7 @@ TEST_F(DialogAccelTest, HoldingTheSpanArrowRunsReadSettingsAtEveryStep) {
     up.HeldAt(9000);
     EXPECT_TRUE(AllAre(up.TakeSteps(), 1));
     up.Release(9001);
-    EXPECT_EQ(Dlg().m_nYScale, pYScale->value());
+    EXPECT_EQ(Dlg().Settings().m_nYScale, pYScale->value());
 }
 
 // A mouse held on an arrow: the spin box repeats by itself, and the step

@@ -64,7 +64,6 @@ protected:
 
     void SetUp() override {
         s_pDevices = &m_devices;
-        CAnalyzerDialog::s_pfnEnumerateDevices = &ScriptedEnumerate;
         SetMessageBoxHook([this](QWidget*, const QString& strCaption, const QString& strText,
                                  QMessageBox::StandardButtons buttons) {
             m_prompts.push_back({strCaption, strText, buttons});
@@ -79,13 +78,12 @@ protected:
         m_pDialog.reset();
         SetMessageBoxHook(nullptr);
         SetOpenUrlHook(nullptr);
-        CAnalyzerDialog::s_pfnEnumerateDevices = CaptureEnumerate;
         s_pDevices = nullptr;
     }
 
     // Shows the dialog and waits for its first device list.
     void ShowDialog() {
-        m_pDialog = std::make_unique<CAnalyzerDialog>();
+        m_pDialog = std::make_unique<CAnalyzerDialog>(m_pfnEnumerate);
         m_pDialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
         ASSERT_TRUE(QTest::qWaitFor([this] { return !m_pDialog->IsLookingForDevices(); }, 5000));
@@ -135,6 +133,8 @@ protected:
     }
 
     static inline SScriptedDevices* s_pDevices = nullptr;
+    // How the dialogs a test makes list their devices.
+    CAnalyzerDialog::EnumerateDevicesFn m_pfnEnumerate = &ScriptedEnumerate;
     SScriptedDevices m_devices;
     std::unique_ptr<CAnalyzerDialog> m_pDialog;
     std::vector<SPrompt> m_prompts;

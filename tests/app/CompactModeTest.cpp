@@ -27,8 +27,8 @@ protected:
     // A right click on the dialog's background: between the strip's controls
     // in normal mode, on the margin beside the view in compact mode.
     void RightClickBackground() {
-        const QPoint pt = Dlg().m_nPanelMode == 1 ? QPoint(460, Dlg().height() - 4)
-                                                  : QPoint(1, Dlg().height() - 1);
+        const QPoint pt = Dlg().Settings().m_nPanelMode == 1 ? QPoint(460, Dlg().height() - 4)
+                                                             : QPoint(1, Dlg().height() - 1);
         ASSERT_EQ(Dlg().childAt(pt), nullptr);
         RightClickAt(&Dlg(), pt);
     }
@@ -42,14 +42,14 @@ protected:
 
 TEST_F(CompactModeTest, RightClickOnTheBackgroundTogglesBothWays) {
     RightClickBackground();
-    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
     EXPECT_FALSE(AnyStripControlShown(Dlg()));
     EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 3));
     EXPECT_TRUE(WindowOnTop());
     EXPECT_TRUE(Dlg().isVisible());
 
     RightClickBackground();
-    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
     for (int nId : D::kSetupGroup)
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
     EXPECT_TRUE(Dlg().HelpButton()->isVisible());
@@ -72,7 +72,7 @@ TEST_F(CompactModeTest, LeavingCompactModeWhileRunningShowsTheRunningArrangement
 TEST_F(CompactModeTest, RightClickOnALabelToggles) {
     QWidget* pLabel = Ctl(D::IDC_LABEL_RATE);
     RightClickAt(pLabel, pLabel->rect().center());
-    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
 }
 
 TEST_F(CompactModeTest, RightClickOnOtherControlsDoesNotToggle) {
@@ -80,14 +80,14 @@ TEST_F(CompactModeTest, RightClickOnOtherControlsDoesNotToggle) {
     for (int nId : {D::IDC_STOP, D::IDC_CHECK_HOLD, D::IDC_CHECK_STEREO, D::IDC_SPIN_YSCALE}) {
         QWidget* pControl = Ctl(nId);
         RightClickAt(pControl, QPoint(3, pControl->height() / 2));
-        EXPECT_EQ(Dlg().m_nPanelMode, 1) << nId;
+        EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1) << nId;
     }
     RightClickAt(Dlg().HelpButton(), Dlg().HelpButton()->rect().center());
-    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
     // A right press on the view only widens the span; the view's right
     // double-click is what toggles from there.
     RightClickAt(Dlg().View(), Dlg().View()->rect().center());
-    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
     ClickStop();
 }
 
@@ -99,7 +99,7 @@ TEST_F(CompactModeTest, RightDoubleClickOnTheViewTogglesOnce) {
     QTest::mouseDClick(pView, Qt::RightButton, {}, pt);
     QTest::mouseRelease(pView, Qt::RightButton, {}, pt);
     QTest::qWait(20); // the view's call is queued
-    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
     EXPECT_FALSE(AnyStripControlShown(Dlg()));
 }
 
@@ -107,14 +107,14 @@ TEST_F(CompactModeTest, TheViewReachesTheToggleByName) {
     ASSERT_TRUE(
         QMetaObject::invokeMethod(Dlg().View()->m_pDialog, "OnRButtonDown", Qt::QueuedConnection));
     QTest::qWait(20);
-    EXPECT_EQ(Dlg().m_nPanelMode, 0);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
 }
 
 // Changing the window's band must not hide the window, which would end the
 // program's run.
 TEST_F(CompactModeTest, TogglingDuringTheProgramsRunKeepsTheWindowOpen) {
     m_pDialog.reset();
-    CAnalyzerDialog dlg;
+    CAnalyzerDialog dlg(m_pfnEnumerate);
     bool bVisibleInCompact = false;
     bool bVisibleAfter = false;
     QTimer::singleShot(100, &dlg, [&] {

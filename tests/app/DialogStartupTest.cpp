@@ -82,22 +82,22 @@ TEST_F(StartupTest, SpinsHaveTheirRangesAndPositions) {
 }
 
 TEST_F(StartupTest, SettingsFieldsHoldTheControlsValues) {
-    EXPECT_EQ(Dlg().m_nSampleRate, 44100);
-    EXPECT_EQ(Dlg().m_nFftSize, 4096);
-    EXPECT_EQ(Dlg().m_nSpanLowHz, 40);
-    EXPECT_EQ(Dlg().m_nSpanHighHz, 16000);
-    EXPECT_EQ(Dlg().m_nYScale, 100);
-    EXPECT_EQ(Dlg().m_nInertia, 3);
-    EXPECT_EQ(Dlg().m_nOffsetRight, 100);
-    EXPECT_EQ(Dlg().m_nOffset, 100);
-    EXPECT_EQ(Dlg().m_nMinXSpace, 2);
-    EXPECT_EQ(Dlg().m_nLengthMs, 93);
-    EXPECT_EQ(Dlg().m_nWindowType, 2);
-    EXPECT_EQ(Dlg().m_bStereo, 0);
-    EXPECT_EQ(Dlg().m_bHold, 0);
-    EXPECT_EQ(Dlg().m_bFastAttack, 0);
-    EXPECT_EQ(Dlg().m_bPinkToFlat, 0);
-    EXPECT_EQ(Dlg().m_nPanelMode, 1);
+    EXPECT_EQ(Dlg().Settings().m_nSampleRate, 44100);
+    EXPECT_EQ(Dlg().Settings().m_nFftSize, 4096);
+    EXPECT_EQ(Dlg().Settings().m_nSpanLowHz, 40);
+    EXPECT_EQ(Dlg().Settings().m_nSpanHighHz, 16000);
+    EXPECT_EQ(Dlg().Settings().m_nYScale, 100);
+    EXPECT_EQ(Dlg().Settings().m_nInertia, 3);
+    EXPECT_EQ(Dlg().Settings().m_nOffsetRight, 100);
+    EXPECT_EQ(Dlg().Settings().m_nOffset, 100);
+    EXPECT_EQ(Dlg().Settings().m_nMinXSpace, 2);
+    EXPECT_EQ(Dlg().Settings().m_nLengthMs, 93);
+    EXPECT_EQ(Dlg().Settings().m_nWindowType, 2);
+    EXPECT_EQ(Dlg().Settings().m_bStereo, 0);
+    EXPECT_EQ(Dlg().Settings().m_bHold, 0);
+    EXPECT_EQ(Dlg().Settings().m_bFastAttack, 0);
+    EXPECT_EQ(Dlg().Settings().m_bPinkToFlat, 0);
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
     // The view got its span spins and its dialog.
     EXPECT_EQ(Dlg().View()->m_pSpinSpanLow, Ctl(D::IDC_SPIN_SPAN_LOW));
     EXPECT_EQ(Dlg().View()->m_pSpinSpanHigh, Ctl(D::IDC_SPIN_SPAN_HIGH));
@@ -132,8 +132,8 @@ TEST_F(StartupTest, LabelsReadTheirTexts) {
 TEST_F(StartupTest, ClientAreaAndControlsHaveTheirTemplateSizes) {
     // 525 x 286 dialog units at 1.5 and 1.625 pixels per unit.
     EXPECT_EQ(Dlg().size(), QSize(788, 465));
-    EXPECT_EQ(Dlg().m_nClientWidth, 788);
-    EXPECT_EQ(Dlg().m_nClientHeight, 465);
+    EXPECT_EQ(Dlg().Settings().m_nClientWidth, 788);
+    EXPECT_EQ(Dlg().Settings().m_nClientHeight, 465);
     EXPECT_EQ(Ctl(D::IDC_START)->size(), QSize(60, 24));
     EXPECT_EQ(Ctl(D::IDC_LABEL_DEVICE)->size(), QSize(102, 13));
     EXPECT_EQ(Ctl(D::IDC_CHECK_STEREO)->size(), QSize(66, 20));
@@ -250,7 +250,7 @@ TEST_F(StartupTest, TinyClientSizesAreRecordedButLeaveTheControlsInPlace) {
     Dlg().setMinimumSize(1, 1);
     Dlg().resize(10, 300);
     QTest::qWait(0);
-    EXPECT_EQ(Dlg().m_nClientWidth, 10);
+    EXPECT_EQ(Dlg().Settings().m_nClientWidth, 10);
     EXPECT_EQ(Ctl(D::IDC_START)->pos(), ptStart);
 }
 
@@ -384,7 +384,7 @@ int ManyDevicesEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
 // A failed enumeration still completes the start-up: the built-in signal is
 // listed and selected, every setting has its value, and Start runs.
 TEST_F(EnumerationTest, FailureStillListsTheBuiltInSignalAndStartWorks) {
-    CAnalyzerDialog::s_pfnEnumerateDevices = &FailingEnumerate;
+    m_pfnEnumerate = &FailingEnumerate;
     ShowDialog();
     QComboBox* pDevices = List(D::IDC_LIST_DEVICE);
     ASSERT_EQ(pDevices->count(), 1);
@@ -400,7 +400,7 @@ TEST_F(EnumerationTest, FailureStillListsTheBuiltInSignalAndStartWorks) {
 
 // Twenty sound devices at most; the built-in signal is always listed.
 TEST_F(EnumerationTest, AtMostTwentyDevicesAndTheBuiltInSignal) {
-    CAnalyzerDialog::s_pfnEnumerateDevices = &ManyDevicesEnumerate;
+    m_pfnEnumerate = &ManyDevicesEnumerate;
     ShowDialog();
     QComboBox* pDevices = List(D::IDC_LIST_DEVICE);
     ASSERT_EQ(pDevices->count(), 22);
@@ -439,7 +439,7 @@ protected:
     void SetUp() override {
         g_pGate = &m_gate;
         EnumerationTest::SetUp();
-        CAnalyzerDialog::s_pfnEnumerateDevices = &GatedEnumerate;
+        m_pfnEnumerate = &GatedEnumerate;
     }
     void TearDown() override {
         m_gate.Open();
@@ -448,7 +448,7 @@ protected:
     }
     // The window up before the devices are known.
     void ShowWhileLooking() {
-        m_pDialog = std::make_unique<CAnalyzerDialog>();
+        m_pDialog = std::make_unique<CAnalyzerDialog>(m_pfnEnumerate);
         m_pDialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
     }

@@ -84,7 +84,7 @@ protected:
     }
 
     bool Running() const { return m_pDialog->Engine() != nullptr; }
-    bool Compact() const { return m_pDialog->m_nPanelMode == 0; }
+    bool Compact() const { return m_pDialog->Settings().m_nPanelMode == 0; }
 
     // The arrangement the strip must show for the dialog's state.
     void ExpectPanelMatchesState() {
@@ -130,7 +130,7 @@ public:
     const char* Step() {
         const bool bRunning = m_dlg.Engine() != nullptr;
         const int nRoll = Pick(1000);
-        if (m_dlg.m_nPanelMode == 0) // compact: only the view, and leaving it
+        if (m_dlg.Settings().m_nPanelMode == 0) // compact: only the view, and leaving it
             return nRoll < 50 ? CompactToggle() : nRoll < 150 ? Wait() : Gesture();
         if (nRoll < 20)
             return CompactToggle();

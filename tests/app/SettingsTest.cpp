@@ -53,7 +53,7 @@ TEST_F(SettingsTest, StereoControlsStayHiddenWhileStoppedAndInCompactMode) {
     EXPECT_TRUE(StereoControlsAllShown(Dlg()));
     Dlg().OnRButtonDown(); // compact
     Spin(D::IDC_SPIN_SPAN_LOW)->setValue(100);
-    EXPECT_EQ(Dlg().m_nSpanLowHz, 100);
+    EXPECT_EQ(Dlg().Settings().m_nSpanLowHz, 100);
     EXPECT_FALSE(StereoControlsShown(Dlg()));
     Dlg().OnRButtonDown(); // normal again
     EXPECT_TRUE(StereoControlsAllShown(Dlg()));
@@ -63,8 +63,8 @@ TEST_F(SettingsTest, StereoControlsStayHiddenWhileStoppedAndInCompactMode) {
 TEST_F(SettingsTest, ChangesWhileStoppedReachTheViewOnlyAtStart) {
     QTest::keyClick(Spin(D::IDC_SPIN_YSCALE), Qt::Key_Up);
     QTest::keyClick(Spin(D::IDC_SPIN_MIN_X_SPACE), Qt::Key_Up);
-    EXPECT_EQ(Dlg().m_nYScale, 101);
-    EXPECT_EQ(Dlg().m_nMinXSpace, 3);
+    EXPECT_EQ(Dlg().Settings().m_nYScale, 101);
+    EXPECT_EQ(Dlg().Settings().m_nMinXSpace, 3);
     EXPECT_EQ(Dlg().View()->m_nYScale.load(), 100);
     EXPECT_EQ(Dlg().View()->m_nMinXSpace.load(), 2);
     ClickStart();
@@ -128,8 +128,8 @@ TEST_F(SettingsTest, ASpanDragOnTheViewReachesTheEngine) {
     EXPECT_GT(nLow, 22);
     EXPECT_LT(nHigh, 22050);
     EXPECT_LT(nLow, nHigh);
-    EXPECT_EQ(Dlg().m_nSpanLowHz, nLow);
-    EXPECT_EQ(Dlg().m_nSpanHighHz, nHigh);
+    EXPECT_EQ(Dlg().Settings().m_nSpanLowHz, nLow);
+    EXPECT_EQ(Dlg().Settings().m_nSpanHighHz, nHigh);
     EXPECT_EQ(pEngine->m_nSpanLowHz.load(), nLow);
     EXPECT_EQ(pEngine->m_nSpanHighHz.load(), nHigh);
     EXPECT_EQ(pView->m_nSpanLowHz.load(), nLow);
@@ -180,7 +180,7 @@ TEST_F(SettingsTest, AWindowFunctionChangeReachesBothChannels) {
     QTest::keyClick(pWindow, Qt::Key_Up);
     QTest::keyClick(pWindow, Qt::Key_Up);
     ASSERT_EQ(pWindow->currentText(), QStringLiteral("Rectangular"));
-    EXPECT_EQ(Dlg().m_nWindowType, 0);
+    EXPECT_EQ(Dlg().Settings().m_nWindowType, 0);
     EXPECT_EQ(pEngine->m_nWindowType.load(), 0);
     for (CAnalysisChannel* pChannel : {&pEngine->m_chanLeft, &pEngine->m_chanRight}) {
         EXPECT_EQ(pChannel->m_nWindowType.load(), 0);
@@ -196,7 +196,7 @@ TEST_F(SettingsTest, AWindowFunctionChangeWhileStoppedWaitsForStart) {
     QComboBox* pWindow = List(D::IDC_LIST_WINDOW);
     pWindow->setCurrentIndex(3);
     emit pWindow->activated(3); // as a person's choice from the list
-    EXPECT_EQ(Dlg().m_nWindowType, 3);
+    EXPECT_EQ(Dlg().Settings().m_nWindowType, 3);
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     EXPECT_EQ(Dlg().Engine()->m_nWindowType.load(), 3);

@@ -107,7 +107,6 @@ TEST_P(ServerWatch, AServerThatRestartsIsFoundAgain) {
     while (m_pWatcher->IsFollowingServer() && Clock::now() < deadline)
         std::this_thread::sleep_for(Ms(10));
     EXPECT_FALSE(m_pWatcher->IsFollowingServer());
-    const int attemptsBefore = m_pWatcher->Stats().nConnectAttempts;
 
     std::this_thread::sleep_for(Ms(1000));
     ASSERT_TRUE(Server().Start()) << Server().Log();
@@ -116,8 +115,6 @@ TEST_P(ServerWatch, AServerThatRestartsIsFoundAgain) {
                                    CDeviceWatcher::kLongestRetryMs + 2000, from))
         << CListRecorder::Describe(m_recorder.Last());
     EXPECT_TRUE(m_pWatcher->IsFollowingServer());
-    // A handful of attempts in those seconds, not a busy loop.
-    EXPECT_LE(m_pWatcher->Stats().nConnectAttempts - attemptsBefore, 6);
 }
 
 // A server frozen before the program starts: the first list comes within the
