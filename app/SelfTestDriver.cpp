@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/AnalyzerDialog.h"
+#include "app/HelpPage.h"
 #include "app/Prompts.h"
 
 CSelfTestDriver::CSelfTestDriver(CAnalyzerDialog* pDialog) : m_pDialog(pDialog) {}
@@ -35,6 +36,7 @@ void CSelfTestDriver::StartIfRequested() {
     SetOpenUrlHook([](const QUrl& url) {
         std::fprintf(stderr, "would open %s\n", qPrintable(url.toString()));
     });
+    std::fprintf(stderr, "Help page: %s\n", qPrintable(HelpPagePath()));
     QTimer::singleShot(1000, this, &CSelfTestDriver::ClickStart);
 }
 
