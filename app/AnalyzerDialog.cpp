@@ -2,13 +2,20 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageWriter>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QWindow>
@@ -25,6 +32,7 @@
 #include "app/DialogUnits.h"
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
+#include "app/SpectrumCsv.h"
 #include "app/StripStyle.h"
 #include "capture/CaptureEngine.h"
 #include "devices/CaptureDevices.h"
@@ -254,6 +262,7 @@ void CAnalyzerDialog::CreateControls() {
     place(m_pCheckPinkToFlat, 197, 20);
 
     CreateHelpButton();
+    CreateExportActions();
     NameControls();
 
     // The template shows the set-up group and hides the analysis group.
@@ -304,6 +313,30 @@ void CAnalyzerDialog::CreateHelpButton() {
     m_pButtonHelp->resize(kHelpButtonWidth, kHelpButtonHeight);
 }
 
+// The export commands act on a running analysis: disabled until Start. Their
+// shortcuts work anywhere in the window.
+void CAnalyzerDialog::CreateExportActions() {
+    auto make = [this](const QString& strText, const QKeySequence& keys) {
+        auto* pAction = new QAction(strText, this);
+        pAction->setShortcut(keys);
+        pAction->setShortcutContext(Qt::WindowShortcut);
+        pAction->setEnabled(false);
+        addAction(pAction);
+        return pAction;
+    };
+    m_pActionSaveSpectrum =
+        make(QStringLiteral("Save spectrum as CSV\u2026"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    m_pActionSavePicture =
+        make(QStringLiteral("Save picture\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    m_pActionCopyPicture = make(QStringLiteral("Copy picture"), QKeySequence(Qt::CTRL | Qt::Key_C));
+    m_strExportFolder = QDir::homePath();
+}
+
+void CAnalyzerDialog::EnableExport(bool bEnable) {
+    for (QAction* pAction : {m_pActionSaveSpectrum, m_pActionSavePicture, m_pActionCopyPicture})
+        pAction->setEnabled(bEnable);
+}
+
 // The one place where the controls' signals reach the handlers.
 void CAnalyzerDialog::WireControls() {
     for (QCheckBox* pCheck : {m_pCheckPeaks, m_pCheckHold, m_pCheckStereo, m_pCheckPinkToFlat})
@@ -320,6 +353,9 @@ void CAnalyzerDialog::WireControls() {
     connect(m_pButtonStop, &QPushButton::clicked, this, &CAnalyzerDialog::OnStop);
     connect(m_pActionHelp, &QAction::triggered, this, &CAnalyzerDialog::OnHelpInfo);
     connect(m_pActionAbout, &QAction::triggered, this, &CAnalyzerDialog::OnAbout);
+    connect(m_pActionSaveSpectrum, &QAction::triggered, this, &CAnalyzerDialog::OnSaveSpectrum);
+    connect(m_pActionSavePicture, &QAction::triggered, this, &CAnalyzerDialog::OnSavePicture);
+    connect(m_pActionCopyPicture, &QAction::triggered, this, &CAnalyzerDialog::OnCopyPicture);
 }
 
 QWidget* CAnalyzerDialog::Control(int nId) const {
@@ -339,6 +375,10 @@ void CAnalyzerDialog::showEvent(QShowEvent* pEvent) {
 }
 
 bool CAnalyzerDialog::OnInitDialog() {
+    m_pMenuHelp->addAction(m_pActionSaveSpectrum);
+    m_pMenuHelp->addAction(m_pActionSavePicture);
+    m_pMenuHelp->addAction(m_pActionCopyPicture);
+    m_pMenuHelp->addSeparator();
     m_pMenuHelp->addAction(m_pActionHelp);
     m_pMenuHelp->addSeparator();
     m_pMenuHelp->addAction(m_pActionAbout);
@@ -760,6 +800,7 @@ void CAnalyzerDialog::OnStart() {
         return;
     }
     m_pEngine->Start();
+    EnableExport(true);
     // The group that held the focus is hidden: the next key goes to Stop.
     m_pButtonStop->setFocus();
 }
@@ -801,6 +842,8 @@ void CAnalyzerDialog::StopEngine() {
     m_pEngine->Stop();
     delete m_pEngine;
     m_pEngine = nullptr;
+    // The channels are gone with the engine.
+    EnableExport(false);
     m_pView->BindChannels(nullptr, nullptr, m_nFftSize, m_nSampleRate);
     m_pView->update();
 }
@@ -857,4 +900,70 @@ bool CAnalyzerDialog::OnHelpInfo() {
 void CAnalyzerDialog::OnAbout() {
     CAboutDialog about(this);
     about.exec();
+}
+
+// ---------------------------------------------------------------------------
+// Keeping a measurement
+
+QString CAnalyzerDialog::SuggestedPath(const QString& strExtension) const {
+    const QString strName =
+        QStringLiteral("vemra2-") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + u'.' +
+        strExtension;
+    return QDir(m_strExportFolder).filePath(strName);
+}
+
+void CAnalyzerDialog::RememberFolder(const QString& strPath) {
+    m_strExportFolder = QFileInfo(strPath).absolutePath();
+}
+
+// The data of the pass shown when the command was given, before the file
+// dialog: the analysis goes on while it is open.
+void CAnalyzerDialog::OnSaveSpectrum() {
+    if (!m_pEngine)
+        return;
+    const SSpectrumSnapshot snapshot =
+        CSpectrumCsv::Take(m_pEngine->m_chanLeft, m_pEngine->m_chanRight, Settings(), m_nSampleRate,
+                           m_nFftSize, SelectedDeviceName(), m_pListWindow->currentText());
+    const QString strPath = AskSaveFileName(this, QStringLiteral("Save spectrum as CSV"),
+                                            SuggestedPath(QStringLiteral("csv")),
+                                            QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (strPath.isEmpty())
+        return;
+    RememberFolder(strPath);
+    QString strError;
+    if (!CSpectrumCsv::Save(strPath, CSpectrumCsv::Format(snapshot), &strError))
+        ShowMessageBox(this, QCoreApplication::applicationName(),
+                       QStringLiteral("Sorry!\nBut I couldn't save the spectrum to %1.\n%2")
+                           .arg(strPath, strError));
+}
+
+// The picture handed to the window, at the screen's resolution.
+void CAnalyzerDialog::OnSavePicture() {
+    if (!m_pEngine)
+        return;
+    const QImage picture = m_pView->FrontImage();
+    const QString strPath =
+        AskSaveFileName(this, QStringLiteral("Save picture"), SuggestedPath(QStringLiteral("png")),
+                        QStringLiteral("PNG pictures (*.png);;All files (*)"));
+    if (strPath.isEmpty())
+        return;
+    RememberFolder(strPath);
+    QSaveFile file(strPath);
+    QImageWriter writer(&file, "png");
+    const bool bSaved = file.open(QIODevice::WriteOnly) && writer.write(picture) && file.commit();
+    if (!bSaved) {
+        const QString strError =
+            file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+        file.cancelWriting();
+        ShowMessageBox(this, QCoreApplication::applicationName(),
+                       QStringLiteral("Sorry!\nBut I couldn't save the picture to %1.\n%2")
+                           .arg(strPath, strError));
+    }
+}
+
+void CAnalyzerDialog::OnCopyPicture() {
+    if (!m_pEngine)
+        return;
+    QGuiApplication::clipboard()->setImage(m_pView->FrontImage());
 }

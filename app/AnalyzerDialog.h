@@ -134,6 +134,9 @@ public:
     QToolButton* HelpButton() const { return m_pButtonHelp; }
     QAction* HelpAction() const { return m_pActionHelp; }
     QAction* AboutAction() const { return m_pActionAbout; }
+    QAction* SaveSpectrumAction() const { return m_pActionSaveSpectrum; }
+    QAction* SavePictureAction() const { return m_pActionSavePicture; }
+    QAction* CopyPictureAction() const { return m_pActionCopyPicture; }
 
     const SDialogSettings& Settings() const { return *this; }
 
@@ -196,6 +199,11 @@ public slots:
     Q_INVOKABLE void OnRButtonDown();
     bool OnHelpInfo();
     void OnAbout();
+    // Keeping a measurement while running: the spectrum as CSV, the picture
+    // shown as PNG, the picture to the clipboard.
+    void OnSaveSpectrum();
+    void OnSavePicture();
+    void OnCopyPicture();
     // A new list of the capture devices (user-interface thread). While a
     // capture runs it waits for Stop.
     void OnDevicesListed(std::vector<SCaptureDeviceEntry> devices);
@@ -231,6 +239,11 @@ private:
     void CreateControls();
     void NameControls();
     void CreateHelpButton();
+    void CreateExportActions();
+    void EnableExport(bool bEnable);
+    // The folder last saved to and a name with the date and time, as offered.
+    QString SuggestedPath(const QString& strExtension) const;
+    void RememberFolder(const QString& strPath);
     void WireControls();
     void Bind(int nId, QWidget* pWidget);
     QLabel* MakeLabel(int nId, const QString& strText, int nX, int nY, int nW, int nH,
@@ -296,4 +309,9 @@ private:
     QMenu* m_pMenuHelp = nullptr;
     QAction* m_pActionHelp = nullptr;
     QAction* m_pActionAbout = nullptr;
+    QAction* m_pActionSaveSpectrum = nullptr;
+    QAction* m_pActionSavePicture = nullptr;
+    QAction* m_pActionCopyPicture = nullptr;
+    // Where the last file was saved, for the next file dialog of this run.
+    QString m_strExportFolder;
 };

@@ -1,6 +1,7 @@
 #include "app/Prompts.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 
 namespace {
 
@@ -11,6 +12,11 @@ MessageBoxHook& MessageBoxOverride() {
 
 OpenUrlHook& OpenUrlOverride() {
     static OpenUrlHook s_hook;
+    return s_hook;
+}
+
+SaveFileHook& SaveFileOverride() {
+    static SaveFileHook s_hook;
     return s_hook;
 }
 
@@ -39,4 +45,15 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 
 void SetOpenUrlHook(OpenUrlHook hook) {
     OpenUrlOverride() = std::move(hook);
+}
+
+QString AskSaveFileName(QWidget* pOwner, const QString& strCaption, const QString& strSuggested,
+                        const QString& strFilter) {
+    if (SaveFileOverride())
+        return SaveFileOverride()(strCaption, strSuggested, strFilter);
+    return QFileDialog::getSaveFileName(pOwner, strCaption, strSuggested, strFilter);
+}
+
+void SetSaveFileHook(SaveFileHook hook) {
+    SaveFileOverride() = std::move(hook);
 }

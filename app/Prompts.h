@@ -8,8 +8,9 @@
 
 class QWidget;
 
-// Every message box and every address the program opens goes through these
-// two functions, so that tests can answer the boxes and see the addresses.
+// Every message box, every address the program opens and every file dialog
+// goes through these functions, so that tests can answer the boxes, see the
+// addresses and choose the files.
 
 // Shows a modal message box without an icon and returns the button chosen.
 QMessageBox::StandardButton ShowMessageBox(QWidget* pOwner, const QString& strCaption,
@@ -19,11 +20,19 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* pOwner, const QString& strCa
 // Whether that worked is not examined.
 void OpenUrl(const QUrl& url);
 
+// Asks where to save a file: the path chosen, or empty when the user cancels.
+// strSuggested is the folder and name offered.
+QString AskSaveFileName(QWidget* pOwner, const QString& strCaption, const QString& strSuggested,
+                        const QString& strFilter);
+
 // What a test puts in place of the real box: receives owner, caption, text and
 // buttons and returns the button "chosen". Null restores the real box.
 using MessageBoxHook = std::function<QMessageBox::StandardButton(
     QWidget*, const QString&, const QString&, QMessageBox::StandardButtons)>;
 using OpenUrlHook = std::function<void(const QUrl&)>;
+// Receives caption, suggested path and filter; returns the path "chosen".
+using SaveFileHook = std::function<QString(const QString&, const QString&, const QString&)>;
 
 void SetMessageBoxHook(MessageBoxHook hook);
 void SetOpenUrlHook(OpenUrlHook hook);
+void SetSaveFileHook(SaveFileHook hook);

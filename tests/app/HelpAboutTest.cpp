@@ -76,14 +76,14 @@ TEST_F(HelpAboutTest, TheWebPageIsTheShippedHelpPage) {
     EXPECT_FALSE(Credits().isEmpty());
 }
 
-TEST_F(HelpAboutTest, TheHelpMenuHoldsHelpAndAbout) {
+TEST_F(HelpAboutTest, TheHelpMenuEndsWithHelpAndAbout) {
     QMenu* pMenu = Dlg().HelpButton()->menu();
     ASSERT_NE(pMenu, nullptr);
     QStringList texts;
     for (QAction* pAction : pMenu->actions())
         texts << (pAction->isSeparator() ? QStringLiteral("-") : pAction->text());
-    EXPECT_EQ(texts, QStringList({QStringLiteral("Help\u2026"), QStringLiteral("-"),
-                                  QStringLiteral("&About Vemra-2.5...")}));
+    EXPECT_EQ(texts.mid(4), QStringList({QStringLiteral("Help\u2026"), QStringLiteral("-"),
+                                         QStringLiteral("&About Vemra-2.5...")}));
     EXPECT_EQ(Dlg().HelpButton()->text(), QStringLiteral("?"));
     // Choosing Help... is the same as F1.
     m_answer = QMessageBox::Cancel;

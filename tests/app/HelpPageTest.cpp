@@ -71,3 +71,10 @@ TEST(HelpPage, CarriesTheBuildsAddresses) {
     EXPECT_TRUE(strPage.contains(QString::fromUtf8(g_szContactEmail)));
     EXPECT_FALSE(strPage.contains(QStringLiteral("@VEMRA_")));
 }
+
+TEST(HelpPage, SaysHowToSaveAndCopy) {
+    const QString strPage = BuiltHelpPage();
+    for (const char* pszText : {"Save spectrum as CSV", "Save picture", "Copy picture",
+                                "<kbd>Ctrl</kbd>+<kbd>S</kbd>", "href=\"#keeping\""})
+        EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
+}

@@ -1,0 +1,329 @@
+// Keeping a measurement: the spectrum as CSV, the picture as PNG and on the
+// clipboard, through the dialog's commands and shortcuts.
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <numbers>
+#include <unistd.h>
+
+#include "app/SpectrumCsv.h"
+#include "tests/app/AppTestSupport.h"
+#include "view/GridLevel.h"
+
+using D = CAnalyzerDialog;
+
+namespace {
+
+// Fields of one CSV record as RFC 4180 reads them: commas separate, a quoted
+// field may hold commas and quotes (doubled).
+QStringList ReadRecord(const QString& strLine) {
+    QStringList fields;
+    QString field;
+    bool bQuoted = false;
+    for (int i = 0; i < strLine.size(); ++i) {
+        const QChar c = strLine[i];
+        if (bQuoted) {
+            if (c == u'"' && i + 1 < strLine.size() && strLine[i + 1] == u'"')
+                field += c, ++i;
+            else if (c == u'"')
+                bQuoted = false;
+            else
+                field += c;
+        } else if (c == u'"') {
+            bQuoted = true;
+        } else if (c == u',') {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
+}
+
+// A CSV file read back: its comment lines (without "# ") and its records.
+struct SCsv {
+    QStringList comments;
+    QList<QStringList> records;
+    bool bCrLf = true;
+
+    static SCsv Read(const QString& strPath) {
+        SCsv csv;
+        QFile file(strPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return csv;
+        const QString text = QString::fromUtf8(file.readAll());
+        const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        csv.bCrLf = !text.contains(QRegularExpression(QStringLiteral("[^\r]\n")));
+        for (const QString& line : lines) {
+            if (line.startsWith(u'#'))
+                csv.comments << line.mid(2);
+            else
+                csv.records << ReadRecord(line);
+        }
+        return csv;
+    }
+    QString Comment(const QString& strKey) const {
+        for (const QString& c : comments)
+            if (c.startsWith(strKey + QStringLiteral(": ")))
+                return c.mid(strKey.size() + 2);
+        return QStringLiteral("<none>");
+    }
+};
+
+// The bin a tone is played at, and the ring of the scripted device filled
+// with it: a steady block, the same at every pass.
+constexpr int kToneBin = 93;
+
+class ExportTest : public DialogTest {
+protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        ASSERT_TRUE(m_dir.isValid());
+        SetSaveFileHook([this](const QString& strCaption, const QString& strSuggested,
+                               const QString& strFilter) {
+            m_asked.push_back({strCaption, strSuggested, strFilter});
+            return m_strAnswer;
+        });
+    }
+    void TearDown() override {
+        SetSaveFileHook(nullptr);
+        DialogTest::TearDown();
+    }
+
+    // Runs on the scripted device with a tone in both channels, the right one
+    // softer, until the spectrum stands still (inertia 1, one block).
+    void StartWithTone(bool bStereo) {
+        ChooseSetup(kScripted, "44100 Hz", "4096");
+        ClickStart();
+        ASSERT_NE(Dlg().Engine(), nullptr);
+        Spin(D::IDC_SPIN_INERTIA)->setValue(1);
+        if (bStereo)
+            Click(Check(D::IDC_CHECK_STEREO));
+        CScriptedCaptureBuffer* pRing = m_devices.pGood->LastBuffer();
+        ASSERT_NE(pRing, nullptr);
+        const double dStep = 2 * std::numbers::pi * kToneBin / 4096.0;
+        pRing->Fill([&](uint32_t i) { return int16_t(12000 * std::sin(dStep * i)); },
+                    [&](uint32_t i) { return int16_t(3000 * std::sin(dStep * i)); });
+        pRing->SetPositions(4 * 20000, 4 * 20000);
+        const int nPasses = Dlg().Engine()->m_nPassCount.load();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return Dlg().Engine()->m_nPassCount.load() > nPasses + 2; }, 3000));
+    }
+    QString SaveCsv(const QString& strName = QStringLiteral("spectrum.csv")) {
+        m_strAnswer = m_dir.filePath(strName);
+        QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_S, Qt::ControlModifier);
+        return m_strAnswer;
+    }
+
+    struct SAsked {
+        QString strCaption, strSuggested, strFilter;
+    };
+    QTemporaryDir m_dir;
+    QString m_strAnswer;
+    std::vector<SAsked> m_asked;
+};
+
+} // namespace
+
+TEST_F(ExportTest, TheCommandsAreInTheMenuAndWorkOnlyWhileRunning) {
+    QStringList texts;
+    for (QAction* pAction : Dlg().HelpButton()->menu()->actions())
+        texts << (pAction->isSeparator() ? QStringLiteral("-") : pAction->text());
+    EXPECT_EQ(texts.mid(0, 4), QStringList({QStringLiteral("Save spectrum as CSV\u2026"),
+                                            QStringLiteral("Save picture\u2026"),
+                                            QStringLiteral("Copy picture"), QStringLiteral("-")}));
+    QAction* actions[] = {Dlg().SaveSpectrumAction(), Dlg().SavePictureAction(),
+                          Dlg().CopyPictureAction()};
+    for (QAction* pAction : actions)
+        EXPECT_FALSE(pAction->isEnabled()) << pAction->text().toStdString();
+    // Stopped, the shortcuts ask nothing.
+    QTest::keyClick(Ctl(D::IDC_START), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(m_asked.empty());
+
+    StartWithTone(false);
+    for (QAction* pAction : actions)
+        EXPECT_TRUE(pAction->isEnabled()) << pAction->text().toStdString();
+    SaveCsv();
+    ASSERT_EQ(m_asked.size(), 1u);
+    EXPECT_EQ(m_asked[0].strCaption, QStringLiteral("Save spectrum as CSV"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("/vemra2-\\d{8}-\\d{6}\\.csv$"))
+                    .match(m_asked[0].strSuggested)
+                    .hasMatch())
+        << m_asked[0].strSuggested.toStdString();
+    EXPECT_TRUE(QFile::exists(m_strAnswer));
+
+    // The next dialog of this run offers the folder saved to last.
+    m_strAnswer = m_dir.filePath(QStringLiteral("picture.png"));
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(m_asked.size(), 2u);
+    EXPECT_EQ(m_asked[1].strCaption, QStringLiteral("Save picture"));
+    EXPECT_TRUE(m_asked[1].strSuggested.startsWith(m_dir.path() + QStringLiteral("/vemra2-")));
+    EXPECT_TRUE(m_asked[1].strSuggested.endsWith(QStringLiteral(".png")));
+
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_FALSE(QGuiApplication::clipboard()->image().isNull());
+
+    ClickStop();
+    for (QAction* pAction : actions)
+        EXPECT_FALSE(pAction->isEnabled()) << pAction->text().toStdString();
+}
+
+// Every row is the channel's own bin: its frequency, its power as held, and
+// its level on the grid's scale; the tone's bin is the peak row.
+TEST_F(ExportTest, TheRowsAreTheChannelsArraysOnTheGridsScale) {
+    StartWithTone(true);
+    Spin(D::IDC_SPIN_OFFSET_RIGHT)->setValue(120);
+    const int nPasses = Dlg().Engine()->m_nPassCount.load();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Dlg().Engine()->m_nPassCount.load() > nPasses + 2; }, 3000));
+    const SCsv csv = SCsv::Read(SaveCsv());
+    ASSERT_EQ(csv.records.size(), 1 + 4096 / 2 + 1);
+    EXPECT_TRUE(csv.bCrLf);
+    EXPECT_EQ(csv.records[0],
+              QStringList({"Frequency (Hz)", "Left level (dB)", "Left hold (dB)", "Left power",
+                           "Right level (dB)", "Right hold (dB)", "Right power"}));
+
+    const CCaptureEngine& engine = *Dlg().Engine();
+    auto lockLeft = engine.m_chanLeft.LockArrays();
+    auto lockRight = engine.m_chanRight.LockArrays();
+    int nPeakRow = 0;
+    for (int k = 0; k <= 2048; ++k) {
+        const QStringList& row = csv.records[k + 1];
+        ASSERT_EQ(row.size(), 7) << k;
+        EXPECT_DOUBLE_EQ(row[0].toDouble(), k * 44100.0 / 4096) << k;
+        // The spectrum stands still: the file holds exactly what the channels hold.
+        ASSERT_EQ(row[3].toDouble(), engine.m_chanLeft.m_pPower[k]) << k;
+        ASSERT_EQ(row[6].toDouble(), engine.m_chanRight.m_pPower[k]) << k;
+        EXPECT_NEAR(row[1].toDouble(), GridLevelDb(engine.m_chanLeft.m_pPower[k], 100, 100), 5e-4);
+        EXPECT_NEAR(row[2].toDouble(), GridLevelDb(engine.m_chanLeft.m_pHold[k], 100, 100), 5e-4);
+        EXPECT_NEAR(row[4].toDouble(), GridLevelDb(engine.m_chanRight.m_pPower[k], 120, 100), 5e-4);
+        if (row[3].toDouble() > csv.records[nPeakRow + 1][3].toDouble())
+            nPeakRow = k;
+    }
+    EXPECT_EQ(nPeakRow, kToneBin);
+    // The right tone is a quarter of the left: 12 dB less, lifted 20 dB by its offset.
+    const double dLeft = csv.records[kToneBin + 1][1].toDouble();
+    const double dRight = csv.records[kToneBin + 1][4].toDouble();
+    EXPECT_NEAR(dRight - dLeft, 20 - 20 * std::log10(4.0), 0.1);
+}
+
+TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
+    StartWithTone(false);
+    Click(Check(D::IDC_CHECK_HOLD));
+    const SCsv csv = SCsv::Read(SaveCsv());
+    ASSERT_GE(csv.comments.size(), 13);
+    EXPECT_TRUE(csv.comments[0].startsWith(QStringLiteral("Vemra-2 ")));
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d([+-]\d\d:\d\d|Z)$)"))
+            .match(csv.Comment(QStringLiteral("Date")))
+            .hasMatch())
+        << csv.Comment(QStringLiteral("Date")).toStdString();
+    EXPECT_EQ(csv.Comment(QStringLiteral("Device")), QStringLiteral("Scripted device"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Sample rate (Hz)")), QStringLiteral("44100"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Transform size")), QStringLiteral("4096"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Window function")), QStringLiteral("Hanning"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Inertia")), QStringLiteral("1"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Length (ms)")), QStringLiteral("93"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Pink 2 Flat")), QStringLiteral("off"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Hold")), QStringLiteral("on"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Stereo")), QStringLiteral("off"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Offset")), QStringLiteral("100"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Y-scale")), QStringLiteral("100"));
+    EXPECT_EQ(csv.records[0].size(), 4);
+    // A device name with a comma and quotes is one field.
+    EXPECT_EQ(CSpectrumCsv::Quote(QStringLiteral("Monitor of \"HDMI\", Card 2")),
+              QStringLiteral("\"Monitor of \"\"HDMI\"\", Card 2\""));
+    EXPECT_EQ(ReadRecord(CSpectrumCsv::Quote(QStringLiteral("a, \"b\""))),
+              QStringList({QStringLiteral("a, \"b\"")}));
+}
+
+// A desktop whose locale writes decimal commas still gets decimal points.
+TEST_F(ExportTest, ADecimalCommaLocaleStillWritesPoints) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    StartWithTone(false);
+    const SCsv csv = SCsv::Read(SaveCsv());
+    QLocale::setDefault(before);
+    ASSERT_GT(csv.records.size(), 100);
+    for (const QStringList& row : csv.records.mid(1)) {
+        ASSERT_EQ(row.size(), 4) << row.join(u'|').toStdString();
+        bool bOk = false;
+        row[1].toDouble(&bOk);
+        ASSERT_TRUE(bOk) << row[1].toStdString();
+    }
+    EXPECT_TRUE(csv.records[20][0].contains(u'.'));
+}
+
+// Where nothing can be written, the user is told why and no file appears.
+TEST_F(ExportTest, AFolderThatCannotBeWrittenGivesTheReasonAndNoFile) {
+    // Root writes anywhere a plain folder allows; /proc takes no files at all.
+    QTemporaryDir readOnly;
+    const QString strFolder = geteuid() == 0 ? QStringLiteral("/proc") : readOnly.path();
+    if (geteuid() != 0)
+        QFile::setPermissions(strFolder, QFile::ReadOwner | QFile::ExeOwner);
+    StartWithTone(false);
+    m_strAnswer = strFolder + QStringLiteral("/spectrum.csv");
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(m_prompts.size(), 1u);
+    EXPECT_TRUE(m_prompts[0].strText.startsWith(
+        QStringLiteral("Sorry!\nBut I couldn't save the spectrum to ") + m_strAnswer))
+        << m_prompts[0].strText.toStdString();
+    EXPECT_GT(m_prompts[0].strText.split(u'\n').value(2).size(), 3);
+    EXPECT_FALSE(QFile::exists(m_strAnswer));
+    EXPECT_TRUE(QDir(strFolder)
+                    .entryList({QStringLiteral("spectrum.csv*")}, QDir::Files | QDir::Hidden)
+                    .isEmpty());
+    QFile::setPermissions(readOnly.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The picture saved is the picture shown, pixel for pixel.
+TEST_F(ExportTest, TheSavedPictureIsThePictureShown) {
+    StartWithTone(false);
+    // While the view says it draws its scale, no frame replaces the one shown.
+    Dlg().View()->m_bScaleBusy = 1;
+    QTest::qWait(100);
+    m_strAnswer = m_dir.filePath(QStringLiteral("picture.png"));
+    const QImage shown = Dlg().View()->FrontImage();
+    Dlg().SavePictureAction()->trigger();
+    const QImage saved(m_strAnswer);
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(saved.size(), shown.size());
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
+              shown.convertToFormat(QImage::Format_RGB32));
+    Dlg().CopyPictureAction()->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+              shown.convertToFormat(QImage::Format_RGB32));
+    Dlg().View()->m_bScaleBusy = 0;
+}
+
+// The built-in signal end to end: its left tone is the peak row. With
+// VEMRA_TEST_SCREENSHOTS naming a folder, the file is kept there to look at.
+TEST_F(ExportTest, TheBuiltInSignalsToneIsItsPeakRow) {
+    ChooseSetup(kBuiltIn, "44100 Hz", "4096");
+    ClickStart();
+    ASSERT_NE(Dlg().Engine(), nullptr);
+    QTest::qWait(1500);
+    const double dToneHz = Dlg().Engine()->m_chanLeft.m_dPeakHz.load();
+    const SCsv csv = SCsv::Read(SaveCsv());
+    ASSERT_EQ(csv.records.size(), 1 + 2049);
+    EXPECT_EQ(csv.Comment(QStringLiteral("Device")), QStringLiteral("Test signal (built-in)"));
+    int nPeak = 1;
+    for (int k = 1; k <= 2048; ++k)
+        if (csv.records[k + 1][3].toDouble() > csv.records[nPeak + 1][3].toDouble())
+            nPeak = k;
+    EXPECT_NEAR(csv.records[nPeak + 1][0].toDouble(), dToneHz, 44100.0 / 4096);
+    const QString strKeep = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
+    if (!strKeep.isEmpty())
+        QFile::copy(m_strAnswer, strKeep + QStringLiteral("/built-in-signal.csv"));
+    ClickStop();
+}
