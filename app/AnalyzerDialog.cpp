@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 #include "app/AboutDialog.h"
@@ -471,28 +470,29 @@ void CAnalyzerDialog::OnDevicesListed(std::vector<SCaptureDeviceEntry> devices) 
         return;
     // The selection follows its device by identifier; a device that is gone
     // leaves entry 1 selected, as at start-up.
-    const bool bKeep = !bFirst || m_bDeviceChosen;
-    const int nOld = m_pListDevice->currentIndex();
-    const bool bOldPrimary = nOld >= 0 && !m_pListDevice->currentData().isValid();
-    const SCaptureGuid* pOld = SelectedDevice();
-    const std::optional<SCaptureGuid> oldGuid =
-        nOld >= 0 && pOld ? std::optional<SCaptureGuid>(*pOld) : std::nullopt;
-
+    const QByteArray chosen =
+        !bFirst || m_bDeviceChosen ? EntryKey(m_pListDevice->currentIndex()) : QByteArray();
     ShowDeviceList(devices);
     m_shownDevices = std::move(devices);
     int nSelect = m_pListDevice->count() > 1 ? 1 : 0;
-    for (int i = 0; bKeep && nOld >= 0 && i < m_pListDevice->count(); ++i) {
-        const QVariant data = m_pListDevice->itemData(i);
-        const bool bSame = data.isValid()
-                               ? oldGuid && std::memcmp(m_deviceGuids[size_t(data.toInt())].bytes,
-                                                        oldGuid->bytes, sizeof oldGuid->bytes) == 0
-                               : bOldPrimary;
-        if (bSame) {
+    for (int i = 0; !chosen.isEmpty() && i < m_pListDevice->count(); ++i)
+        if (EntryKey(i) == chosen) {
             nSelect = i;
             break;
         }
-    }
     m_pListDevice->setCurrentIndex(nSelect);
+}
+
+// What names an entry from one list to the next: its device's identifier, or
+// "primary" for the primary device; empty for no entry.
+QByteArray CAnalyzerDialog::EntryKey(int nIndex) const {
+    if (nIndex < 0 || nIndex >= m_pListDevice->count())
+        return {};
+    const QVariant data = m_pListDevice->itemData(nIndex);
+    if (!data.isValid())
+        return QByteArrayLiteral("primary");
+    const SCaptureGuid& guid = m_deviceGuids[size_t(data.toInt())];
+    return QByteArray(reinterpret_cast<const char*>(guid.bytes), sizeof guid.bytes);
 }
 
 // Entries through EnumCaptureDevice, as the sound system reported them, and

@@ -225,6 +225,7 @@ private:
     void OnClose();
     void FillDeviceList();
     void ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devices);
+    QByteArray EntryKey(int nIndex) const;
     void OnDeviceListOpening();
     void SetRange(QSpinBox* pSpin, int nLow, int nHigh);
     void ResetRunRanges();
