@@ -22,7 +22,7 @@ template <typename... Args> std::string Format(const char* pszFormat, Args... ar
 
 } // namespace
 
-// A frame: the guards, the idle page or the spectra, then the copy to the
+// A frame: the guards, the idle page or the spectra, then the hand-over to the
 // window. A frame that cannot be drawn at once (another frame, the scale or a
 // buffer rebuild in progress) is skipped, never waited for.
 void CSpectrumView::RenderFrame(int nFlags) {
@@ -50,8 +50,13 @@ void CSpectrumView::RenderFrame(int nFlags) {
     if (m_pWindowDC != nullptr && nWidth > 0 && nHeight > 0) {
         CAnalysisChannel* pLeft = m_pLeftChannel.load();
         if (pLeft == nullptr) {
+            TakeFreshCanvas({});
             DrawIdlePage();
         } else if ((nFlags & 2) != 0 && m_nSampleRate > 0 && m_nFftSize > 0) {
+            // The frame repaints all but the scale's strip and axis.
+            const int nPlotBottom = m_nPlotBottom;
+            TakeFreshCanvas({QRect(0, nPlotBottom, nWidth, nHeight - nPlotBottom),
+                             QRect(27, 0, 1, nPlotBottom)});
             DrawSpectra(nFlags, pLeft, m_pRightChannel.load());
         }
         m_dcWindow.BitBlt(0, 0, nWidth, nHeight, &m_dcMemory, 0, 0, SRCCOPY);
