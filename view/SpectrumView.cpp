@@ -399,8 +399,7 @@ void CSpectrumView::AnnounceFrame() {
     if (bOwnThread) {
         ScheduleRepaint();
     } else {
-        QMetaObject::invokeMethod(
-            this, [this] { ScheduleRepaint(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "ScheduleRepaint", Qt::QueuedConnection);
     }
 }
 

@@ -179,7 +179,9 @@ private:
     void TakeFreshCanvas(std::initializer_list<QRect> aKeep);
     QImage* FreeSpare();
     void AnnounceFrame();
-    void ScheduleRepaint();
+    // Invoked by name through the event queue: no functor built on the frame
+    // thread then crosses to the user-interface thread.
+    Q_INVOKABLE void ScheduleRepaint();
     void ShowFront();
 
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).

