@@ -62,6 +62,11 @@ public:
     COLORREF GetTextColor() const { return m_crText; }
 
     void FillSolidRect(int x, int y, int cx, int cy, COLORREF cr);
+    // FillSolidRect, except inside pHoles, rectangles that share no column and
+    // that the caller covers next (with Rectangles): what is under them now
+    // stays until then, and is not filled in vain.
+    void FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const SRectangle* pHoles,
+                             int nHoles);
     // The previous object is returned; callers here never put it back.
     const CPen* SelectObject(const CPen* pPen);
     const CBrush* SelectObject(const CBrush* pBrush);
@@ -102,6 +107,14 @@ private:
     void PlotDot(int x, int y, std::uint32_t px);
     void RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush);
     bool BuildColumnTable(const SRectangle* pRects, int nCount);
+    struct SBand;
+    const SRectangle* DeviceBoxes(const SRectangle* pRects, int nCount);
+    void MeasureBand(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush,
+                     SBand* pBand) const;
+    void FillAroundBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1,
+                           std::uint32_t px) const;
+    void RectanglesBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1, std::uint32_t pen,
+                           std::uint32_t brush) const;
     void PaintEllipse(QImage* pTarget, const QRect& rcOutline) const;
     void ScaleEllipse(int l, int t, int r, int b);
     const QImage& TextBox(std::string_view str);
@@ -131,6 +144,17 @@ private:
     std::vector<int> m_anColumnBottom;
     std::vector<int> m_anColumnOutline;
     std::vector<SRectangle> m_aBoxes;
+    // Rectangles' bands of columns: the rows they cover (top..bottom-1) and
+    // those where the band's row is the same all along (solidTop..solidBottom-1).
+    static constexpr int kBandWidth = 32;
+    struct SBand {
+        int nTop;
+        int nBottom;
+        int nSolidTop;
+        int nSolidBottom;
+        std::uint32_t anSolidRow[kBandWidth];
+    };
+    std::vector<SBand> m_aBands;
     int m_nColumnsFirst = 0;
     int m_nColumnsEnd = 0;
 

@@ -173,6 +173,43 @@ TEST_F(DCTest, RectanglesInABatchDrawLikeOneByOne) {
     }
 }
 
+// Filling around rectangles gives the picture of filling everything and then
+// drawing the rectangles, and leaves what lies under them alone meanwhile.
+TEST_F(DCTest, FillingAroundRectanglesLeavesThemAndFillsTheRest) {
+    CBrush brush(RGB(1, 2, 3));
+    const std::vector<SRectangle> bars = {{2, 5, 4, 30},   {4, 12, 9, 30},   {9, 20, 10, 25},
+                                          {10, 3, 11, 29}, {20, 26, 30, 27}, {35, 0, 50, 9}};
+    const std::vector<SRectangle> overlapping = {{2, 5, 9, 30}, {4, 12, 6, 20}};
+    for (double dRatio : {1.0, 1.5, 2.0}) {
+        for (const std::vector<SRectangle>& rects : {bars, overlapping}) {
+            SCOPED_TRACE(dRatio);
+            QImage full = Bitmap(m_img.size(), dRatio, Qt::white);
+            CDC dcFull;
+            dcFull.Attach(&full);
+            dcFull.SelectObject(&m_pen);
+            dcFull.SelectObject(&brush);
+            dcFull.FillSolidRect(1, 2, 36, 26, RGB(0, 0, 0));
+            dcFull.Rectangles(rects.data(), static_cast<int>(rects.size()));
+
+            QImage around = Bitmap(m_img.size(), dRatio, Qt::white);
+            CDC dc;
+            dc.Attach(&around);
+            dc.SelectObject(&m_pen);
+            dc.SelectObject(&brush);
+            dc.FillSolidRectAround(1, 2, 36, 26, RGB(0, 0, 0), rects.data(),
+                                   static_cast<int>(rects.size()));
+            EXPECT_EQ(dc.GetBkColor(), RGB(0, 0, 0));
+            if (&rects == &bars) {
+                // Under the bars the paper is still there.
+                const QRect rc = dc.DeviceRect(4, 12, 5, 18);
+                EXPECT_EQ(around.pixel(rc.center()), qRgb(255, 255, 255));
+            }
+            dc.Rectangles(rects.data(), static_cast<int>(rects.size()));
+            EXPECT_EQ(around, full);
+        }
+    }
+}
+
 TEST_F(DCTest, DrawingOutsideTheBitmapIsClipped) {
     m_dc.MoveTo(-10, 3);
     m_dc.LineTo(100, 3);
