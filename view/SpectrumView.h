@@ -187,7 +187,12 @@ private:
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
     void DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight);
     void DrawLevelGrid(const SPass& pass, int nZeroY);
-    void DrawBars(const SPass& pass, const SSpanGeometry& geo);
+    SPass MakePass(int nIndex, const CAnalysisChannel& chan) const;
+    static bool HasArrays(const SPass& pass) {
+        return pass.pPower != nullptr && pass.pHold != nullptr && pass.nBins > 0;
+    }
+    void BuildBars(const SPass& pass, const SSpanGeometry& geo);
+    void DrawBars();
     void DrawPowerReadout(const SPass& pass);
     void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY);
     void DrawStatistics();
