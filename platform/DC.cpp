@@ -51,6 +51,16 @@ void FillPixels(std::uint32_t* p, int n, std::uint32_t px) {
     }
 }
 
+// The per-pixel loops are compiled for AVX2 as well, and the loader picks that
+// version where the processor has it (the program runs on any x86-64). The
+// pickers run before a sanitizer's runtime has started, which they cannot do
+// under it: sanitizer builds keep the one version.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#define VEMRA_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define VEMRA_WIDE_VECTORS
+#endif
+
 // Mapped coordinates stay well inside int, whatever the logical ones: beyond
 // this they are off every bitmap anyway.
 constexpr double kFarDevice = 1 << 29;
@@ -294,15 +304,10 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
     // picture one scan line at a time: a band's rows taken one after another
     // lie a scan line apart each, which the memory system serves far more
     // slowly than neighbouring bands of one row.
-    const int nBands = (m_nColumnsEnd - m_nColumnsFirst + kBandWidth - 1) / kBandWidth;
-    m_aBands.resize(static_cast<std::size_t>(std::max(nBands, 0)));
+    const int nBands = MeasureBands(m_nColumnsFirst, m_nColumnsEnd, m_nLineWidth, pen, brush);
     int nTopAll = m_nImageHeight;
     int nBottomAll = 0;
-    for (int i = 0; i < nBands; ++i) {
-        const int xBand = m_nColumnsFirst + i * kBandWidth;
-        SBand& band = m_aBands[static_cast<std::size_t>(i)];
-        MeasureBand(xBand, std::min(xBand + kBandWidth, m_nColumnsEnd), m_nLineWidth, pen, brush,
-                    &band);
+    for (const SBand& band : m_aBands) {
         nTopAll = std::min(nTopAll, band.nTop);
         nBottomAll = std::max(nBottomAll, band.nBottom);
     }
@@ -320,6 +325,18 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
             }
         }
     }
+}
+
+// Measures the bands of columns x0..x1-1 into m_aBands; returns their number.
+int CDC::MeasureBands(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush) {
+    const int nBands = std::max((x1 - x0 + kBandWidth - 1) / kBandWidth, 0);
+    m_aBands.resize(static_cast<std::size_t>(nBands));
+    for (int i = 0; i < nBands; ++i) {
+        const int xBand = x0 + i * kBandWidth;
+        MeasureBand(xBand, std::min(xBand + kBandWidth, x1), nInset, pen, brush,
+                    &m_aBands[static_cast<std::size_t>(i)]);
+    }
+    return nBands;
 }
 
 // The rows that the columns x0..x1-1 of the table cover at all, and those in
@@ -352,10 +369,9 @@ void CDC::MeasureBand(int x0, int x1, int nInset, std::uint32_t pen, std::uint32
 // outline or its inside colour, the others stay. Without branches, so that the
 // ragged tops of neighbouring bars cost no mispredictions and the loop can be
 // vectorised.
-// The processor picks the widest vectors it has (the program runs on any x86-64).
-__attribute__((target_clones("avx2", "default"))) void
-CDC::RectanglesBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1, std::uint32_t pen,
-                       std::uint32_t brush) const {
+VEMRA_WIDE_VECTORS void CDC::RectanglesBandRow(std::uint32_t* __restrict pRow, int y, int x0,
+                                               int x1, std::uint32_t pen,
+                                               std::uint32_t brush) const {
     const int nLineWidth = m_nLineWidth;
     const int* __restrict pTop = m_anColumnTop.data();
     const int* __restrict pBottom = m_anColumnBottom.data();
@@ -398,13 +414,7 @@ void CDC::FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const S
     }
     // In bands of columns as Rectangles goes, leaving out the rows where every
     // column of a band lies in a hole.
-    const int nBands = std::max((r - l + kBandWidth - 1) / kBandWidth, 0);
-    m_aBands.resize(static_cast<std::size_t>(nBands));
-    for (int i = 0; i < nBands; ++i) {
-        const int xBand = l + i * kBandWidth;
-        MeasureBand(xBand, std::min(xBand + kBandWidth, r), 0, px, px,
-                    &m_aBands[static_cast<std::size_t>(i)]);
-    }
+    const int nBands = MeasureBands(l, r, 0, px, px);
     for (int yRow = t; yRow < b; ++yRow) {
         std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(yRow) * m_nStride;
         for (int i = 0; i < nBands; ++i) {
@@ -421,9 +431,8 @@ void CDC::FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const S
 }
 
 // Row y of the table's columns x0..x1-1: the pixels outside the holes get px.
-__attribute__((target_clones("avx2", "default"))) void
-CDC::FillAroundBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1,
-                       std::uint32_t px) const {
+VEMRA_WIDE_VECTORS void CDC::FillAroundBandRow(std::uint32_t* __restrict pRow, int y, int x0,
+                                               int x1, std::uint32_t px) const {
     const int* __restrict pTop = m_anColumnTop.data();
     const int* __restrict pBottom = m_anColumnBottom.data();
 #pragma GCC ivdep

@@ -109,6 +109,7 @@ private:
     bool BuildColumnTable(const SRectangle* pRects, int nCount);
     struct SBand;
     const SRectangle* DeviceBoxes(const SRectangle* pRects, int nCount);
+    int MeasureBands(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush);
     void MeasureBand(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush,
                      SBand* pBand) const;
     void FillAroundBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1,
