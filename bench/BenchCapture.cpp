@@ -5,9 +5,12 @@
 // the timer thread's CPU time (median).
 //
 //   bench_capture [cycles per configuration, default 10] [--no-drawing]
+//                 [--ratio R]
 //
 // --no-drawing keeps the frames from the view, to tell the cycle's own work
-// (ring, transforms, peak tracking) from the drawing's.
+// (ring, transforms, peak tracking) from the drawing's. --ratio R runs on a
+// screen of R device pixels per logical pixel (as QT_SCALE_FACTOR=R does);
+// sizes stay logical.
 #include <QApplication>
 #include <QThread>
 
@@ -160,18 +163,21 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     int nCycles = 10;
     bool bDraw = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-drawing") == 0)
             bDraw = false;
+        else if (std::strcmp(argv[i], "--ratio") == 0 && i + 1 < argc)
+            qputenv("QT_SCALE_FACTOR", argv[++i]); // read when the application starts
         else
             nCycles = std::max(2, std::atoi(argv[i]));
     }
+    QApplication app(argc, argv);
 
-    std::printf("Built-in device, 44100 Hz, Hanning, one whole block, %d cycles each%s\n", nCycles,
-                bDraw ? "" : ", frames not drawn");
+    std::printf("Built-in device, 44100 Hz, Hanning, one whole block, %d cycles each%s, "
+                "device pixel ratio %.2f\n",
+                nCycles, bDraw ? "" : ", frames not drawn", qApp->devicePixelRatio());
     std::printf("view       N      mode    Min X-space  passes/cycle  ms CPU per pass\n");
     struct SSize {
         int nWidth;

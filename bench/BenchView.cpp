@@ -1,9 +1,11 @@
-// Time of one frame of the running display, the copy to the window included.
+// Time of one frame of the running display, the hand-over to the window
+// included.
 //
 //   build-view/bench/bench_view --benchmark_repetitions=9
 //       --benchmark_report_aggregates_only=true
 //
-// Arguments: width, height, transform size, stereo, Min X-space, display mode.
+// Arguments: width, height (logical pixels), transform size, stereo, Min
+// X-space, display mode, and the device pixel ratio in hundredths.
 
 #include "analysis/AnalysisChannel.h"
 #include "view/SpectrumView.h"
@@ -48,6 +50,7 @@ void BM_RenderFrame(benchmark::State& state) {
 
     CSpectrumView view;
     view.resize(nWidth, nHeight);
+    view.SetDevicePixelRatio(static_cast<double>(state.range(6)) / 100.0);
     view.UpdateBackBuffer();
     view.m_nSpanLowHz = 22;
     view.m_nSpanHighHz = nRate / 2;
@@ -70,13 +73,15 @@ void BM_RenderFrame(benchmark::State& state) {
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode"});
-    for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
-        for (int nFft : {4096, 16384}) {
-            for (int nStereo : {0, 1}) {
-                for (int nMinX : {0, 2}) {
-                    for (int nMode : {0, 1}) {
-                        pBench->Args({w, h, nFft, nStereo, nMinX, nMode});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio"});
+    for (int nRatio : {100, 150, 200}) {
+        for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+            for (int nFft : {4096, 16384}) {
+                for (int nStereo : {0, 1}) {
+                    for (int nMinX : {0, 2}) {
+                        for (int nMode : {0, 1}) {
+                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio});
+                        }
                     }
                 }
             }

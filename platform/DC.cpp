@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QString>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +51,20 @@ void FillPixels(std::uint32_t* p, int n, std::uint32_t px) {
     }
 }
 
+// The per-pixel loops are compiled for AVX2 as well, and the loader picks that
+// version where the processor has it (the program runs on any x86-64). The
+// pickers run before a sanitizer's runtime has started, which they cannot do
+// under it: sanitizer builds keep the one version.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#define VEMRA_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define VEMRA_WIDE_VECTORS
+#endif
+
+// Mapped coordinates stay well inside int, whatever the logical ones: beyond
+// this they are off every bitmap anyway.
+constexpr double kFarDevice = 1 << 29;
+
 } // namespace
 
 QFont CDC::DefaultFont() {
@@ -75,6 +90,7 @@ void CDC::Attach(QImage* pBitmap) {
     if (pBitmap == nullptr || pBitmap->isNull()) {
         return;
     }
+    SetDevicePixelRatio(pBitmap->devicePixelRatio());
     m_pImage = pBitmap;
     m_pBits = reinterpret_cast<std::uint32_t*>(pBitmap->bits());
     m_nStride = static_cast<int>(pBitmap->bytesPerLine() / 4);
@@ -94,6 +110,35 @@ void CDC::Detach() {
     m_nStride = m_nImageWidth = m_nImageHeight = 0;
 }
 
+// Text boxes are rendered for one ratio; the line width follows the ratio so
+// that every line of a picture is equally thick and fits its logical pixel.
+void CDC::SetDevicePixelRatio(double dRatio) {
+    if (dRatio == m_dRatio) {
+        return;
+    }
+    m_dRatio = dRatio;
+    m_nLineWidth = std::max(1, static_cast<int>(std::floor(dRatio + 1e-6)));
+    m_mapTextBox.clear();
+}
+
+int CDC::DeviceCoordinate(int v) const {
+    if (m_dRatio == 1.0) {
+        return v;
+    }
+    return static_cast<int>(std::clamp(std::round(v * m_dRatio), -kFarDevice, kFarDevice));
+}
+
+QRect CDC::DeviceRect(int x, int y, int cx, int cy) const {
+    const int l = DeviceCoordinate(x);
+    const int t = DeviceCoordinate(y);
+    return QRect(l, t, DeviceCoordinate(x + cx) - l, DeviceCoordinate(y + cy) - t);
+}
+
+SRectangle CDC::DeviceBox(const SRectangle& rc) const {
+    return SRectangle{DeviceCoordinate(rc.l), DeviceCoordinate(rc.t), DeviceCoordinate(rc.r),
+                      DeviceCoordinate(rc.b)};
+}
+
 COLORREF CDC::SetBkColor(COLORREF cr) {
     return std::exchange(m_crBack, cr);
 }
@@ -102,18 +147,7 @@ COLORREF CDC::SetTextColor(COLORREF cr) {
     return std::exchange(m_crText, cr);
 }
 
-// --- Scan-line primitives, all clipped to the bitmap --------------------------
-
-void CDC::FillSpan(int x0, int x1, int y, std::uint32_t px) {
-    if (y < 0 || y >= m_nImageHeight) {
-        return;
-    }
-    x0 = std::max(x0, 0);
-    x1 = std::min(x1, m_nImageWidth);
-    if (x0 < x1) {
-        FillPixels(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + x0, x1 - x0, px);
-    }
-}
+// --- Scan-line primitives, in device pixels, all clipped to the bitmap ---------
 
 // Fills columns l..r-1 of rows t..b-1.
 void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
@@ -129,21 +163,29 @@ void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
     }
 }
 
-// Every pixel from (x0, y0) towards (x1, y1), the end point excluded.
+// The pen's square at logical pixel (x, y).
+void CDC::PlotDot(int x, int y, std::uint32_t px) {
+    const int l = DeviceCoordinate(x);
+    const int t = DeviceCoordinate(y);
+    FillBox(l, t, l + m_nLineWidth, t + m_nLineWidth, px);
+}
+
+// Every logical pixel from (x0, y0) towards (x1, y1), the end point excluded.
+// An axis-aligned line covers the whole device pixels of its logical ones
+// along its length and the line width across it.
 void CDC::PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
     if (y0 == y1) {
-        FillSpan(x0 < x1 ? x0 : x1 + 1, x0 < x1 ? x1 : x0 + 1, y0, px);
+        const int l = DeviceCoordinate(x0 < x1 ? x0 : x1 + 1);
+        const int r = DeviceCoordinate(x0 < x1 ? x1 : x0 + 1);
+        const int t = DeviceCoordinate(y0);
+        FillBox(l, t, r, t + m_nLineWidth, px);
         return;
     }
     if (x0 == x1) {
-        if (x0 < 0 || x0 >= m_nImageWidth) {
-            return;
-        }
-        int top = std::max(y0 < y1 ? y0 : y1 + 1, 0);
-        int bottom = std::min(y0 < y1 ? y1 : y0 + 1, m_nImageHeight);
-        for (int y = top; y < bottom; ++y) {
-            m_pBits[static_cast<std::ptrdiff_t>(y) * m_nStride + x0] = px;
-        }
+        const int t = DeviceCoordinate(y0 < y1 ? y0 : y1 + 1);
+        const int b = DeviceCoordinate(y0 < y1 ? y1 : y0 + 1);
+        const int l = DeviceCoordinate(x0);
+        FillBox(l, t, l + m_nLineWidth, b, px);
         return;
     }
     // Bresenham for the slanted case.
@@ -155,9 +197,7 @@ void CDC::PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
     int x = x0;
     int y = y0;
     while (x != x1 || y != y1) {
-        if (x >= 0 && x < m_nImageWidth && y >= 0 && y < m_nImageHeight) {
-            m_pBits[static_cast<std::ptrdiff_t>(y) * m_nStride + x] = px;
-        }
+        PlotDot(x, y, px);
         const int e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -175,7 +215,8 @@ void CDC::PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
 void CDC::FillSolidRect(int x, int y, int cx, int cy, COLORREF cr) {
     m_crBack = cr;
     if (m_pBits != nullptr && cx > 0 && cy > 0) {
-        FillBox(x, y, x + cx, y + cy, PixelFromColour(cr));
+        const SRectangle box = DeviceBox(SRectangle{x, y, x + cx, y + cy});
+        FillBox(box.l, box.t, box.r, box.b, PixelFromColour(cr));
     }
 }
 
@@ -205,7 +246,8 @@ bool CDC::LineTo(int x, int y) {
     return true;
 }
 
-// One scan line of a rectangle's outline and inside, clipped to the bitmap.
+// One scan line of a rectangle's outline and inside, clipped to the bitmap; rc
+// is in device pixels, its outline the line width thick inside it.
 void CDC::RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush) {
     const int x0 = std::max(rc.l, 0);
     const int x1 = std::min(rc.r, m_nImageWidth);
@@ -213,23 +255,15 @@ void CDC::RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint
         return;
     }
     std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride;
-    if (y == rc.t || y == rc.b - 1) {
+    if (y < rc.t + m_nLineWidth || y >= rc.b - m_nLineWidth) {
         FillPixels(pRow + x0, x1 - x0, pen);
         return;
     }
-    int nInsideLeft = x0;
-    int nInsideRight = x1;
-    if (rc.l == x0) {
-        pRow[x0] = pen;
-        nInsideLeft = x0 + 1;
-    }
-    if (rc.r == x1) {
-        pRow[x1 - 1] = pen;
-        nInsideRight = x1 - 1;
-    }
-    if (nInsideLeft < nInsideRight) {
-        FillPixels(pRow + nInsideLeft, nInsideRight - nInsideLeft, brush);
-    }
+    const int nInsideLeft = std::clamp(rc.l + m_nLineWidth, x0, x1);
+    const int nInsideRight = std::clamp(rc.r - m_nLineWidth, nInsideLeft, x1);
+    FillPixels(pRow + x0, nInsideLeft - x0, pen);
+    FillPixels(pRow + nInsideLeft, nInsideRight - nInsideLeft, brush);
+    FillPixels(pRow + nInsideRight, x1 - nInsideRight, pen);
 }
 
 bool CDC::Rectangle(int l, int t, int r, int b) {
@@ -253,52 +287,163 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
     }
     const std::uint32_t pen = PixelFromColour(m_pPen->GetColour());
     const std::uint32_t brush = PixelFromColour(m_pBrush->GetColour());
-    if (!BuildColumnTable(pRects, nCount)) {
+    const SRectangle* pBoxes = DeviceBoxes(pRects, nCount);
+    if (!BuildColumnTable(pBoxes, nCount)) {
         for (int i = 0; i < nCount; ++i) {
-            const SRectangle& rc = pRects[i];
+            const SRectangle& rc = pBoxes[i];
             for (int y = std::max(rc.t, 0); y < std::min(rc.b, m_nImageHeight); ++y) {
                 RectangleRow(rc, y, pen, brush);
             }
         }
         return;
     }
-    // Each band is written from its highest top to its lowest bottom, so narrow
-    // bands waste fewer rows over a ragged spectrum; 32 columns still fill whole
-    // vectors. (At 1920x1000, 16384 points, stereo: 4.3 ms a frame with bands of
-    // 128 columns, 2.5 to 3.1 ms with 32.)
-    constexpr int kBandWidth = 32;
-    const int* __restrict pTop = m_anColumnTop.data();
-    const int* __restrict pBottom = m_anColumnBottom.data();
-    const int* __restrict pOutline = m_anColumnOutline.data();
-    for (int xBand = m_nColumnsFirst; xBand < m_nColumnsEnd; xBand += kBandWidth) {
-        const int xEnd = std::min(xBand + kBandWidth, m_nColumnsEnd);
-        int nTop = m_nImageHeight;
-        int nBottom = 0;
-        for (int x = xBand; x < xEnd; ++x) {
-            if (pBottom[x] > pTop[x]) {
-                nTop = std::min(nTop, pTop[x]);
-                nBottom = std::max(nBottom, pBottom[x]);
-            }
-        }
-        nTop = std::max(nTop, 0);
-        nBottom = std::min(nBottom, m_nImageHeight);
-        for (int y = nTop; y < nBottom; ++y) {
-            std::uint32_t* __restrict pRow = m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride;
-            // Without branches, so that the ragged tops of neighbouring bars cost
-            // no mispredictions and the loop can be vectorised.
-#pragma GCC ivdep
-            for (int x = xBand; x < xEnd; ++x) {
-                const int nInside = (y >= pTop[x]) & (y < pBottom[x]);
-                const int nEdge = pOutline[x] | (y == pTop[x]) | (y == pBottom[x] - 1);
-                const std::uint32_t colour = nEdge != 0 ? pen : brush;
-                pRow[x] = nInside != 0 ? colour : pRow[x];
+    // The columns are taken in bands, each written only in the rows from its
+    // highest top to its lowest bottom, so that narrow bands waste few rows
+    // over a ragged spectrum; 32 columns still fill whole vectors. Below its
+    // lowest top a band's row repeats and is copied. The rows go down the
+    // picture one scan line at a time: a band's rows taken one after another
+    // lie a scan line apart each, which the memory system serves far more
+    // slowly than neighbouring bands of one row.
+    const int nBands = MeasureBands(m_nColumnsFirst, m_nColumnsEnd, m_nLineWidth, pen, brush);
+    int nTopAll = m_nImageHeight;
+    int nBottomAll = 0;
+    for (const SBand& band : m_aBands) {
+        nTopAll = std::min(nTopAll, band.nTop);
+        nBottomAll = std::max(nBottomAll, band.nBottom);
+    }
+    for (int y = nTopAll; y < nBottomAll; ++y) {
+        std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride;
+        for (int i = 0; i < nBands; ++i) {
+            const SBand& band = m_aBands[static_cast<std::size_t>(i)];
+            const int xBand = m_nColumnsFirst + i * kBandWidth;
+            const int xEnd = std::min(xBand + kBandWidth, m_nColumnsEnd);
+            if (y >= band.nSolidTop && y < band.nSolidBottom) {
+                std::memcpy(pRow + xBand, band.anSolidRow,
+                            static_cast<std::size_t>(xEnd - xBand) * sizeof(std::uint32_t));
+            } else if (y >= band.nTop && y < band.nBottom) {
+                RectanglesBandRow(pRow, y, xBand, xEnd, pen, brush);
             }
         }
     }
 }
 
-// Fills the column table for Rectangles; false when two rectangles share a
-// column (they are then drawn one by one).
+// Measures the bands of columns x0..x1-1 into m_aBands; returns their number.
+int CDC::MeasureBands(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush) {
+    const int nBands = std::max((x1 - x0 + kBandWidth - 1) / kBandWidth, 0);
+    m_aBands.resize(static_cast<std::size_t>(nBands));
+    for (int i = 0; i < nBands; ++i) {
+        const int xBand = x0 + i * kBandWidth;
+        MeasureBand(xBand, std::min(xBand + kBandWidth, x1), nInset, pen, brush,
+                    &m_aBands[static_cast<std::size_t>(i)]);
+    }
+    return nBands;
+}
+
+// The rows that the columns x0..x1-1 of the table cover at all, and those in
+// which every one of them is inside its rectangle, nInset rows clear of its top
+// and bottom (the outlines): there the band's row is the same from line to line.
+void CDC::MeasureBand(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush,
+                      SBand* pBand) const {
+    int nTop = m_nImageHeight;
+    int nBottom = 0;
+    int nSolidTop = 0;
+    int nSolidBottom = m_nImageHeight;
+    for (int x = x0; x < x1; ++x) {
+        const int t = m_anColumnTop[x];
+        const int b = m_anColumnBottom[x];
+        if (b > t) {
+            nTop = std::min(nTop, t);
+            nBottom = std::max(nBottom, b);
+        }
+        nSolidTop = std::max(nSolidTop, b > t ? t + nInset : m_nImageHeight);
+        nSolidBottom = std::min(nSolidBottom, b - nInset);
+        pBand->anSolidRow[x - x0] = m_anColumnOutline[x] != 0 ? pen : brush;
+    }
+    pBand->nTop = std::max(nTop, 0);
+    pBand->nBottom = std::min(nBottom, m_nImageHeight);
+    pBand->nSolidTop = std::max(nSolidTop, 0);
+    pBand->nSolidBottom = std::min(nSolidBottom, m_nImageHeight);
+}
+
+// Row y of the table's columns x0..x1-1: the pixels inside a rectangle get its
+// outline or its inside colour, the others stay. Without branches, so that the
+// ragged tops of neighbouring bars cost no mispredictions and the loop can be
+// vectorised.
+VEMRA_WIDE_VECTORS void CDC::RectanglesBandRow(std::uint32_t* __restrict pRow, int y, int x0,
+                                               int x1, std::uint32_t pen,
+                                               std::uint32_t brush) const {
+    const int nLineWidth = m_nLineWidth;
+    const int* __restrict pTop = m_anColumnTop.data();
+    const int* __restrict pBottom = m_anColumnBottom.data();
+    const int* __restrict pOutline = m_anColumnOutline.data();
+#pragma GCC ivdep
+    for (int x = x0; x < x1; ++x) {
+        const int nInside = (y >= pTop[x]) & (y < pBottom[x]);
+        const int nEdge = pOutline[x] | (y < pTop[x] + nLineWidth) | (y >= pBottom[x] - nLineWidth);
+        const std::uint32_t colour = nEdge != 0 ? pen : brush;
+        pRow[x] = nInside != 0 ? colour : pRow[x];
+    }
+}
+
+// The batch in device pixels.
+const SRectangle* CDC::DeviceBoxes(const SRectangle* pRects, int nCount) {
+    if (m_dRatio == 1.0) {
+        return pRects;
+    }
+    m_aBoxes.resize(static_cast<std::size_t>(nCount));
+    std::transform(pRects, pRects + nCount, m_aBoxes.begin(),
+                   [this](const SRectangle& rc) { return DeviceBox(rc); });
+    return m_aBoxes.data();
+}
+
+void CDC::FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const SRectangle* pHoles,
+                              int nHoles) {
+    m_crBack = cr;
+    if (m_pBits == nullptr || cx <= 0 || cy <= 0) {
+        return;
+    }
+    const SRectangle rc = DeviceBox(SRectangle{x, y, x + cx, y + cy});
+    const int l = std::max(rc.l, 0);
+    const int t = std::max(rc.t, 0);
+    const int r = std::min(rc.r, m_nImageWidth);
+    const int b = std::min(rc.b, m_nImageHeight);
+    const std::uint32_t px = PixelFromColour(cr);
+    if (nHoles <= 0 || !BuildColumnTable(DeviceBoxes(pHoles, nHoles), nHoles)) {
+        FillBox(l, t, r, b, px);
+        return;
+    }
+    // In bands of columns as Rectangles goes, leaving out the rows where every
+    // column of a band lies in a hole.
+    const int nBands = MeasureBands(l, r, 0, px, px);
+    for (int yRow = t; yRow < b; ++yRow) {
+        std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(yRow) * m_nStride;
+        for (int i = 0; i < nBands; ++i) {
+            const SBand& band = m_aBands[static_cast<std::size_t>(i)];
+            const int xBand = l + i * kBandWidth;
+            const int xEnd = std::min(xBand + kBandWidth, r);
+            if (yRow < band.nTop || yRow >= band.nBottom) {
+                FillPixels(pRow + xBand, xEnd - xBand, px);
+            } else if (yRow < band.nSolidTop || yRow >= band.nSolidBottom) {
+                FillAroundBandRow(pRow, yRow, xBand, xEnd, px);
+            }
+        }
+    }
+}
+
+// Row y of the table's columns x0..x1-1: the pixels outside the holes get px.
+VEMRA_WIDE_VECTORS void CDC::FillAroundBandRow(std::uint32_t* __restrict pRow, int y, int x0,
+                                               int x1, std::uint32_t px) const {
+    const int* __restrict pTop = m_anColumnTop.data();
+    const int* __restrict pBottom = m_anColumnBottom.data();
+#pragma GCC ivdep
+    for (int x = x0; x < x1; ++x) {
+        const int nInside = (y >= pTop[x]) & (y < pBottom[x]);
+        pRow[x] = nInside != 0 ? pRow[x] : px;
+    }
+}
+
+// Fills the column table for Rectangles from boxes in device pixels; false
+// when two of them share a column (they are then drawn one by one).
 bool CDC::BuildColumnTable(const SRectangle* pRects, int nCount) {
     const auto nWidth = static_cast<std::size_t>(m_nImageWidth);
     m_anColumnTop.assign(nWidth, 0);
@@ -319,7 +464,7 @@ bool CDC::BuildColumnTable(const SRectangle* pRects, int nCount) {
             }
             m_anColumnTop[x] = rc.t;
             m_anColumnBottom[x] = rc.b;
-            m_anColumnOutline[x] = (x == rc.l || x == rc.r - 1) ? 1 : 0;
+            m_anColumnOutline[x] = (x < rc.l + m_nLineWidth || x >= rc.r - m_nLineWidth) ? 1 : 0;
         }
         m_nColumnsFirst = std::min(m_nColumnsFirst, x0);
         m_nColumnsEnd = std::max(m_nColumnsEnd, x1);
@@ -334,13 +479,38 @@ bool CDC::Ellipse(int l, int t, int r, int b) {
     if (m_pImage == nullptr) {
         return true;
     }
-    QPainter painter(m_pImage);
+    if (m_dRatio == 1.0) {
+        PaintEllipse(m_pImage, QRect(l, t, r - l - 1, b - t - 1));
+    } else {
+        ScaleEllipse(l, t, r, b);
+    }
+    return true;
+}
+
+// An aliased one-pixel outline of QRect(x, y, w, h) covers x..x+w.
+void CDC::PaintEllipse(QImage* pTarget, const QRect& rcOutline) const {
+    QPainter painter(pTarget);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QColor(QRgb(PixelFromColour(m_pPen->GetColour()))));
     painter.setBrush(QColor(QRgb(PixelFromColour(m_pBrush->GetColour()))));
-    // An aliased one-pixel outline of QRect(x, y, w, h) covers x..x+w.
-    painter.drawEllipse(QRect(l, t, r - l - 1, b - t - 1));
-    return true;
+    painter.drawEllipse(rcOutline);
+}
+
+// The ellipse of the logical grid, each of its pixels filling its device
+// pixels, so that the outline is as thick as the lines around it.
+void CDC::ScaleEllipse(int l, int t, int r, int b) {
+    QImage mask(r - l, b - t, QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
+    PaintEllipse(&mask, QRect(0, 0, r - l - 1, b - t - 1));
+    for (int y = 0; y < mask.height(); ++y) {
+        const auto* pRow = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
+        for (int x = 0; x < mask.width(); ++x) {
+            if (qAlpha(pRow[x]) != 0) {
+                const SRectangle box = DeviceBox(SRectangle{l + x, t + y, l + x + 1, t + y + 1});
+                FillBox(box.l, box.t, box.r, box.b, pRow[x] | 0xFF000000u);
+            }
+        }
+    }
 }
 
 // --- Text ---------------------------------------------------------------------
@@ -367,7 +537,12 @@ const QImage& CDC::TextBox(std::string_view str) {
     if (m_mapTextBox.size() >= kMaxCachedTexts) {
         m_mapTextBox.clear();
     }
-    QImage box(std::max(TextWidth(str), 1), m_nTextHeight, QImage::Format_RGB32);
+    // At a device pixel ratio the painter renders the font at that many times
+    // its pixel size; the box covers every device pixel the logical box maps to.
+    const int nWidth = std::max(TextWidth(str), 1);
+    QImage box(static_cast<int>(std::ceil(nWidth * m_dRatio)),
+               static_cast<int>(std::ceil(m_nTextHeight * m_dRatio)), QImage::Format_RGB32);
+    box.setDevicePixelRatio(m_dRatio);
     box.fill(QColor(QRgb(PixelFromColour(m_crBack))));
     {
         QPainter painter(&box);
@@ -387,7 +562,8 @@ bool CDC::TextOut(int x, int y, const char* psz, int nCount) {
     }
     const std::string_view str(psz, static_cast<std::size_t>(nCount));
     const QImage& box = TextBox(str);
-    CopyImage(box, 0, 0, TextWidth(str), box.height(), x, y);
+    const QRect rcDevice = DeviceRect(x, y, TextWidth(str), m_nTextHeight);
+    CopyImage(box, 0, 0, rcDevice.width(), rcDevice.height(), rcDevice.x(), rcDevice.y());
     return true;
 }
 
@@ -406,7 +582,8 @@ CSize CDC::GetTextExtent(std::string_view str) {
 
 // --- Block copies -------------------------------------------------------------
 
-// Copies the cx by cy block at (xSrc, ySrc) of src to (x, y), clipped to both.
+// Copies the cx by cy block at (xSrc, ySrc) of src to (x, y), clipped to both;
+// all in device pixels.
 void CDC::CopyImage(const QImage& src, int xSrc, int ySrc, int cx, int cy, int x, int y) {
     if (xSrc < 0) {
         cx += xSrc;
@@ -446,13 +623,26 @@ bool CDC::BitBlt(int x, int y, int cx, int cy, const CDC* pSrcDC, int xSrc, int 
         cy <= 0) {
         return false;
     }
+    // A window takes the block in the source's device pixels.
     if (m_pWindow != nullptr) {
-        m_pWindow->Present(*pSrcDC->m_pImage, QRect(xSrc, ySrc, cx, cy), QPoint(x, y));
+        const QRect rcSource = pSrcDC->DeviceRect(xSrc, ySrc, cx, cy);
+        m_pWindow->Present(*pSrcDC->m_pImage, rcSource,
+                           QPoint(pSrcDC->DeviceCoordinate(x), pSrcDC->DeviceCoordinate(y)));
         return true;
     }
     if (m_pBits == nullptr) {
         return false;
     }
-    CopyImage(*pSrcDC->m_pImage, xSrc, ySrc, cx, cy, x, y);
+    const QRect rcDest = DeviceRect(x, y, cx, cy);
+    CopyImage(*pSrcDC->m_pImage, pSrcDC->DeviceCoordinate(xSrc), pSrcDC->DeviceCoordinate(ySrc),
+              rcDest.width(), rcDest.height(), rcDest.x(), rcDest.y());
     return true;
+}
+
+void CDC::CopyFrom(const QImage& src, int x, int y, int cx, int cy) {
+    if (m_pBits == nullptr || cx <= 0 || cy <= 0) {
+        return;
+    }
+    const QRect rc = DeviceRect(x, y, cx, cy);
+    CopyImage(src, rc.x(), rc.y(), rc.width(), rc.height(), rc.x(), rc.y());
 }

@@ -7,6 +7,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QRect>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -26,6 +27,13 @@
 // lines. Text is rendered once per (text, colours) into a small cache of boxes
 // that later calls copy, because a frame draws the same labels again and again.
 //
+// Coordinates are logical pixels. A bitmap with a device pixel ratio r gets
+// round(x * r) device pixels left of logical x, so neighbouring fills tile
+// without gap or overlap; every line and outline is floor(r) device pixels
+// thick (at least one) and lies inside the pixels of its logical row or column.
+// Text is rendered at device resolution in the same logical box; measurement
+// stays logical. At ratio 1 all of this is the plain pixel grid.
+//
 // A DC is used by one thread at a time.
 class CDC {
 public:
@@ -35,13 +43,18 @@ public:
     CDC& operator=(const CDC&) = delete;
 
     // A memory DC over pBitmap, which must stay alive while attached and must be
-    // of QImage::Format_RGB32.
+    // of QImage::Format_RGB32; it draws at the bitmap's device pixel ratio.
     void Attach(QImage* pBitmap);
     // A window DC: BitBlt into it presents the picture on the window.
     void Attach(IWindowSurface* pWindow);
     void Detach();
     bool IsAttached() const { return m_pImage != nullptr || m_pWindow != nullptr; }
     QImage* GetBitmap() const { return m_pImage; }
+    double GetDevicePixelRatio() const { return m_dRatio; }
+    // The device pixel where logical coordinate v begins.
+    int DeviceCoordinate(int v) const;
+    // The device pixels of the logical rectangle (x, y, cx, cy).
+    QRect DeviceRect(int x, int y, int cx, int cy) const;
 
     COLORREF SetBkColor(COLORREF cr);
     COLORREF GetBkColor() const { return m_crBack; }
@@ -49,6 +62,11 @@ public:
     COLORREF GetTextColor() const { return m_crText; }
 
     void FillSolidRect(int x, int y, int cx, int cy, COLORREF cr);
+    // FillSolidRect, except inside pHoles, rectangles that share no column and
+    // that the caller covers next (with Rectangles): what is under them now
+    // stays until then, and is not filled in vain.
+    void FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const SRectangle* pHoles,
+                             int nHoles);
     // The previous object is returned; callers here never put it back.
     const CPen* SelectObject(const CPen* pPen);
     const CBrush* SelectObject(const CBrush* pBrush);
@@ -71,6 +89,9 @@ public:
 
     bool BitBlt(int x, int y, int cx, int cy, const CDC* pSrcDC, int xSrc, int ySrc,
                 std::uint32_t dwRop);
+    // Copies the logical block (x, y, cx, cy) of src, a bitmap of this DC's size
+    // and ratio, to the same place here; src is only read.
+    void CopyFrom(const QImage& src, int x, int y, int cx, int cy);
 
     // The font every DC starts with: DejaVu Sans at 11 pixels.
     static QFont DefaultFont();
@@ -79,11 +100,24 @@ protected:
     IWindowSurface* m_pWindow = nullptr;
 
 private:
-    void FillSpan(int x0, int x1, int y, std::uint32_t px);
+    void SetDevicePixelRatio(double dRatio);
+    SRectangle DeviceBox(const SRectangle& rc) const;
     void FillBox(int l, int t, int r, int b, std::uint32_t px);
     void PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px);
+    void PlotDot(int x, int y, std::uint32_t px);
     void RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush);
     bool BuildColumnTable(const SRectangle* pRects, int nCount);
+    struct SBand;
+    const SRectangle* DeviceBoxes(const SRectangle* pRects, int nCount);
+    int MeasureBands(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush);
+    void MeasureBand(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush,
+                     SBand* pBand) const;
+    void FillAroundBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1,
+                           std::uint32_t px) const;
+    void RectanglesBandRow(std::uint32_t* __restrict pRow, int y, int x0, int x1, std::uint32_t pen,
+                           std::uint32_t brush) const;
+    void PaintEllipse(QImage* pTarget, const QRect& rcOutline) const;
+    void ScaleEllipse(int l, int t, int r, int b);
     const QImage& TextBox(std::string_view str);
     int TextWidth(std::string_view str);
     void CopyImage(const QImage& src, int xSrc, int ySrc, int cx, int cy, int x, int y);
@@ -93,6 +127,8 @@ private:
     int m_nStride = 0; // pixels per scan line
     int m_nImageWidth = 0;
     int m_nImageHeight = 0;
+    double m_dRatio = 1.0;
+    int m_nLineWidth = 1; // device pixels of a line or an outline
 
     COLORREF m_crBack = RGB(255, 255, 255);
     COLORREF m_crText = RGB(0, 0, 0);
@@ -102,11 +138,24 @@ private:
     CBrush m_brushDefault;
     CPoint m_ptCurrent;
 
-    // Rectangles' table: per column the rows top..bottom-1 it covers and
-    // whether it is a left or right outline.
+    // Rectangles' table: per device column the rows top..bottom-1 it covers
+    // and whether it is a left or right outline; m_aBoxes holds the batch in
+    // device pixels when the ratio is not 1.
     std::vector<int> m_anColumnTop;
     std::vector<int> m_anColumnBottom;
     std::vector<int> m_anColumnOutline;
+    std::vector<SRectangle> m_aBoxes;
+    // Rectangles' bands of columns: the rows they cover (top..bottom-1) and
+    // those where the band's row is the same all along (solidTop..solidBottom-1).
+    static constexpr int kBandWidth = 32;
+    struct SBand {
+        int nTop;
+        int nBottom;
+        int nSolidTop;
+        int nSolidBottom;
+        std::uint32_t anSolidRow[kBandWidth];
+    };
+    std::vector<SBand> m_aBands;
     int m_nColumnsFirst = 0;
     int m_nColumnsEnd = 0;
 

@@ -5,12 +5,12 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSpinBox>
 #include <QThread>
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent) {
     m_penLeft.CreatePen(PS_SOLID, 1, RGB(30, 30, 130));
@@ -25,6 +25,13 @@ CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent) {
     // button held so that the cursor readout can track it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
+
+    m_dScreenRatio = devicePixelRatioF();
+    m_dDevicePixelRatio = m_dScreenRatio;
+    m_dBufferRatio = m_dScreenRatio;
+    m_timerRepaint.setSingleShot(true);
+    m_timerRepaint.setTimerType(Qt::PreciseTimer);
+    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { update(); });
 }
 
 CSpectrumView::~CSpectrumView() {
@@ -37,24 +44,26 @@ CSpectrumView::~CSpectrumView() {
 // the order the handlers expect. The mouse is not captured: Qt's implicit grab
 // would deliver a release or a move outside the view, which the view ignores.
 
+bool CSpectrumView::event(QEvent* pEvent) {
+    if (pEvent->type() == QEvent::ScreenChangeInternal) {
+        FollowScreenRatio();
+    }
+    return QWidget::event(pEvent);
+}
+
 void CSpectrumView::paintEvent(QPaintEvent*) {
+    FollowScreenRatio();
+    m_clockPaint.start();
+    m_timerRepaint.stop();
+    m_bRepaintPosted = false;
     // A paint that follows a presented frame only shows it; one that Qt asks for
     // by itself (expose, resize) draws the frame again first.
-    if (!m_bRepaintPosted.exchange(false)) {
+    if (!m_bFrameWaiting.exchange(false)) {
         m_bInPaint = true;
         OnPaint();
         m_bInPaint = false;
     }
-    QPainter painter(this);
-    std::lock_guard lock(m_lockFront);
-    painter.drawImage(0, 0, m_imgFront);
-    if (m_imgFront.width() < width()) {
-        painter.fillRect(m_imgFront.width(), 0, width() - m_imgFront.width(), height(), Qt::black);
-    }
-    if (m_imgFront.height() < height()) {
-        painter.fillRect(0, m_imgFront.height(), width(), height() - m_imgFront.height(),
-                         Qt::black);
-    }
+    ShowFront();
 }
 
 void CSpectrumView::resizeEvent(QResizeEvent*) {
@@ -111,6 +120,11 @@ void CSpectrumView::OnPaint() {
 
 void CSpectrumView::OnSize(unsigned /*nType*/, int /*cx*/, int /*cy*/) {
     m_nCursorX = -10;
+    RedrawAll();
+}
+
+// The buffer, the scale while running, and the frame, for a new size or ratio.
+void CSpectrumView::RedrawAll() {
     UpdateBackBuffer();
     if (m_pLeftChannel.load() != nullptr) {
         DrawScale();
@@ -255,7 +269,7 @@ void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRig
     m_pLeftChannel = pLeft;
     // A repaint still pending for a frame of the old channels must draw anew:
     // after a Stop it shows the idle page, not the last spectrum.
-    m_bRepaintPosted = false;
+    m_bFrameWaiting = false;
 }
 
 void CSpectrumView::ReleaseBackBuffer() {
@@ -263,10 +277,25 @@ void CSpectrumView::ReleaseBackBuffer() {
     m_dcMemory.Detach();
     m_pWindowDC.reset();
     m_hBitmap.reset();
+    m_aimgSpare[0] = QImage();
+    m_aimgSpare[1] = QImage();
+    m_bCanvasShown = false;
+}
+
+// A buffer of the logical buffer size in device pixels, black.
+QImage CSpectrumView::NewBuffer() const {
+    const double dRatio = m_dBufferRatio;
+    QImage img(std::max(static_cast<int>(std::lround(m_nBufferWidth * dRatio)), 1),
+               std::max(static_cast<int>(std::lround(m_nBufferHeight * dRatio)), 1),
+               QImage::Format_RGB32);
+    img.setDevicePixelRatio(dRatio);
+    img.fill(Qt::black);
+    return img;
 }
 
 // Grows the bitmap by half again of the client size that outgrew it; never
 // shrinks it, so that dragging a window edge does not rebuild it at every step.
+// A new device pixel ratio rebuilds it at the same logical size.
 void CSpectrumView::UpdateBackBuffer() {
     std::lock_guard lock(m_lockFrame);
     const int nWidth = width();
@@ -274,7 +303,8 @@ void CSpectrumView::UpdateBackBuffer() {
     m_nPlotBottom = nHeight - 22;
     m_nWidth = nWidth;
     m_nHeight = nHeight;
-    if (nWidth <= m_nBufferWidth && nHeight <= m_nBufferHeight) {
+    const double dRatio = m_dDevicePixelRatio;
+    if (nWidth <= m_nBufferWidth && nHeight <= m_nBufferHeight && dRatio == m_dBufferRatio) {
         return;
     }
     ReleaseBackBuffer();
@@ -286,42 +316,137 @@ void CSpectrumView::UpdateBackBuffer() {
     if (m_nBufferHeight < nHeight) {
         m_nBufferHeight = static_cast<int>(1.5 * nHeight);
     }
-    m_hBitmap = std::make_unique<QImage>(std::max(m_nBufferWidth.load(), 1),
-                                         std::max(m_nBufferHeight.load(), 1), QImage::Format_RGB32);
-    m_hBitmap->fill(Qt::black);
+    m_dBufferRatio = dRatio;
+    m_hBitmap = std::make_unique<QImage>(NewBuffer());
+    m_aimgSpare[0] = NewBuffer();
+    m_aimgSpare[1] = NewBuffer();
     m_dcMemory.Attach(m_hBitmap.get());
 }
 
-// Called by the window DC's BitBlt, on either thread.
-void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, const QPoint& ptDest) {
-    const QRect rcCopy = rcSource.intersected(imgSource.rect());
-    if (rcCopy.isEmpty() || ptDest.x() < 0 || ptDest.y() < 0) {
+void CSpectrumView::SetDevicePixelRatio(double dRatio) {
+    if (!(dRatio > 0.0) || dRatio == m_dDevicePixelRatio) {
         return;
+    }
+    m_dDevicePixelRatio = dRatio;
+    RedrawAll();
+}
+
+// The window moved to another screen, or its screen changed its ratio.
+void CSpectrumView::FollowScreenRatio() {
+    const double dRatio = devicePixelRatioF();
+    if (dRatio != m_dScreenRatio) {
+        m_dScreenRatio = dRatio;
+        SetDevicePixelRatio(dRatio);
+    }
+}
+
+// --- Hand-over ------------------------------------------------------------------
+//
+// Three buffers take turns: the back buffer (m_hBitmap), which the drawing
+// writes; the front, whose pixels the window reads, shared with the back buffer
+// it came from; and the spares. A paint reads the front's pixels outside the
+// lock and says which ones in m_pPaintedBits, so that no drawing picks them.
+
+// Before drawing into a back buffer whose pixels the window may be reading,
+// swap in a spare and bring over, from the picture last presented, the logical
+// rectangles that the drawing will not cover.
+void CSpectrumView::TakeFreshCanvas(std::initializer_list<QRect> aKeep) {
+    if (!m_bCanvasShown) {
+        return;
+    }
+    QImage* pSpare = FreeSpare();
+    m_hBitmap->swap(*pSpare);
+    m_dcMemory.Attach(m_hBitmap.get());
+    for (const QRect& rc : aKeep) {
+        m_dcMemory.CopyFrom(*pSpare, rc.x(), rc.y(), rc.width(), rc.height());
+    }
+    m_bCanvasShown = false;
+}
+
+// A spare that no paint is reading: the front is the back buffer's (it was
+// presented last), and a paint reads at most one older picture.
+QImage* CSpectrumView::FreeSpare() {
+    std::lock_guard lock(m_lockFront);
+    return m_aimgSpare[0].constBits() == m_pPaintedBits ? &m_aimgSpare[1] : &m_aimgSpare[0];
+}
+
+// Called by the window DC's BitBlt at the end of a frame, on either thread.
+void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, const QPoint& ptDest) {
+    const QRect rcShown = rcSource.intersected(imgSource.rect());
+    if (rcShown.isEmpty() || ptDest != QPoint(0, 0)) {
+        return; // the view shows its buffer from the top-left corner only
     }
     {
         std::lock_guard lock(m_lockFront);
-        const QSize size(ptDest.x() + rcCopy.width(), ptDest.y() + rcCopy.height());
-        if (m_imgFront.size() != size) {
-            m_imgFront = QImage(size, QImage::Format_RGB32);
-        }
-        for (int row = 0; row < rcCopy.height(); ++row) {
-            const uchar* pSrc = imgSource.constScanLine(rcCopy.top() + row) + rcCopy.left() * 4;
-            uchar* pDst = m_imgFront.scanLine(ptDest.y() + row) + ptDest.x() * 4;
-            std::memcpy(pDst, pSrc, static_cast<std::size_t>(rcCopy.width()) * 4);
-        }
+        m_imgFront = imgSource;
+        m_rcFront = rcShown;
     }
-    if (QThread::currentThread() == thread()) {
-        if (!m_bInPaint) {
-            m_bRepaintPosted = true;
-            update();
-        }
+    m_bCanvasShown = true;
+    AnnounceFrame();
+}
+
+// Asks for a repaint unless one is already on its way; a paint under way
+// shows the frame anyway.
+void CSpectrumView::AnnounceFrame() {
+    const bool bOwnThread = QThread::currentThread() == thread();
+    if (bOwnThread && m_bInPaint) {
         return;
     }
-    m_bRepaintPosted = true;
-    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
+    m_bFrameWaiting = true;
+    if (m_bRepaintPosted.exchange(true)) {
+        return;
+    }
+    if (bOwnThread) {
+        ScheduleRepaint();
+    } else {
+        QMetaObject::invokeMethod(this, "ScheduleRepaint", Qt::QueuedConnection);
+    }
+}
+
+// At most one paint per screen refresh: a frame that comes sooner is painted
+// when the refresh is over.
+void CSpectrumView::ScheduleRepaint() {
+    const QScreen* pScreen = screen();
+    const double dHz =
+        pScreen != nullptr && pScreen->refreshRate() >= 1.0 ? pScreen->refreshRate() : 60.0;
+    const qint64 nRefreshNs = static_cast<qint64>(1e9 / dHz);
+    const qint64 nWaitNs = m_clockPaint.isValid() ? nRefreshNs - m_clockPaint.nsecsElapsed() : 0;
+    if (nWaitNs <= 0) {
+        update();
+    } else if (!m_timerRepaint.isActive()) {
+        m_timerRepaint.start(static_cast<int>((nWaitNs + 999999) / 1000000));
+    }
+}
+
+// Paints the front 1:1 in device pixels, holding the lock only to take it.
+void CSpectrumView::ShowFront() {
+    QImage img;
+    QRect rc;
+    {
+        std::lock_guard lock(m_lockFront);
+        img = m_imgFront;
+        rc = m_rcFront;
+        m_pPaintedBits = img.constBits();
+    }
+    {
+        QPainter painter(this);
+        painter.drawImage(QPointF(0, 0), img, QRectF(rc));
+        const double dRatio = img.isNull() ? 1.0 : img.devicePixelRatio();
+        const double dWidth = rc.width() / dRatio;
+        const double dHeight = rc.height() / dRatio;
+        if (dWidth < width()) {
+            painter.fillRect(QRectF(dWidth, 0, width() - dWidth, height()), Qt::black);
+        }
+        if (dHeight < height()) {
+            painter.fillRect(QRectF(0, dHeight, width(), height() - dHeight), Qt::black);
+        }
+    }
+    img = QImage();
+    std::lock_guard lock(m_lockFront);
+    m_pPaintedBits = nullptr;
 }
 
 QImage CSpectrumView::FrontImage() const {
     std::lock_guard lock(m_lockFront);
-    return m_imgFront.copy();
+    return m_imgFront.copy(m_rcFront);
 }

@@ -7,9 +7,12 @@
 #include "platform/WindowDC.h"
 #include "platform/WindowSurface.h"
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,12 +36,20 @@ struct SSpanGeometry {
 // run parameters and display settings the drawing reads, and the mouse gestures
 // that choose the frequency span and the display mode.
 //
+// Geometry is in logical pixels; the pictures are drawn at the window's device
+// pixel ratio, so that each logical pixel gets ratio x ratio device pixels.
+//
 // Threads: the user-interface thread runs the event handlers, UpdateBackBuffer
 // and DrawScale; the acquisition cycle calls RenderFrame from its own thread.
 // The fields both threads touch are atomics. m_lockFrame keeps a frame apart
 // from DrawScale and UpdateBackBuffer; a frame that cannot draw at once is
-// skipped rather than waited for. A finished frame is copied to m_imgFront
-// (under m_lockFront) and the user-interface thread is asked to paint it.
+// skipped rather than waited for.
+//
+// Hand-over: a finished back buffer becomes m_imgFront by sharing its pixels
+// (under m_lockFront), and the user-interface thread is asked to paint it. The
+// next drawing swaps in one of two spare buffers that the window no longer
+// reads and carries over the parts it does not redraw (the scale strip for a
+// frame), so that no frame copies the whole picture.
 class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
     Q_OBJECT
 
@@ -56,6 +67,11 @@ public:
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
 
     void UpdateBackBuffer();
+    // Draws at dRatio device pixels per logical pixel from now on: the buffers
+    // are rebuilt, the scale and the frame drawn anew. The view follows its
+    // window's ratio by itself; tests and benchmarks choose one.
+    void SetDevicePixelRatio(double dRatio);
+    double DevicePixelRatio() const { return m_dDevicePixelRatio.load(); }
     SSpanGeometry ComputeSpanGeometry();
     // Frequency in Hz under client column x; false before the first run.
     bool FrequencyAt(int x, int* pHz);
@@ -71,7 +87,8 @@ public:
     void OnLButtonUp(unsigned nFlags, QPoint point);
     void OnRButtonUp(unsigned nFlags, QPoint point);
 
-    // The picture last handed to the window (a copy, taken under its lock).
+    // The picture last handed to the window, in device pixels with its ratio
+    // set (a copy, taken under its lock).
     QImage FrontImage() const;
 
     // Settings and run parameters, written by the dialog and the engine.
@@ -132,6 +149,7 @@ public:
     int m_nReadoutAge = 10;
 
 protected:
+    bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
@@ -153,11 +171,28 @@ private:
     void Present(const QImage& imgSource, const QRect& rcSource, const QPoint& ptDest) override;
     void SetSpan(int nLowHz, int nHighHz);
     void ReleaseBackBuffer();
+    QImage NewBuffer() const;
+    void RedrawAll();
+    void FollowScreenRatio();
+
+    // Hand-over (SpectrumView.cpp).
+    void TakeFreshCanvas(std::initializer_list<QRect> aKeep);
+    QImage* FreeSpare();
+    void AnnounceFrame();
+    // Invoked by name through the event queue: no functor built on the frame
+    // thread then crosses to the user-interface thread.
+    Q_INVOKABLE void ScheduleRepaint();
+    void ShowFront();
 
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
     void DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight);
     void DrawLevelGrid(const SPass& pass, int nZeroY);
-    void DrawBars(const SPass& pass, const SSpanGeometry& geo);
+    SPass MakePass(int nIndex, const CAnalysisChannel& chan) const;
+    static bool HasArrays(const SPass& pass) {
+        return pass.pPower != nullptr && pass.pHold != nullptr && pass.nBins > 0;
+    }
+    void BuildBars(const SPass& pass, const SSpanGeometry& geo);
+    void DrawBars();
     void DrawPowerReadout(const SPass& pass);
     void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY);
     void DrawStatistics();
@@ -168,10 +203,20 @@ private:
     const std::vector<double>& LogTable(int nEntries);
 
     std::mutex m_lockFrame;
-    mutable std::mutex m_lockFront;
-    QImage m_imgFront;                         // guarded by m_lockFront
-    std::atomic<bool> m_bRepaintPosted{false}; // a presented frame waits to be painted
+    std::atomic<double> m_dDevicePixelRatio{1.0};
+    double m_dBufferRatio = 1.0;    // the buffers' ratio, inside the frame guard only
+    double m_dScreenRatio = 1.0;    // the window's ratio last seen, user-interface thread only
+    QImage m_aimgSpare[2];          // inside the frame guard only
+    bool m_bCanvasShown = false;    // m_hBitmap's pixels are the front's, inside the frame guard
+    mutable std::mutex m_lockFront; // guards the three fields below
+    QImage m_imgFront;              // shares the pixels of the back buffer it was presented from
+    QRect m_rcFront;                // the part of m_imgFront to show, in device pixels
+    const uchar* m_pPaintedBits = nullptr;     // the pixels a paint is reading, if any
+    std::atomic<bool> m_bFrameWaiting{false};  // a presented frame waits to be painted
+    std::atomic<bool> m_bRepaintPosted{false}; // a repaint is asked for and not yet done
     bool m_bInPaint = false;                   // user-interface thread only
+    QTimer m_timerRepaint;                     // user-interface thread only
+    QElapsedTimer m_clockPaint;                // since the last paint, user-interface thread only
     std::vector<double> m_adLogBin;            // ln(b), inside the frame guard only
     std::vector<SRectangle> m_aBars;           // a pass's bars, inside the frame guard only
     std::vector<SRectangle> m_aHoldLevels;     // their hold lines (l..r at row t)

@@ -22,7 +22,7 @@ template <typename... Args> std::string Format(const char* pszFormat, Args... ar
 
 } // namespace
 
-// A frame: the guards, the idle page or the spectra, then the copy to the
+// A frame: the guards, the idle page or the spectra, then the hand-over to the
 // window. A frame that cannot be drawn at once (another frame, the scale or a
 // buffer rebuild in progress) is skipped, never waited for.
 void CSpectrumView::RenderFrame(int nFlags) {
@@ -50,8 +50,13 @@ void CSpectrumView::RenderFrame(int nFlags) {
     if (m_pWindowDC != nullptr && nWidth > 0 && nHeight > 0) {
         CAnalysisChannel* pLeft = m_pLeftChannel.load();
         if (pLeft == nullptr) {
+            TakeFreshCanvas({});
             DrawIdlePage();
         } else if ((nFlags & 2) != 0 && m_nSampleRate > 0 && m_nFftSize > 0) {
+            // The frame repaints all but the scale's strip and axis.
+            const int nPlotBottom = m_nPlotBottom;
+            TakeFreshCanvas({QRect(0, nPlotBottom, nWidth, nHeight - nPlotBottom),
+                             QRect(27, 0, 1, nPlotBottom)});
             DrawSpectra(nFlags, pLeft, m_pRightChannel.load());
         }
         m_dcWindow.BitBlt(0, 0, nWidth, nHeight, &m_dcMemory, 0, 0, SRCCOPY);
@@ -76,14 +81,25 @@ const std::vector<double>& CSpectrumView::LogTable(int nEntries) {
     return m_adLogBin;
 }
 
+// The level scale and the arrays of one pass over a channel.
+CSpectrumView::SPass CSpectrumView::MakePass(int nIndex, const CAnalysisChannel& chan) const {
+    const int nPlotH = m_nPlotBottom;
+    SPass pass{};
+    pass.nIndex = nIndex;
+    pass.dYScale = nPlotH * m_nYScale * 0.0005;
+    const int nOffset = nIndex == 0 ? m_nOffset : m_nOffsetRight;
+    pass.nYBase = static_cast<int>((130 - nOffset) * kLn10 * pass.dYScale * 0.1 + nPlotH * 1.6);
+    pass.pPower = chan.m_pPower;
+    pass.pHold = chan.m_pHold;
+    pass.nBins = chan.m_nSize;
+    return pass;
+}
+
 void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight) {
     const int nPlotH = m_nPlotBottom;
     const SSpanGeometry geo = ComputeSpanGeometry();
     const int nZeroY = static_cast<int>(nPlotH * 0.125);
     const int nMode = m_nDisplayMode;
-
-    m_dcMemory.FillSolidRect(28, 0, m_nWidth - 28, nPlotH + 1, kBlack);
-    m_dcMemory.FillSolidRect(0, 0, 27, nPlotH + 5, kMarginGrey);
 
     // Both channels' arrays stay put while the frame reads them.
     const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
@@ -93,16 +109,20 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
         lockRight = pRight->LockArrays();
     }
 
+    // The left bars are drawn over whatever lies under them, so the plot is
+    // filled around them only.
+    const SPass left = MakePass(0, *pLeft);
+    if (HasArrays(left)) {
+        BuildBars(left, geo);
+    } else {
+        m_aBars.clear();
+    }
+    m_dcMemory.FillSolidRectAround(28, 0, m_nWidth - 28, nPlotH + 1, kBlack, m_aBars.data(),
+                                   static_cast<int>(m_aBars.size()));
+    m_dcMemory.FillSolidRect(0, 0, 27, nPlotH + 5, kMarginGrey);
+
     for (int nPass = 0; nPass < (bStereo ? 2 : 1); ++nPass) {
-        const CAnalysisChannel& chan = nPass == 0 ? *pLeft : *pRight;
-        SPass pass{};
-        pass.nIndex = nPass;
-        pass.dYScale = nPlotH * m_nYScale * 0.0005;
-        const int nOffset = nPass == 0 ? m_nOffset : m_nOffsetRight;
-        pass.nYBase = static_cast<int>((130 - nOffset) * kLn10 * pass.dYScale * 0.1 + nPlotH * 1.6);
-        pass.pPower = chan.m_pPower;
-        pass.pHold = chan.m_pHold;
-        pass.nBins = chan.m_nSize;
+        const SPass pass = nPass == 0 ? left : MakePass(1, *pRight);
         if (nPass == 0) {
             DrawLevelGrid(pass, nZeroY);
             m_dcMemory.SelectObject(&m_penLeft);
@@ -116,10 +136,13 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
             m_dcMemory.SelectObject(m_pBrushLeft.get());
             m_dcMemory.SelectObject(&m_penLeft);
         }
-        if (pass.pPower == nullptr || pass.pHold == nullptr || pass.nBins <= 0) {
+        if (!HasArrays(pass)) {
             continue; // a channel without arrays has nothing to show
         }
-        DrawBars(pass, geo);
+        if (nPass == 1) {
+            BuildBars(pass, geo);
+        }
+        DrawBars();
         if (nMode == 2) {
             DrawPowerReadout(pass);
         }
@@ -154,11 +177,7 @@ void CSpectrumView::DrawLevelGrid(const SPass& pass, int nZeroY) {
 // One bar per group of bins at least Min X-space wide, from the previous bar's
 // right edge to the geometric middle of the group's last bin, at the group's
 // mean power; the hold level is the mean of the group's held values.
-//
-// The bars of a pass share no column and each hold line lies in its own bar's
-// columns, so all bars are drawn in one batch and the hold lines after them:
-// the same picture as drawing them in turn, written a scan line at a time.
-void CSpectrumView::DrawBars(const SPass& pass, const SSpanGeometry& geo) {
+void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo) {
     const int nBottom = m_nPlotBottom - 16 * m_nDisplayMode;
     const int nMinXSpace = m_nMinXSpace;
     const bool bHold = m_bHold != 0;
@@ -194,6 +213,12 @@ void CSpectrumView::DrawBars(const SPass& pass, const SSpanGeometry& geo) {
         dMeanP = 0.0;
         dMeanH = 0.0;
     }
+}
+
+// The bars of a pass share no column and each hold line lies in its own bar's
+// columns, so all bars are drawn in one batch and the hold lines after them:
+// the same picture as drawing them in turn, written a scan line at a time.
+void CSpectrumView::DrawBars() {
     m_dcMemory.Rectangles(m_aBars.data(), static_cast<int>(m_aBars.size()));
     for (const SRectangle& line : m_aHoldLevels) {
         m_dcMemory.MoveTo(line.l, line.t);

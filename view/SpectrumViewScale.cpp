@@ -17,6 +17,7 @@ void CSpectrumView::DrawScale() {
         if (m_dcMemory.IsAttached() && nWidth > 0 && nHeight > 0 && m_nSampleRate > 0 &&
             m_nFftSize > 0) {
             const int nPlotBottom = m_nPlotBottom;
+            TakeFreshCanvas({QRect(0, 0, nWidth, nHeight)});
             m_dcMemory.SetBkColor(RGB(0, 0, 0));
             m_dcMemory.SetTextColor(RGB(197, 197, 197));
             if (m_penScale.GetSafeHandle() != nullptr) {

@@ -3,6 +3,7 @@
 
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -10,6 +11,15 @@ namespace {
 
 constexpr COLORREF kPaper = RGB(10, 20, 30);
 constexpr COLORREF kInk = RGB(200, 100, 50);
+
+// A bitmap of a logical size at a device pixel ratio, filled with one colour.
+QImage Bitmap(QSize logical, double dRatio, QColor fill) {
+    QImage img(qRound(logical.width() * dRatio), qRound(logical.height() * dRatio),
+               QImage::Format_RGB32);
+    img.setDevicePixelRatio(dRatio);
+    img.fill(fill);
+    return img;
+}
 
 // A memory DC over a 40 x 30 bitmap filled with the paper colour.
 class DCTest : public ::testing::Test {
@@ -130,32 +140,73 @@ TEST_F(DCTest, OnePixelWideRectangleIsAColumnOfPen) {
 }
 
 // Rectangles as a batch must give the picture of drawing them one by one, both
-// for neighbours in separate columns and for ones stacked in a column.
+// for neighbours in separate columns and for ones stacked in a column, at any
+// device pixel ratio.
 TEST_F(DCTest, RectanglesInABatchDrawLikeOneByOne) {
     CBrush brush(RGB(1, 2, 3));
     const std::vector<SRectangle> neighbours = {{-3, 5, 2, 20},   {2, 8, 3, 29},  {3, 12, 4, 35},
                                                 {4, 3, 9, 9},     {9, 9, 9, 20},  {10, 15, 12, 16},
                                                 {12, 20, 13, 18}, {13, 1, 45, 25}};
     const std::vector<SRectangle> stacked = {{5, 2, 9, 8}, {5, 10, 9, 14}, {6, 20, 8, 28}};
-    for (const std::vector<SRectangle>& rects : {neighbours, stacked}) {
-        QImage single(m_img.size(), QImage::Format_RGB32);
-        single.fill(Qt::black);
-        CDC dcSingle;
-        dcSingle.Attach(&single);
-        dcSingle.SelectObject(&m_pen);
-        dcSingle.SelectObject(&brush);
-        for (const SRectangle& rc : rects) {
-            dcSingle.Rectangle(rc.l, rc.t, rc.r, rc.b);
+    for (double dRatio : {1.0, 1.5, 2.0}) {
+        for (const std::vector<SRectangle>& rects : {neighbours, stacked}) {
+            SCOPED_TRACE(dRatio);
+            QImage single = Bitmap(m_img.size(), dRatio, Qt::black);
+            CDC dcSingle;
+            dcSingle.Attach(&single);
+            dcSingle.SelectObject(&m_pen);
+            dcSingle.SelectObject(&brush);
+            for (const SRectangle& rc : rects) {
+                dcSingle.Rectangle(rc.l, rc.t, rc.r, rc.b);
+            }
+            QImage batch = Bitmap(m_img.size(), dRatio, Qt::black);
+            CDC dcBatch;
+            dcBatch.Attach(&batch);
+            dcBatch.SelectObject(&m_pen);
+            dcBatch.SelectObject(&brush);
+            dcBatch.Rectangles(rects.data(), static_cast<int>(rects.size()));
+            EXPECT_EQ(batch, single);
+            const int x = dcBatch.DeviceCoordinate(rects[1].l);
+            const int y = dcBatch.DeviceCoordinate(rects[1].t);
+            EXPECT_NE(batch.pixel(x, y), qRgb(0, 0, 0));
         }
-        QImage batch(m_img.size(), QImage::Format_RGB32);
-        batch.fill(Qt::black);
-        CDC dcBatch;
-        dcBatch.Attach(&batch);
-        dcBatch.SelectObject(&m_pen);
-        dcBatch.SelectObject(&brush);
-        dcBatch.Rectangles(rects.data(), static_cast<int>(rects.size()));
-        EXPECT_EQ(batch, single);
-        EXPECT_NE(batch.pixel(rects[1].l, rects[1].t), qRgb(0, 0, 0));
+    }
+}
+
+// Filling around rectangles gives the picture of filling everything and then
+// drawing the rectangles, and leaves what lies under them alone meanwhile.
+TEST_F(DCTest, FillingAroundRectanglesLeavesThemAndFillsTheRest) {
+    CBrush brush(RGB(1, 2, 3));
+    const std::vector<SRectangle> bars = {{2, 5, 4, 30},   {4, 12, 9, 30},   {9, 20, 10, 25},
+                                          {10, 3, 11, 29}, {20, 26, 30, 27}, {35, 0, 50, 9}};
+    const std::vector<SRectangle> overlapping = {{2, 5, 9, 30}, {4, 12, 6, 20}};
+    for (double dRatio : {1.0, 1.5, 2.0}) {
+        for (const std::vector<SRectangle>& rects : {bars, overlapping}) {
+            SCOPED_TRACE(dRatio);
+            QImage full = Bitmap(m_img.size(), dRatio, Qt::white);
+            CDC dcFull;
+            dcFull.Attach(&full);
+            dcFull.SelectObject(&m_pen);
+            dcFull.SelectObject(&brush);
+            dcFull.FillSolidRect(1, 2, 36, 26, RGB(0, 0, 0));
+            dcFull.Rectangles(rects.data(), static_cast<int>(rects.size()));
+
+            QImage around = Bitmap(m_img.size(), dRatio, Qt::white);
+            CDC dc;
+            dc.Attach(&around);
+            dc.SelectObject(&m_pen);
+            dc.SelectObject(&brush);
+            dc.FillSolidRectAround(1, 2, 36, 26, RGB(0, 0, 0), rects.data(),
+                                   static_cast<int>(rects.size()));
+            EXPECT_EQ(dc.GetBkColor(), RGB(0, 0, 0));
+            if (&rects == &bars) {
+                // Under the bars the paper is still there.
+                const QRect rc = dc.DeviceRect(4, 12, 5, 18);
+                EXPECT_EQ(around.pixel(rc.center()), qRgb(255, 255, 255));
+            }
+            dc.Rectangles(rects.data(), static_cast<int>(rects.size()));
+            EXPECT_EQ(around, full);
+        }
     }
 }
 
@@ -315,6 +366,217 @@ TEST(DCDetachedTest, DrawingWithoutABitmapDoesNothing) {
     dc.LineTo(5, 5);
     EXPECT_FALSE(dc.TextOut(0, 0, "x"));
     EXPECT_EQ(dc.GetBkColor(), RGB(1, 1, 1));
+}
+
+// --- Device pixel ratios -------------------------------------------------------
+
+// Everything but text, drawn by one DC onto whatever bitmap it is given.
+void DrawShapes(CDC& dc, const CPen& pen, const CBrush& brush) {
+    dc.SelectObject(&pen);
+    dc.SelectObject(&brush);
+    dc.FillSolidRect(1, 1, 12, 7, RGB(40, 40, 40));
+    dc.MoveTo(2, 3);
+    dc.LineTo(30, 3);
+    dc.MoveTo(35, 28);
+    dc.LineTo(35, 2);
+    dc.MoveTo(20, 12);
+    dc.LineTo(25, 25);
+    dc.Rectangle(4, 10, 11, 27);
+    const SRectangle bars[] = {{12, 14, 15, 29}, {15, 18, 16, 29}, {16, 9, 19, 29}};
+    dc.Rectangles(bars, 3);
+    dc.Ellipse(26, 6, 31, 11);
+    dc.MoveTo(-4, 29);
+    dc.LineTo(50, 29);
+}
+
+// Whether big shows small with every pixel doubled in both directions.
+::testing::AssertionResult IsDoubled(const QImage& small, const QImage& big) {
+    if (big.size() != small.size() * 2) {
+        return ::testing::AssertionFailure() << "size " << big.width() << "x" << big.height();
+    }
+    for (int y = 0; y < big.height(); ++y) {
+        for (int x = 0; x < big.width(); ++x) {
+            if (big.pixel(x, y) != small.pixel(x / 2, y / 2)) {
+                return ::testing::AssertionFailure() << "differs at " << x << "," << y;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Rows (or columns) of a device column (or row) that carry colour c, as runs.
+std::vector<int> RunLengths(const QImage& img, int nLine, bool bColumn, COLORREF c) {
+    std::vector<int> runs;
+    int nRun = 0;
+    const int nEnd = bColumn ? img.height() : img.width();
+    for (int i = 0; i <= nEnd; ++i) {
+        const bool bInk =
+            i < nEnd && img.pixel(bColumn ? nLine : i, bColumn ? i : nLine) == PixelFromColour(c);
+        if (bInk) {
+            ++nRun;
+        } else if (nRun > 0) {
+            runs.push_back(nRun);
+            nRun = 0;
+        }
+    }
+    return runs;
+}
+
+TEST_F(DCTest, AtRatioTwoShapesAreTheRatioOnePictureDoubled) {
+    CBrush brush(RGB(1, 2, 3));
+    DrawShapes(m_dc, m_pen, brush);
+    QImage big = Bitmap(m_img.size(), 2.0, QColor(QRgb(PixelFromColour(kPaper))));
+    CDC dc;
+    dc.Attach(&big);
+    EXPECT_EQ(dc.GetDevicePixelRatio(), 2.0);
+    DrawShapes(dc, m_pen, brush);
+    EXPECT_TRUE(IsDoubled(m_img, big));
+}
+
+// At 1.5 logical pixels are one or two device pixels wide: fills still meet
+// without gap or overlap, and every line and outline is one device pixel thick.
+TEST_F(DCTest, AtRatioOneAndAHalfFillsTileAndLinesKeepOneThickness) {
+    QImage img = Bitmap(m_img.size(), 1.5, Qt::white);
+    CDC dc;
+    dc.Attach(&img);
+    // Fills of 1 to 4 logical columns side by side, each in a colour of its own.
+    std::vector<QRect> fills;
+    for (int x = 0, n = 0; x < 40; x += fills.back().width(), ++n) {
+        fills.push_back(QRect(x, 0, 1 + n % 4, 30));
+        dc.FillSolidRect(x, 0, 1 + n % 4, 30, RGB(n + 1, 0, 0));
+    }
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            ASSERT_NE(img.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
+        }
+    }
+    for (std::size_t n = 0; n < fills.size(); ++n) {
+        const QRect& rc = fills[n];
+        const int nDeviceWidth = dc.DeviceRect(rc.x(), 0, rc.width(), 1).width();
+        EXPECT_EQ(RunLengths(img, 5, false, RGB(static_cast<int>(n) + 1, 0, 0)),
+                  std::vector<int>{nDeviceWidth})
+            << n;
+    }
+
+    dc.SelectObject(&m_pen);
+    for (int y = 0; y < 30; y += 2) {
+        dc.MoveTo(0, y);
+        dc.LineTo(40, y);
+    }
+    EXPECT_EQ(RunLengths(img, 7, true, kInk), std::vector<int>(15, 1));
+    QImage cols = Bitmap(m_img.size(), 1.5, Qt::white);
+    dc.Attach(&cols);
+    for (int x = 1; x < 40; x += 3) {
+        dc.MoveTo(x, 0);
+        dc.LineTo(x, 30);
+    }
+    EXPECT_EQ(RunLengths(cols, 40, false, kInk), std::vector<int>(13, 1));
+    QImage box = Bitmap(m_img.size(), 1.5, Qt::white);
+    dc.Attach(&box);
+    dc.Rectangle(3, 4, 10, 13);
+    const QRect rc = dc.DeviceRect(3, 4, 7, 9);
+    EXPECT_EQ(RunLengths(box, rc.center().y(), false, kInk), (std::vector<int>{1, 1}));
+    EXPECT_EQ(RunLengths(box, rc.center().x(), true, kInk), (std::vector<int>{1, 1}));
+    EXPECT_EQ(RunLengths(box, rc.top(), false, kInk), std::vector<int>{rc.width()});
+}
+
+TEST_F(DCTest, LinesAreTheWholeDevicePixelsOfTheirRatio) {
+    for (double dRatio : {1.25, 1.5, 1.75, 2.0, 2.5, 3.0}) {
+        SCOPED_TRACE(dRatio);
+        QImage img = Bitmap(m_img.size(), dRatio, Qt::white);
+        CDC dc;
+        dc.Attach(&img);
+        dc.SelectObject(&m_pen);
+        for (int y = 1; y < 30; y += 3) {
+            dc.MoveTo(0, y);
+            dc.LineTo(40, y);
+        }
+        const int nWidth = static_cast<int>(dRatio);
+        EXPECT_EQ(RunLengths(img, img.width() / 2, true, kInk), std::vector<int>(10, nWidth));
+        // The line starts where its logical row starts.
+        EXPECT_EQ(img.pixel(0, dc.DeviceCoordinate(4)), PixelFromColour(kInk));
+        EXPECT_NE(img.pixel(0, dc.DeviceCoordinate(4) - 1), PixelFromColour(kInk));
+    }
+}
+
+// The bounds of the pixels that are neither of two colours.
+QRect InkBounds(const QImage& img, COLORREF bg, COLORREF paper) {
+    QRect rc;
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb px = img.pixel(x, y);
+            if (px != PixelFromColour(bg) && px != PixelFromColour(paper)) {
+                rc |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return rc;
+}
+
+// Text keeps its logical box, drawn at device resolution rather than doubled.
+TEST_F(DCTest, AtRatioTwoTextFillsItsDoubledBoxWithSharperGlyphs) {
+    m_dc.SetBkColor(RGB(0, 0, 90));
+    m_dc.SetTextColor(RGB(255, 255, 0));
+    m_dc.TextOut(3, 4, "8 ms");
+    QImage big = Bitmap(m_img.size(), 2.0, QColor(QRgb(PixelFromColour(kPaper))));
+    CDC dc;
+    dc.Attach(&big);
+    dc.SetBkColor(RGB(0, 0, 90));
+    dc.SetTextColor(RGB(255, 255, 0));
+    EXPECT_EQ(dc.GetTextExtent("8 ms").cx, m_dc.GetTextExtent("8 ms").cx);
+    dc.TextOut(3, 4, "8 ms");
+    const CSize size = m_dc.GetTextExtent("8 ms");
+    int nSplitBlocks = 0;
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const bool bInBox = x >= 3 && x < 3 + size.cx && y >= 4 && y < 4 + size.cy;
+            const QRgb aBlock[4] = {big.pixel(2 * x, 2 * y), big.pixel(2 * x + 1, 2 * y),
+                                    big.pixel(2 * x, 2 * y + 1), big.pixel(2 * x + 1, 2 * y + 1)};
+            for (QRgb px : aBlock) {
+                ASSERT_EQ(px == PixelFromColour(kPaper), !bInBox) << x << "," << y;
+            }
+            nSplitBlocks += std::count(aBlock, aBlock + 4, aBlock[0]) != 4 ? 1 : 0;
+        }
+    }
+    // A doubled picture has none: every logical pixel would be one colour.
+    EXPECT_GT(nSplitBlocks, 10);
+    // The glyphs are those of a font twice the size, where the small ones are.
+    const QRect rcInk = InkBounds(m_img, RGB(0, 0, 90), kPaper);
+    const QRect rcBigInk = InkBounds(big, RGB(0, 0, 90), kPaper);
+    EXPECT_NEAR(rcBigInk.left(), 2 * rcInk.left(), 2);
+    EXPECT_NEAR(rcBigInk.right(), 2 * rcInk.right() + 1, 2);
+    EXPECT_NEAR(rcBigInk.top(), 2 * rcInk.top(), 2);
+    EXPECT_NEAR(rcBigInk.bottom(), 2 * rcInk.bottom() + 1, 2);
+}
+
+TEST_F(DCTest, AWindowGetsTheBlockInDevicePixels) {
+    CRecordingSurface surface;
+    CWindowDC dcWindow(&surface);
+    QImage big = Bitmap(m_img.size(), 1.5, Qt::white);
+    CDC dc;
+    dc.Attach(&big);
+    dc.FillSolidRect(0, 0, 40, 30, RGB(4, 5, 6));
+    ASSERT_TRUE(dcWindow.BitBlt(0, 0, 21, 11, &dc, 0, 0, SRCCOPY));
+    EXPECT_EQ(surface.m_img.size(), QSize(32, 17)); // round(31.5) by round(16.5)
+    EXPECT_EQ(surface.m_img.pixel(31, 16), PixelFromColour(RGB(4, 5, 6)));
+}
+
+TEST_F(DCTest, CopyFromTakesALogicalBlockInPlace) {
+    QImage src = Bitmap(m_img.size(), 1.5, Qt::white);
+    CDC dcSrc;
+    dcSrc.Attach(&src);
+    dcSrc.FillSolidRect(5, 5, 10, 10, RGB(7, 8, 9));
+    QImage dst = Bitmap(m_img.size(), 1.5, Qt::black);
+    CDC dc;
+    dc.Attach(&dst);
+    dc.CopyFrom(src, 0, 7, 40, 3);
+    const QRect rc = dc.DeviceRect(0, 7, 40, 3);
+    for (int y = 0; y < dst.height(); ++y) {
+        for (int x = 0; x < dst.width(); ++x) {
+            const QRgb expected = rc.contains(x, y) ? src.pixel(x, y) : qRgb(0, 0, 0);
+            ASSERT_EQ(dst.pixel(x, y), expected) << x << "," << y;
+        }
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -51,6 +52,50 @@ TEST_F(BufferTest, ResizeWhileRunningRedrawsScaleAndFrame) {
     EXPECT_EQ(Back(799, 400 - 22 + 5), kScaleColour);
     EXPECT_EQ(PixelAt(m_pView->FrontImage(), 27, 10), kScaleColour);
     EXPECT_EQ(m_pView->FrontImage().size(), QSize(800, 400));
+}
+
+// The scale's ticks under the plot: the device columns of scale colour in a
+// row, right of the axis.
+std::vector<int> TickColumns(const QImage& img, int y) {
+    std::vector<int> xs;
+    for (int x = static_cast<int>(28 * img.devicePixelRatio()); x < img.width(); ++x) {
+        if (PixelAt(img, x, y) == kScaleColour) {
+            xs.push_back(x);
+        }
+    }
+    return xs;
+}
+
+TEST_F(BufferTest, ARatioChangeRebuildsTheBufferAndRedrawsTheScale) {
+    StartRun(44100, 4096, 40, 16000, 1e9);
+    m_pView->RenderFrame(2);
+    const QImage before = m_pView->FrontImage();
+    const int pb = m_pView->m_nPlotBottom;
+    std::vector<int> ticksDoubled;
+    for (int x : TickColumns(before, pb + 1)) {
+        ticksDoubled.insert(ticksDoubled.end(), {2 * x, 2 * x + 1});
+    }
+
+    m_pView->SetDevicePixelRatio(2.0);
+    EXPECT_EQ(m_pView->DevicePixelRatio(), 2.0);
+    EXPECT_EQ(m_pView->m_nBufferWidth.load(), 900);
+    EXPECT_EQ(m_pView->m_hBitmap->size(), QSize(1800, 900));
+    EXPECT_EQ(m_pView->m_hBitmap->devicePixelRatio(), 2.0);
+    const QImage twice = m_pView->FrontImage();
+    ASSERT_EQ(twice.size(), QSize(1200, 600));
+    EXPECT_EQ(twice.devicePixelRatio(), 2.0);
+    EXPECT_EQ(TickColumns(twice, 2 * (pb + 1)), ticksDoubled);
+    EXPECT_EQ(TickColumns(twice, 2 * (pb + 1) + 1), ticksDoubled);
+    for (int y = 0; y < 2 * (pb + 5); ++y) {
+        ASSERT_EQ(PixelAt(twice, 54, y), kScaleColour) << y;
+        ASSERT_EQ(PixelAt(twice, 55, y), kScaleColour) << y;
+    }
+
+    m_pView->SetDevicePixelRatio(1.5);
+    EXPECT_EQ(m_pView->m_hBitmap->size(), QSize(1350, 675));
+    EXPECT_EQ(m_pView->FrontImage().size(), QSize(900, 450));
+    m_pView->SetDevicePixelRatio(1.0);
+    EXPECT_EQ(m_pView->FrontImage(), before);
 }
 
 TEST_F(BufferTest, AViewWithoutAreaDrawsNothingAndDoesNotFault) {

@@ -1,0 +1,230 @@
+// The hand-over of finished frames to the window: frames take turns in the
+// buffers without copying the picture, and a paint shows only whole frames, at
+// most once per screen refresh. Built on its own to run under the sanitizers.
+#include "ViewTestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPaintEngine>
+#include <QPixmap>
+#include <QScreen>
+#include <atomic>
+#include <functional>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class HandOverTest : public ViewTest {
+protected:
+    void SetPower(double dPower) {
+        auto lock = m_left.LockArrays();
+        std::fill_n(m_left.m_pPower, 4096, dPower);
+    }
+    QImage Strip() const {
+        return m_pView->FrontImage().copy(0, m_pView->m_nPlotBottom + 1, 600, 21);
+    }
+};
+
+TEST_F(HandOverTest, EachFrameIsDrawnInABufferOtherThanThePresentedOne) {
+    StartRun(44100, 4096, 40, 16000, 1e11, 1e12);
+    m_pView->m_bHold = 1;
+    m_pView->RenderFrame(2);
+    const QImage first = m_pView->FrontImage();
+    const QImage* pBackBuffer = m_pView->m_hBitmap.get();
+    const uchar* pPresented = pBackBuffer->constBits();
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        m_pView->RenderFrame(2);
+        EXPECT_NE(m_pView->m_hBitmap->constBits(), pPresented);
+        pPresented = m_pView->m_hBitmap->constBits();
+        // Whichever buffer it is drawn in, the frame shows the same picture.
+        ASSERT_EQ(m_pView->FrontImage(), first);
+    }
+    EXPECT_EQ(m_pView->m_hBitmap.get(), pBackBuffer);
+    // A frame that draws nothing shows the presented picture again.
+    m_pView->RenderFrame(0);
+    EXPECT_EQ(m_pView->m_hBitmap->constBits(), pPresented);
+}
+
+TEST_F(HandOverTest, TheScaleIsInEveryBufferAndTheShownPictureWaitsForAFrame) {
+    StartRun(44100, 4096, 40, 16000, 1e11);
+    m_pView->RenderFrame(2);
+    const QImage shown = m_pView->FrontImage();
+    const QImage oldStrip = Strip();
+    m_pView->m_nSpanLowHz = 200;
+    m_pView->DrawScale();
+    EXPECT_EQ(m_pView->FrontImage(), shown);
+    m_pView->RenderFrame(2);
+    const QImage newStrip = Strip();
+    ASSERT_NE(newStrip, oldStrip);
+    for (int i = 0; i < 4; ++i) {
+        SetPower(1e9 * (i + 2));
+        m_pView->RenderFrame(2);
+        ASSERT_EQ(Strip(), newStrip) << i;
+    }
+}
+
+// Frames of two alternating spectra drawn on a second thread while this
+// thread paints: every painted picture is one of the two, never a mixture.
+TEST_F(HandOverTest, PaintsShowOnlyWholeFramesWhileFramesArrive) {
+    Resize(784, 405);
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->SetFftsPerCycle(25);
+    QImage aPicture[2];
+    for (int i = 0; i < 2; ++i) {
+        SetPower(i == 0 ? 1e12 : 1e8);
+        m_pView->RenderFrame(2);
+        aPicture[i] = m_pView->FrontImage().convertToFormat(QImage::Format_RGB32);
+    }
+    ASSERT_NE(aPicture[0], aPicture[1]);
+    std::atomic<bool> bDone{false};
+    std::thread cycle([&] {
+        for (int i = 0; !bDone; ++i) {
+            SetPower(i % 2 == 0 ? 1e12 : 1e8);
+            m_pView->RenderFrame(2);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    for (int nPaint = 0; nPaint < 30; ++nPaint) {
+        const QImage painted = m_pView->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(painted == aPicture[0] || painted == aPicture[1]) << nPaint;
+        QCoreApplication::processEvents();
+    }
+    bDone = true;
+    cycle.join();
+}
+
+// A paint engine that, while the view's paint reads its picture, has more
+// frames drawn, as the frame thread may do. It notes which pixels the paint
+// read and the frames wrote, and whether the read ones changed meanwhile.
+class CSlowReader : public QPaintEngine {
+public:
+    // With every feature, so that the painter hands images over as they are.
+    CSlowReader(CSpectrumView& view, std::function<void()> fnFrame)
+        : QPaintEngine(AllFeatures), m_view(view), m_fnFrame(fnFrame) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    Type type() const override { return QPaintEngine::User; }
+    void drawImage(const QRectF&, const QImage& img, const QRectF&,
+                   Qt::ImageConversionFlags) override {
+        const QImage before = img.copy();
+        m_pixels.insert(img.constBits());
+        for (int i = 0; i < 3; ++i) {
+            m_fnFrame();
+            m_pixels.insert(m_view.m_hBitmap->constBits());
+            m_nWrittenWhileRead += m_view.m_hBitmap->constBits() == img.constBits() ? 1 : 0;
+        }
+        m_nChanged += img == before ? 0 : 1;
+        ++m_nRead;
+    }
+    std::set<const uchar*> m_pixels;
+    int m_nRead = 0;
+    int m_nWrittenWhileRead = 0;
+    int m_nChanged = 0;
+
+private:
+    CSpectrumView& m_view;
+    std::function<void()> m_fnFrame;
+};
+
+class CSlowDevice : public QPaintDevice {
+public:
+    CSlowDevice(QSize size, CSlowReader* pEngine) : m_size(size), m_pEngine(pEngine) {}
+    QPaintEngine* paintEngine() const override { return m_pEngine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth:
+            return m_size.width();
+        case PdmHeight:
+            return m_size.height();
+        case PdmDepth:
+            return 32;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDevicePixelRatioScaled:
+            return static_cast<int>(devicePixelRatioFScale());
+        default:
+            return 1;
+        }
+    }
+
+private:
+    QSize m_size;
+    CSlowReader* m_pEngine;
+};
+
+// The pixels a paint reads are left alone by the frames drawn meanwhile, and
+// no frame makes a copy of them (a shared picture written to would be copied
+// first): three buffers take all the turns.
+TEST_F(HandOverTest, FramesDrawnWhileAPaintReadsThePictureUseOtherBuffers) {
+    StartRun(44100, 4096, 40, 16000);
+    int nFrame = 0;
+    CSlowReader reader(*m_pView, [&] {
+        SetPower(++nFrame % 2 == 0 ? 1e12 : 1e8);
+        m_pView->RenderFrame(2);
+    });
+    CSlowDevice device(m_pView->size(), &reader);
+    for (int nPaint = 0; nPaint < 4; ++nPaint) {
+        SetPower(1e10);
+        m_pView->RenderFrame(2);
+        m_pView->render(&device);
+    }
+    EXPECT_EQ(reader.m_nRead, 4);
+    EXPECT_EQ(nFrame, 12);
+    EXPECT_EQ(reader.m_nWrittenWhileRead, 0);
+    EXPECT_EQ(reader.m_nChanged, 0);
+    EXPECT_EQ(reader.m_pixels.size(), 3u);
+}
+
+// Counts the paints and the queued calls that ask for them.
+class CPaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* pEvent) override {
+        m_nPaints += pEvent->type() == QEvent::Paint ? 1 : 0;
+        m_nRequests += pEvent->type() == QEvent::MetaCall ? 1 : 0;
+        return false;
+    }
+    int m_nPaints = 0;
+    int m_nRequests = 0;
+};
+
+TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndAskedOnceAtATime) {
+    StartRun(44100, 4096, 40, 16000, 1e10);
+    m_pView->show();
+    QCoreApplication::processEvents();
+    CPaintCounter counter;
+    m_pView->installEventFilter(&counter);
+    std::atomic<bool> bDone{false};
+    QElapsedTimer timer;
+    timer.start();
+    std::thread cycle([&] {
+        while (timer.elapsed() < 500) {
+            m_pView->RenderFrame(2);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        bDone = true;
+    });
+    while (!bDone) {
+        QCoreApplication::processEvents();
+    }
+    cycle.join();
+    const double dRefreshes = timer.elapsed() * m_pView->screen()->refreshRate() / 1000.0;
+    QCoreApplication::processEvents();
+    m_pView->removeEventFilter(&counter);
+    EXPECT_GE(counter.m_nPaints, 1);
+    EXPECT_LE(counter.m_nPaints, dRefreshes + 2);
+    // A request is posted only while none is outstanding.
+    EXPECT_LE(counter.m_nRequests, counter.m_nPaints + 1);
+}
+
+} // namespace
