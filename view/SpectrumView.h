@@ -184,17 +184,33 @@ private:
     Q_INVOKABLE void ScheduleRepaint();
     void ShowFront();
 
+    // The display settings one frame draws with, read once as it begins: the
+    // user interface may change any of them while the frame is drawn, and a
+    // frame must not show one mode's overlay over another's bars.
+    struct SFrameSettings {
+        int nMode;
+        int nCursorX;
+        int nCursorY;
+        int nYScale;
+        int nOffset;
+        int nOffsetRight;
+        int nMinXSpace;
+        bool bHold;
+    };
+    SFrameSettings ReadFrameSettings() const;
+
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
     void DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight);
     void DrawLevelGrid(const SPass& pass, int nZeroY);
-    SPass MakePass(int nIndex, const CAnalysisChannel& chan) const;
+    SPass MakePass(int nIndex, const CAnalysisChannel& chan, const SFrameSettings& set) const;
     static bool HasArrays(const SPass& pass) {
         return pass.pPower != nullptr && pass.pHold != nullptr && pass.nBins > 0;
     }
-    void BuildBars(const SPass& pass, const SSpanGeometry& geo);
+    void BuildBars(const SPass& pass, const SSpanGeometry& geo, const SFrameSettings& set);
     void DrawBars();
     void DrawPowerReadout(const SPass& pass);
-    void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY);
+    void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY,
+                           const SFrameSettings& set);
     void DrawStatistics();
     void DrawSignalLost();
     void DrawNoteOverlay(const SSpanGeometry& geo);

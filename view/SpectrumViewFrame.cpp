@@ -81,13 +81,27 @@ const std::vector<double>& CSpectrumView::LogTable(int nEntries) {
     return m_adLogBin;
 }
 
+CSpectrumView::SFrameSettings CSpectrumView::ReadFrameSettings() const {
+    SFrameSettings set{};
+    set.nMode = m_nDisplayMode;
+    set.nCursorX = m_nCursorX;
+    set.nCursorY = m_nCursorY;
+    set.nYScale = m_nYScale;
+    set.nOffset = m_nOffset;
+    set.nOffsetRight = m_nOffsetRight;
+    set.nMinXSpace = m_nMinXSpace;
+    set.bHold = m_bHold != 0;
+    return set;
+}
+
 // The level scale and the arrays of one pass over a channel.
-CSpectrumView::SPass CSpectrumView::MakePass(int nIndex, const CAnalysisChannel& chan) const {
+CSpectrumView::SPass CSpectrumView::MakePass(int nIndex, const CAnalysisChannel& chan,
+                                             const SFrameSettings& set) const {
     const int nPlotH = m_nPlotBottom;
     SPass pass{};
     pass.nIndex = nIndex;
-    pass.dYScale = nPlotH * m_nYScale * 0.0005;
-    const int nOffset = nIndex == 0 ? m_nOffset : m_nOffsetRight;
+    pass.dYScale = nPlotH * set.nYScale * 0.0005;
+    const int nOffset = nIndex == 0 ? set.nOffset : set.nOffsetRight;
     pass.nYBase = static_cast<int>((130 - nOffset) * kLn10 * pass.dYScale * 0.1 + nPlotH * 1.6);
     pass.pPower = chan.m_pPower;
     pass.pHold = chan.m_pHold;
@@ -99,7 +113,7 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
     const int nPlotH = m_nPlotBottom;
     const SSpanGeometry geo = ComputeSpanGeometry();
     const int nZeroY = static_cast<int>(nPlotH * 0.125);
-    const int nMode = m_nDisplayMode;
+    const SFrameSettings set = ReadFrameSettings();
 
     // Both channels' arrays stay put while the frame reads them.
     const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
@@ -111,9 +125,9 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
 
     // The left bars are drawn over whatever lies under them, so the plot is
     // filled around them only.
-    const SPass left = MakePass(0, *pLeft);
+    const SPass left = MakePass(0, *pLeft, set);
     if (HasArrays(left)) {
-        BuildBars(left, geo);
+        BuildBars(left, geo, set);
     } else {
         m_aBars.clear();
     }
@@ -122,7 +136,7 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
     m_dcMemory.FillSolidRect(0, 0, 27, nPlotH + 5, kMarginGrey);
 
     for (int nPass = 0; nPass < (bStereo ? 2 : 1); ++nPass) {
-        const SPass pass = nPass == 0 ? left : MakePass(1, *pRight);
+        const SPass pass = nPass == 0 ? left : MakePass(1, *pRight, set);
         if (nPass == 0) {
             DrawLevelGrid(pass, nZeroY);
             m_dcMemory.SelectObject(&m_penLeft);
@@ -131,7 +145,7 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
             m_dcMemory.SelectObject(&m_penRight);
             m_dcMemory.SelectObject(m_pBrushRight.get());
         }
-        if (nPass == 0 && nMode == 1) {
+        if (nPass == 0 && set.nMode == 1) {
             DrawNoteOverlay(geo);
             m_dcMemory.SelectObject(m_pBrushLeft.get());
             m_dcMemory.SelectObject(&m_penLeft);
@@ -140,14 +154,14 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
             continue; // a channel without arrays has nothing to show
         }
         if (nPass == 1) {
-            BuildBars(pass, geo);
+            BuildBars(pass, geo, set);
         }
         DrawBars();
-        if (nMode == 2) {
+        if (set.nMode == 2) {
             DrawPowerReadout(pass);
         }
-        if (m_nCursorX > 30 && m_nCursorY < nPlotH) {
-            DrawCursorReadout(pass, geo, nZeroY);
+        if (set.nCursorX > 30 && set.nCursorY < nPlotH) {
+            DrawCursorReadout(pass, geo, nZeroY, set);
         }
     }
     if (m_bSignalLost) {
@@ -177,10 +191,11 @@ void CSpectrumView::DrawLevelGrid(const SPass& pass, int nZeroY) {
 // One bar per group of bins at least Min X-space wide, from the previous bar's
 // right edge to the geometric middle of the group's last bin, at the group's
 // mean power; the hold level is the mean of the group's held values.
-void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo) {
-    const int nBottom = m_nPlotBottom - 16 * m_nDisplayMode;
-    const int nMinXSpace = m_nMinXSpace;
-    const bool bHold = m_bHold != 0;
+void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo,
+                              const SFrameSettings& set) {
+    const int nBottom = m_nPlotBottom - 16 * set.nMode;
+    const int nMinXSpace = set.nMinXSpace;
+    const bool bHold = set.bHold;
     const int nBinEnd = std::min(geo.nBinMax, pass.nBins);
     const std::vector<double>& adLn = LogTable(std::max(geo.nBinMax, pass.nBins) + 1);
     m_aBars.clear();
@@ -241,10 +256,11 @@ void CSpectrumView::DrawPowerReadout(const SPass& pass) {
 
 // A line and a dot on the level of the bin under the cursor, its frequency
 // beside the line and its level at the top right.
-void CSpectrumView::DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY) {
+void CSpectrumView::DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY,
+                                      const SFrameSettings& set) {
     const int nPlotH = m_nPlotBottom;
     const int nWidth = m_nWidth;
-    const int cx = m_nCursorX;
+    const int cx = set.nCursorX;
     const double dBin = std::exp((cx - geo.nXOff) / geo.dXScale);
     // The nearest bin, kept inside the array whatever the cursor and the span.
     double dIndex = std::trunc(dBin - 0.5) + 1.0;
@@ -261,7 +277,7 @@ void CSpectrumView::DrawCursorReadout(const SPass& pass, const SSpanGeometry& ge
     const std::string strHz = Format("%.1f Hz", dBin * geo.dBinWidth);
     const CSize sizeHz = m_dcMemory.GetTextExtent(strHz);
     const int xHz = cx > nWidth / 2 ? cx - sizeHz.cx - 5 : cx + 5;
-    m_dcMemory.TextOut(xHz, nPlotH - 14 * (m_nDisplayMode + 1), strHz);
+    m_dcMemory.TextOut(xHz, nPlotH - 14 * (set.nMode + 1), strHz);
 
     const std::string strDb = Format("%.1f dB", 10 * (nZeroY - yc) / (kLn10 * pass.dYScale));
     const CSize sizeDb = m_dcMemory.GetTextExtent(strDb);

@@ -8,6 +8,7 @@
 #include <QPaintEngine>
 #include <QPixmap>
 #include <QScreen>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <set>
@@ -21,6 +22,14 @@ protected:
     void SetPower(double dPower) {
         auto lock = m_left.LockArrays();
         std::fill_n(m_left.m_pPower, 4096, dPower);
+    }
+    // A frame without the axis column, which frames leave alone: a note name
+    // of the overlay may spill into it and stay there until the scale is drawn.
+    static QImage Settled(const QImage& frame) {
+        QImage img = frame.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < img.height(); ++y)
+            img.setPixel(27, y, 0);
+        return img;
     }
     QImage Strip() const {
         return m_pView->FrontImage().copy(0, m_pView->m_nPlotBottom + 1, 600, 21);
@@ -94,6 +103,51 @@ TEST_F(HandOverTest, PaintsShowOnlyWholeFramesWhileFramesArrive) {
     }
     bDone = true;
     cycle.join();
+}
+
+// A double-click (display mode) and mouse moves (cursor) while frames are
+// drawn on another thread: every frame is of one mode and one cursor, never
+// one mode's overlay over another's bars, nor a cursor line in the margin.
+TEST_F(HandOverTest, SettingsChangedDuringFramesGiveFramesOfOneSetting) {
+    Resize(784, 405);
+    StartRun(44100, 4096, 40, 16000, 1e11, 1e12);
+    m_pView->SetFftsPerCycle(25);
+    m_left.m_dPeakHz = 440.0;
+    const int aCursorX[] = {400, 10};
+    std::vector<QImage> pictures;
+    for (int nMode = 0; nMode < 3; ++nMode)
+        for (int nCursorX : aCursorX) {
+            m_pView->m_nDisplayMode = nMode;
+            m_pView->m_nCursorX = nCursorX;
+            m_pView->m_nCursorY = 100;
+            for (int i = 0; i < 6; ++i) // the peak readout is written every fifth frame
+                m_pView->RenderFrame(2);
+            pictures.push_back(Settled(m_pView->FrontImage()));
+        }
+    std::atomic<bool> bDone{false};
+    std::atomic<int> nFrames{0};
+    std::atomic<int> nMixed{0};
+    std::thread cycle([&] {
+        while (!bDone) {
+            m_pView->RenderFrame(2);
+            const QImage frame = Settled(m_pView->FrontImage());
+            if (std::find(pictures.begin(), pictures.end(), frame) == pictures.end())
+                ++nMixed;
+            ++nFrames;
+        }
+    });
+    uint32_t nNoise = 12345;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1500) {
+        nNoise = nNoise * 1664525u + 1013904223u;
+        m_pView->m_nDisplayMode = static_cast<int>(nNoise >> 16) % 3;
+        m_pView->m_nCursorX = aCursorX[(nNoise >> 8) & 1];
+    }
+    bDone = true;
+    cycle.join();
+    EXPECT_GT(nFrames.load(), 50);
+    EXPECT_EQ(nMixed.load(), 0) << "of " << nFrames.load() << " frames";
 }
 
 // A paint engine that, while the view's paint reads its picture, has more
