@@ -434,6 +434,8 @@ bool CAnalyzerDialog::OnInitDialog() {
     if (m_nClientWidth > 50 && m_nClientHeight > 50)
         LayoutControls();
     m_pView->m_pDialog = this;
+    // The welcome page names the page F1 opens, wherever it was found.
+    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pListDevice->setFocus();
     return true;
 }

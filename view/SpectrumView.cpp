@@ -1,5 +1,7 @@
 #include "view/SpectrumView.h"
 
+#include "view/BuildInfo.h"
+
 #include "analysis/AnalysisChannel.h"
 
 #include <QMetaObject>
@@ -12,7 +14,7 @@
 #include <climits>
 #include <cmath>
 
-CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent) {
+CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddress(g_szWebAddress) {
     m_penLeft.CreatePen(PS_SOLID, 1, RGB(30, 30, 130));
     m_penRight.CreatePen(PS_SOLID, 1, RGB(130, 30, 30));
     m_penScale.CreatePen(PS_SOLID, 1, RGB(100, 100, 100));

@@ -57,6 +57,11 @@ public:
     explicit CSpectrumView(QWidget* pParent = nullptr);
     ~CSpectrumView() override;
 
+    // The address the welcome page sends the reader to with F1: the one F1
+    // opens (the build's web address until the dialog says otherwise).
+    void SetWebAddress(const std::string& strAddress);
+    std::string WebAddress() const;
+
     // IEngineView
     void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
                       int nSampleRate) override;
@@ -218,7 +223,9 @@ private:
     int LevelY(const SPass& pass, double dValue) const;
     const std::vector<double>& LogTable(int nEntries);
 
-    std::mutex m_lockFrame;
+    mutable std::mutex m_lockFrame;
+    // Under m_lockFrame.
+    std::string m_strWebAddress;
     std::atomic<double> m_dDevicePixelRatio{1.0};
     double m_dBufferRatio = 1.0;    // the buffers' ratio, inside the frame guard only
     double m_dScreenRatio = 1.0;    // the window's ratio last seen, user-interface thread only

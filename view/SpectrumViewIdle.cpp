@@ -48,8 +48,17 @@ void CSpectrumView::DrawIdlePage() {
         std::string("If you have any comments or questions, send them to ") + g_szContactEmail +
         ".";
     m_dcMemory.TextOut(40, 322, strContact);
-    const std::string strMore =
-        std::string("For more information, press F1 to get to ") + g_szWebAddress;
+    const std::string strMore = "For more information, press F1 to get to " + m_strWebAddress;
     m_dcMemory.TextOut(40, 339, strMore);
     m_dcMemory.TextOut(40, m_nHeight - 22, g_szCredits);
+}
+
+void CSpectrumView::SetWebAddress(const std::string& strAddress) {
+    std::lock_guard lock(m_lockFrame);
+    m_strWebAddress = strAddress;
+}
+
+std::string CSpectrumView::WebAddress() const {
+    std::lock_guard lock(m_lockFrame);
+    return m_strWebAddress;
 }

@@ -46,6 +46,9 @@ TEST_F(HelpAboutTest, F1ShowsWhereHelpIsFound) {
 TEST_F(HelpAboutTest, OkInTheF1BoxOpensTheWebPage) {
     m_answer = QMessageBox::Ok;
     PressF1();
+    // The welcome page names the very page F1 opens.
+    ASSERT_EQ(m_opened.size(), 1u);
+    EXPECT_EQ(QString::fromStdString(Dlg().View()->WebAddress()), m_opened[0].toString());
     ASSERT_EQ(m_prompts.size(), 1u);
     ASSERT_EQ(m_opened.size(), 1u);
     EXPECT_EQ(m_opened[0], WebPage());

@@ -41,6 +41,18 @@ TEST_F(IdleTest, ContactAndWebLinesCarryTheConfiguredAddresses) {
                           kIdleText, kBlack));
 }
 
+// The dialog tells the view the address F1 opens; the welcome page names it.
+TEST_F(IdleTest, TheWebLineNamesTheAddressItIsGiven) {
+    m_pView->resize(1200, 400);
+    m_pView->UpdateBackBuffer();
+    m_pView->SetWebAddress("file:///opt/vemra2/share/doc/vemra2/index.html");
+    m_pView->RenderFrame(-1);
+    EXPECT_TRUE(ShowsText(Back(), 40, 339,
+                          "For more information, press F1 to get to "
+                          "file:///opt/vemra2/share/doc/vemra2/index.html",
+                          kIdleText, kBlack));
+}
+
 TEST_F(IdleTest, TheCreditsFollowTheBottomEdgeAndTheRestStays) {
     m_pView->resize(600, 420);
     m_pView->OnSize(0, 600, 420);
