@@ -75,8 +75,8 @@ int RoundHalfUp(double x) {
 
 } // namespace
 
-CAnalyzerDialog::CAnalyzerDialog(EnumerateDevicesFn pfnEnumerateDevices, QWidget* pParent)
-    : QDialog(pParent), m_hIcon(AppIcon()), m_pfnEnumerateDevices(pfnEnumerateDevices) {
+CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
+    : QDialog(pParent), m_hIcon(AppIcon()), m_desktop(desktop) {
     setWindowTitle(QStringLiteral("Vemra-2 by Tave"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -451,7 +451,7 @@ void CAnalyzerDialog::FillDeviceList() {
     ShowDeviceList({});
     m_pListDevice->setCurrentIndex(-1);
     m_pDeviceWatcher = std::make_unique<CDeviceWatcher>(
-        m_pfnEnumerateDevices, [this](std::vector<SCaptureDeviceEntry> devices) {
+        m_desktop.pfnEnumerateDevices, [this](std::vector<SCaptureDeviceEntry> devices) {
             QMetaObject::invokeMethod(
                 this,
                 [this, devices = std::move(devices)]() mutable {
@@ -722,11 +722,19 @@ void CAnalyzerDialog::OnRButtonDown() {
         m_nPanelMode = 0;
         ShowPanel(kPanelNone);
         SetTopmost(true);
+        // Where the desktop ignores the request, the user is told once how to
+        // get the window on top instead.
+        if (!m_desktop.bWindowsStayOnTop && !std::exchange(m_bToldNoTopmost, true))
+            m_pView->ShowNotice(kNoTopmostText, kNoticeMs);
     } else {
         ShowPanel(m_pEngine ? kPanelRunning : kPanelSetup);
         SetTopmost(false);
     }
     LayoutControls();
+}
+
+bool CanKeepWindowsOnTop() {
+    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
 }
 
 bool CAnalyzerDialog::IsTopmost() const {

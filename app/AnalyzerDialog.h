@@ -26,6 +26,18 @@ class QPushButton;
 class QSpinBox;
 class QToolButton;
 
+// Whether the desktop lets a program keep its window above the others. Wayland
+// leaves the stacking of windows to the compositor: the wish is not granted.
+bool CanKeepWindowsOnTop();
+
+// What the dialog takes from the desktop it runs on.
+struct SDialogDesktop {
+    // Lists the capture devices (CaptureEnumerate; tests give a scripted one).
+    using EnumerateDevicesFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
+    EnumerateDevicesFn pfnEnumerateDevices = CaptureEnumerate;
+    bool bWindowsStayOnTop = CanKeepWindowsOnTop();
+};
+
 // The dialog's settings, the master copy (see ReadSettings), and its layout
 // state. The dialog alone writes them; others read a copy through Settings().
 struct SDialogSettings {
@@ -107,11 +119,15 @@ public:
     static constexpr int kPanelRunning = 5;
     static constexpr int kPanelNone = 1;
 
-    // Lists the capture devices (CaptureEnumerate; tests give a scripted one).
-    using EnumerateDevicesFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
+    using EnumerateDevicesFn = SDialogDesktop::EnumerateDevicesFn;
+    using SDesktop = SDialogDesktop;
 
-    explicit CAnalyzerDialog(EnumerateDevicesFn pfnEnumerateDevices = CaptureEnumerate,
-                             QWidget* pParent = nullptr);
+    explicit CAnalyzerDialog(const SDesktop& desktop = SDesktop(), QWidget* pParent = nullptr);
+
+    // Said in the plot the first time compact mode cannot keep the window on top.
+    static constexpr const char* kNoTopmostText =
+        "This desktop does not let programs stay on top: use the window menu's 'Always on top'.";
+    static constexpr int kNoticeMs = 6000;
     ~CAnalyzerDialog() override;
 
     // Reads every analysis control into the fields and, while running, passes
@@ -277,8 +293,9 @@ private:
     std::vector<SCaptureGuid> m_deviceGuids;
     int m_nListedDevices = 0;
     bool m_bBuiltInListed = false;
+    SDesktop m_desktop;
+    bool m_bToldNoTopmost = false;
     // Finds the devices off this thread and follows the sound server.
-    EnumerateDevicesFn m_pfnEnumerateDevices;
     std::unique_ptr<CDeviceWatcher> m_pDeviceWatcher;
     // The list shown, and one that came while a capture ran.
     std::vector<SCaptureDeviceEntry> m_shownDevices;

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,11 @@ public:
     // opens (the build's web address until the dialog says otherwise).
     void SetWebAddress(const std::string& strAddress);
     std::string WebAddress() const;
+
+    // A line across the upper plot, over the spectrum or the welcome page,
+    // for nMilliseconds from now.
+    void ShowNotice(const std::string& strText, int nMilliseconds);
+    std::string Notice() const; // the line shown now, or empty
 
     // IEngineView
     void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
@@ -218,6 +224,7 @@ private:
                            const SFrameSettings& set);
     void DrawStatistics();
     void DrawSignalLost();
+    void DrawNotice();
     void DrawNoteOverlay(const SSpanGeometry& geo);
     void DrawIdlePage();
     int LevelY(const SPass& pass, double dValue) const;
@@ -226,6 +233,8 @@ private:
     mutable std::mutex m_lockFrame;
     // Under m_lockFrame.
     std::string m_strWebAddress;
+    std::string m_strNotice;
+    std::chrono::steady_clock::time_point m_noticeUntil;
     std::atomic<double> m_dDevicePixelRatio{1.0};
     double m_dBufferRatio = 1.0;    // the buffers' ratio, inside the frame guard only
     double m_dScreenRatio = 1.0;    // the window's ratio last seen, user-interface thread only

@@ -1,5 +1,7 @@
 #include "view/SpectrumView.h"
 
+#include <QTimer>
+
 #include "analysis/AnalysisChannel.h"
 
 #include <algorithm>
@@ -168,6 +170,7 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
         DrawSignalLost();
     }
     DrawStatistics();
+    DrawNotice();
 }
 
 // Lines every 10 dB from +50 to -190, labelled right-aligned in the margin.
@@ -304,4 +307,37 @@ void CSpectrumView::DrawSignalLost() {
     const int x = 28 + std::max(0, (m_nWidth - 28 - size.cx) / 2);
     const int y = std::max(0, (nPlotH - size.cy) / 2);
     m_dcMemory.TextOut(x, y, kSignalLostText);
+}
+
+// A notice, while it lasts: a light line on a box of the margin's grey, a
+// quarter down the plot, clear of the no-sound line in its middle. The DC's
+// colours are left as they were for the frames to come.
+void CSpectrumView::DrawNotice() {
+    if (m_strNotice.empty() || std::chrono::steady_clock::now() >= m_noticeUntil) {
+        return;
+    }
+    const COLORREF crBack = m_dcMemory.SetBkColor(RGB(32, 32, 32));
+    const COLORREF crText = m_dcMemory.SetTextColor(RGB(230, 200, 90));
+    const CSize size = m_dcMemory.GetTextExtent(m_strNotice);
+    const int x = 28 + std::max(0, (m_nWidth - 28 - size.cx) / 2);
+    const int y = std::max(0, m_nPlotBottom / 4 - size.cy / 2);
+    m_dcMemory.TextOut(x, y, m_strNotice);
+    m_dcMemory.SetBkColor(crBack);
+    m_dcMemory.SetTextColor(crText);
+}
+
+void CSpectrumView::ShowNotice(const std::string& strText, int nMilliseconds) {
+    {
+        std::lock_guard lock(m_lockFrame);
+        m_strNotice = strText;
+        m_noticeUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
+    }
+    // Frames come and go while running; the welcome page is drawn anew when
+    // the notice ends.
+    QTimer::singleShot(nMilliseconds + 10, this, [this] { RenderFrame(-1); });
+}
+
+std::string CSpectrumView::Notice() const {
+    std::lock_guard lock(m_lockFrame);
+    return std::chrono::steady_clock::now() < m_noticeUntil ? m_strNotice : std::string();
 }

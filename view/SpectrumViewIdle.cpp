@@ -51,6 +51,7 @@ void CSpectrumView::DrawIdlePage() {
     const std::string strMore = "For more information, press F1 to get to " + m_strWebAddress;
     m_dcMemory.TextOut(40, 339, strMore);
     m_dcMemory.TextOut(40, m_nHeight - 22, g_szCredits);
+    DrawNotice();
 }
 
 void CSpectrumView::SetWebAddress(const std::string& strAddress) {

@@ -83,7 +83,7 @@ protected:
 
     // Shows the dialog and waits for its first device list.
     void ShowDialog() {
-        m_pDialog = std::make_unique<CAnalyzerDialog>(m_pfnEnumerate);
+        m_pDialog = std::make_unique<CAnalyzerDialog>(m_desktop);
         m_pDialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
         ASSERT_TRUE(QTest::qWaitFor([this] { return !m_pDialog->IsLookingForDevices(); }, 5000));
@@ -133,8 +133,8 @@ protected:
     }
 
     static inline SScriptedDevices* s_pDevices = nullptr;
-    // How the dialogs a test makes list their devices.
-    CAnalyzerDialog::EnumerateDevicesFn m_pfnEnumerate = &ScriptedEnumerate;
+    // The desktop the dialogs a test makes run on: devices from the script.
+    CAnalyzerDialog::SDesktop m_desktop{&ScriptedEnumerate};
     SScriptedDevices m_devices;
     std::unique_ptr<CAnalyzerDialog> m_pDialog;
     std::vector<SPrompt> m_prompts;

@@ -47,6 +47,8 @@ TEST_F(CompactModeTest, RightClickOnTheBackgroundTogglesBothWays) {
     EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 3));
     EXPECT_TRUE(WindowOnTop());
     EXPECT_TRUE(Dlg().isVisible());
+    // A desktop that keeps windows on top needs no word about it.
+    EXPECT_EQ(Dlg().View()->Notice(), "");
 
     RightClickBackground();
     EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
@@ -114,7 +116,7 @@ TEST_F(CompactModeTest, TheViewReachesTheToggleByName) {
 // program's run.
 TEST_F(CompactModeTest, TogglingDuringTheProgramsRunKeepsTheWindowOpen) {
     m_pDialog.reset();
-    CAnalyzerDialog dlg(m_pfnEnumerate);
+    CAnalyzerDialog dlg(m_desktop);
     bool bVisibleInCompact = false;
     bool bVisibleAfter = false;
     QTimer::singleShot(100, &dlg, [&] {
@@ -131,4 +133,32 @@ TEST_F(CompactModeTest, TogglingDuringTheProgramsRunKeepsTheWindowOpen) {
     CSpectrumApp::RunMainWindow(dlg);
     EXPECT_TRUE(bVisibleInCompact);
     EXPECT_TRUE(bVisibleAfter);
+}
+
+// Where the desktop does not let programs stay on top (Wayland), compact mode
+// still hides the strip and fills the window with the view, and the first
+// time the plot says how to get the window on top instead.
+class CompactModeWithoutTopmostTest : public CompactModeTest {
+protected:
+    void SetUp() override {
+        m_desktop.bWindowsStayOnTop = false;
+        CompactModeTest::SetUp();
+    }
+};
+
+TEST_F(CompactModeWithoutTopmostTest, TheFirstTimeThePlotSaysSo) {
+    ClickStart();
+    RightClickBackground();
+    EXPECT_FALSE(AnyStripControlShown(Dlg()));
+    EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 3));
+    EXPECT_EQ(Dlg().View()->Notice(), D::kNoTopmostText);
+    SaveShot(&Dlg(), "compact-without-topmost");
+
+    // Once is enough: leaving and entering again says nothing new.
+    Dlg().View()->ShowNotice("", 0);
+    RightClickBackground();
+    RightClickBackground();
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
+    EXPECT_EQ(Dlg().View()->Notice(), "");
+    Dlg().OnStop();
 }

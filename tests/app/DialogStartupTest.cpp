@@ -384,7 +384,7 @@ int ManyDevicesEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
 // A failed enumeration still completes the start-up: the built-in signal is
 // listed and selected, every setting has its value, and Start runs.
 TEST_F(EnumerationTest, FailureStillListsTheBuiltInSignalAndStartWorks) {
-    m_pfnEnumerate = &FailingEnumerate;
+    m_desktop.pfnEnumerateDevices = &FailingEnumerate;
     ShowDialog();
     QComboBox* pDevices = List(D::IDC_LIST_DEVICE);
     ASSERT_EQ(pDevices->count(), 1);
@@ -400,7 +400,7 @@ TEST_F(EnumerationTest, FailureStillListsTheBuiltInSignalAndStartWorks) {
 
 // Twenty sound devices at most; the built-in signal is always listed.
 TEST_F(EnumerationTest, AtMostTwentyDevicesAndTheBuiltInSignal) {
-    m_pfnEnumerate = &ManyDevicesEnumerate;
+    m_desktop.pfnEnumerateDevices = &ManyDevicesEnumerate;
     ShowDialog();
     QComboBox* pDevices = List(D::IDC_LIST_DEVICE);
     ASSERT_EQ(pDevices->count(), 22);
@@ -439,7 +439,7 @@ protected:
     void SetUp() override {
         g_pGate = &m_gate;
         EnumerationTest::SetUp();
-        m_pfnEnumerate = &GatedEnumerate;
+        m_desktop.pfnEnumerateDevices = &GatedEnumerate;
     }
     void TearDown() override {
         m_gate.Open();
@@ -448,7 +448,7 @@ protected:
     }
     // The window up before the devices are known.
     void ShowWhileLooking() {
-        m_pDialog = std::make_unique<CAnalyzerDialog>(m_pfnEnumerate);
+        m_pDialog = std::make_unique<CAnalyzerDialog>(m_desktop);
         m_pDialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
     }

@@ -301,7 +301,7 @@ TEST_F(RunControlTest, TheProgramsRunEndsWhenTheWindowCloses) {
     m_pDialog.reset();
     const int nThreadsBefore = ThreadCount();
     {
-        CAnalyzerDialog dlg(m_pfnEnumerate);
+        CAnalyzerDialog dlg(m_desktop);
         bool bWasRunning = false;
         QTimer::singleShot(100, &dlg, [&] {
             // A main window, not a modal dialog.

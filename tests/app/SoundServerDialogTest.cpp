@@ -26,7 +26,7 @@ protected:
         ASSERT_TRUE(m_pServer->Start()) << m_pServer->Log();
         m_bShowOnSetUp = false;
         DialogTest::SetUp();
-        m_pfnEnumerate = CaptureEnumerate;
+        m_desktop.pfnEnumerateDevices = CaptureEnumerate;
     }
 
     QComboBox* Devices() { return List(D::IDC_LIST_DEVICE); }
@@ -116,7 +116,7 @@ TEST_P(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
     m_pServer->Pause();
     QElapsedTimer timer;
     timer.start();
-    m_pDialog = std::make_unique<CAnalyzerDialog>(m_pfnEnumerate);
+    m_pDialog = std::make_unique<CAnalyzerDialog>(m_desktop);
     m_pDialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
     // Asking the frozen server alone takes a second: the window did not wait.

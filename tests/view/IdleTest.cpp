@@ -1,5 +1,7 @@
 #include "ViewTestSupport.h"
 
+#include <QTest>
+
 #include "view/BuildInfo.h"
 
 namespace {
@@ -51,6 +53,31 @@ TEST_F(IdleTest, TheWebLineNamesTheAddressItIsGiven) {
                           "For more information, press F1 to get to "
                           "file:///opt/vemra2/share/doc/vemra2/index.html",
                           kIdleText, kBlack));
+}
+
+// A notice stands over the welcome page and over the spectrum while it lasts,
+// a quarter down the plot, and is gone from the frames after it.
+TEST_F(IdleTest, ANoticeShowsForItsTimeOverThePageAndTheSpectrum) {
+    const std::string strNotice = "Compact mode cannot stay on top here.";
+    const int nY = (m_pView->m_nPlotBottom / 4) - 7;
+    auto shown = [&] {
+        const int x = 28 + (m_pView->m_nWidth - 28 - TextWidth(strNotice)) / 2;
+        for (int dy = -3; dy <= 3; ++dy)
+            if (ShowsText(Back(), x, nY + dy, strNotice, RGB(230, 200, 90), RGB(32, 32, 32)))
+                return true;
+        return false;
+    };
+    m_pView->ShowNotice(strNotice, 300);
+    m_pView->RenderFrame(-1);
+    EXPECT_TRUE(shown());
+    EXPECT_EQ(m_pView->Notice(), strNotice);
+    StartRun(44100, 4096, 40, 16000, 1e9);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(shown());
+    QTest::qWait(350);
+    EXPECT_EQ(m_pView->Notice(), "");
+    m_pView->RenderFrame(2);
+    EXPECT_FALSE(shown());
 }
 
 TEST_F(IdleTest, TheCreditsFollowTheBottomEdgeAndTheRestStays) {
