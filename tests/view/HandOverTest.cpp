@@ -124,8 +124,8 @@ TEST_F(HandOverTest, SettingsChangedDuringFramesGiveFramesOfOneSetting) {
                 m_pView->RenderFrame(2);
             pictures.push_back(Settled(m_pView->FrontImage()));
         }
-    // A few hundred frames, however slow the build, while the settings change.
-    constexpr int kFrames = 300;
+    // A hundred frames, however slow the build, while the settings change.
+    constexpr int kFrames = 100;
     std::atomic<int> nFrames{0};
     std::atomic<int> nMixed{0};
     std::thread cycle([&] {
