@@ -915,16 +915,27 @@ void CAnalyzerDialog::OnAbout() {
 // ---------------------------------------------------------------------------
 // Keeping a measurement
 
-QString CAnalyzerDialog::SuggestedPath(const QString& strExtension) const {
+// Asks where to save, offering a name with the date and time in the folder
+// saved to last during this run; the path chosen (and its folder kept for
+// the next time), or empty.
+QString CAnalyzerDialog::AskExportPath(const QString& strCaption, const QString& strExtension,
+                                       const QString& strFilter) {
     const QString strName =
         QStringLiteral("vemra2-") +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + u'.' +
         strExtension;
-    return QDir(m_strExportFolder).filePath(strName);
+    const QString strPath =
+        AskSaveFileName(this, strCaption, QDir(m_strExportFolder).filePath(strName), strFilter);
+    if (!strPath.isEmpty())
+        m_strExportFolder = QFileInfo(strPath).absolutePath();
+    return strPath;
 }
 
-void CAnalyzerDialog::RememberFolder(const QString& strPath) {
-    m_strExportFolder = QFileInfo(strPath).absolutePath();
+void CAnalyzerDialog::SayNotSaved(const QString& strWhat, const QString& strPath,
+                                  const QString& strError) {
+    ShowMessageBox(this, QCoreApplication::applicationName(),
+                   QStringLiteral("Sorry!\nBut I couldn't save the %1 to %2.\n%3")
+                       .arg(strWhat, strPath, strError));
 }
 
 // The data of the pass shown when the command was given, before the file
@@ -935,17 +946,13 @@ void CAnalyzerDialog::OnSaveSpectrum() {
     const SSpectrumSnapshot snapshot =
         CSpectrumCsv::Take(m_pEngine->m_chanLeft, m_pEngine->m_chanRight, Settings(), m_nSampleRate,
                            m_nFftSize, SelectedDeviceName(), m_pListWindow->currentText());
-    const QString strPath = AskSaveFileName(this, QStringLiteral("Save spectrum as CSV"),
-                                            SuggestedPath(QStringLiteral("csv")),
-                                            QStringLiteral("CSV files (*.csv);;All files (*)"));
-    if (strPath.isEmpty())
-        return;
-    RememberFolder(strPath);
+    const QString strPath =
+        AskExportPath(QStringLiteral("Save spectrum as CSV"), QStringLiteral("csv"),
+                      QStringLiteral("CSV files (*.csv);;All files (*)"));
     QString strError;
-    if (!CSpectrumCsv::Save(strPath, CSpectrumCsv::Format(snapshot), &strError))
-        ShowMessageBox(this, QCoreApplication::applicationName(),
-                       QStringLiteral("Sorry!\nBut I couldn't save the spectrum to %1.\n%2")
-                           .arg(strPath, strError));
+    if (!strPath.isEmpty() &&
+        !CSpectrumCsv::Save(strPath, CSpectrumCsv::Format(snapshot), &strError))
+        SayNotSaved(QStringLiteral("spectrum"), strPath, strError);
 }
 
 // The picture handed to the window, at the screen's resolution.
@@ -953,23 +960,18 @@ void CAnalyzerDialog::OnSavePicture() {
     if (!m_pEngine)
         return;
     const QImage picture = m_pView->FrontImage();
-    const QString strPath =
-        AskSaveFileName(this, QStringLiteral("Save picture"), SuggestedPath(QStringLiteral("png")),
-                        QStringLiteral("PNG pictures (*.png);;All files (*)"));
+    const QString strPath = AskExportPath(QStringLiteral("Save picture"), QStringLiteral("png"),
+                                          QStringLiteral("PNG pictures (*.png);;All files (*)"));
     if (strPath.isEmpty())
         return;
-    RememberFolder(strPath);
     QSaveFile file(strPath);
     QImageWriter writer(&file, "png");
-    const bool bSaved = file.open(QIODevice::WriteOnly) && writer.write(picture) && file.commit();
-    if (!bSaved) {
-        const QString strError =
-            file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
-        file.cancelWriting();
-        ShowMessageBox(this, QCoreApplication::applicationName(),
-                       QStringLiteral("Sorry!\nBut I couldn't save the picture to %1.\n%2")
-                           .arg(strPath, strError));
-    }
+    if (file.open(QIODevice::WriteOnly) && writer.write(picture) && file.commit())
+        return;
+    const QString strError =
+        file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+    file.cancelWriting();
+    SayNotSaved(QStringLiteral("picture"), strPath, strError);
 }
 
 void CAnalyzerDialog::OnCopyPicture() {

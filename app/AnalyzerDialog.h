@@ -258,9 +258,9 @@ private:
     void CreateHelpButton();
     void CreateExportActions();
     void EnableExport(bool bEnable);
-    // The folder last saved to and a name with the date and time, as offered.
-    QString SuggestedPath(const QString& strExtension) const;
-    void RememberFolder(const QString& strPath);
+    QString AskExportPath(const QString& strCaption, const QString& strExtension,
+                          const QString& strFilter);
+    void SayNotSaved(const QString& strWhat, const QString& strPath, const QString& strError);
     void WireControls();
     void Bind(int nId, QWidget* pWidget);
     QLabel* MakeLabel(int nId, const QString& strText, int nX, int nY, int nW, int nH,

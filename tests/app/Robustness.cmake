@@ -1,7 +1,7 @@
 # Device loss through the dialog, with the ordinary tests.
 add_executable(test_app_device_loss
   ${CMAKE_CURRENT_LIST_DIR}/AppTestMain.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/LeakSanitizerDefaults.cpp
+  ${VEMRA_SOUND_LSAN_DEFAULTS}
   ${CMAKE_CURRENT_LIST_DIR}/DeviceLossTest.cpp
 )
 target_link_libraries(test_app_device_loss PRIVATE vemra_app Qt6::Test GTest::gtest)
@@ -15,7 +15,7 @@ gtest_discover_tests(test_app_device_loss DISCOVERY_TIMEOUT 60
 # process of its own, so they share the machine's cores.
 add_executable(test_app_robustness
   ${CMAKE_CURRENT_LIST_DIR}/AppTestMain.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/LeakSanitizerDefaults.cpp
+  ${VEMRA_SOUND_LSAN_DEFAULTS}
   ${CMAKE_CURRENT_LIST_DIR}/RobustnessTest.cpp
 )
 target_link_libraries(test_app_robustness PRIVATE vemra_app Qt6::Test GTest::gtest)

@@ -1,9 +1,9 @@
 // LeakSanitizer settings for the tests that load the sound libraries (the
-// device, capture and engine tests), read by the sanitizer runtime at start-up
-// (unused in other builds). PortAudio's ALSA host API loads ALSA plugins that
-// keep allocations for the life of the process and are unloaded before the
-// leak check; with the full stack unwound at each allocation, those are
-// attributed to the sound libraries rather than to an unknown module.
+// device, capture, engine and dialog tests), read by the sanitizer runtime at
+// start-up (unused in other builds). PortAudio's ALSA host API loads ALSA
+// plugins that keep allocations for the life of the process and are unloaded
+// before the leak check; with the full stack unwound at each allocation,
+// those are attributed to the sound libraries rather than to an unknown module.
 extern "C" {
 
 const char* __lsan_default_options() {
