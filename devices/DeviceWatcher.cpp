@@ -63,6 +63,7 @@ struct CDeviceWatcher::SShared {
 private:
     void List();
     void Connect();
+    void RetryLater();
     void Disconnect();
     // Waits for a request, a change of the server or the next reconnection;
     // false once the owner has left.
@@ -132,15 +133,14 @@ void CDeviceWatcher::SShared::List() {
 void CDeviceWatcher::SShared::Connect() {
     auto pSession = std::make_unique<CPulseSession>();
     if (!pSession->IsConnected()) {
-        m_nextConnect = Clock::now() + Ms(m_nRetryMs);
-        m_nRetryMs = std::min(2 * m_nRetryMs, kLongestRetryMs);
+        RetryLater();
         return;
     }
     {
         CPulseSession::CLock pulse(*pSession);
         pSession->SetLostHandler([this] { Raise(&SShared::bLost); });
         if (!pSession->Subscribe([this] { Raise(&SShared::bChanged); })) {
-            m_nextConnect = Clock::now() + Ms(m_nRetryMs);
+            RetryLater();
             return;
         }
     }
@@ -150,6 +150,11 @@ void CDeviceWatcher::SShared::Connect() {
     bFollowing = true;
     // Whatever changed while there was no connection is listed now.
     bChanged = true;
+}
+
+void CDeviceWatcher::SShared::RetryLater() {
+    m_nextConnect = Clock::now() + Ms(m_nRetryMs);
+    m_nRetryMs = std::min(2 * m_nRetryMs, kLongestRetryMs);
 }
 
 void CDeviceWatcher::SShared::Disconnect() {
