@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/AnalyzerDialog.h"
 #include "app/AppIcon.h"
 #include "app/DialogUnits.h"
 #include "app/HelpPage.h"
@@ -14,7 +13,7 @@ CAboutDialog::CAboutDialog(QWidget* pParent) : QDialog(pParent) {
     setWindowTitle(QStringLiteral("About Vemra-2.5"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setFont(CAnalyzerDialog::DialogFont());
+    setFont(DialogFont());
 
     m_pIcon = new QLabel(this);
     m_pIcon->setGeometry(DluToPx(11, 17, 20, 20));

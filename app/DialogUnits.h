@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
 
 // The dialog templates measure in dialog units of the 8-point dialog font: a
@@ -15,4 +16,12 @@ inline int DluToPxY(int nDlu) {
 
 inline QRect DluToPx(int x, int y, int w, int h) {
     return QRect(DluToPxX(x), DluToPxY(y), DluToPxX(w), DluToPxY(h));
+}
+
+// The dialog font of the 8-point class: 9-pixel DejaVu Sans is the largest
+// size at which the template's sizes hold every caption and every value.
+inline QFont DialogFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(9);
+    return font;
 }

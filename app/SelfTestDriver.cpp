@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/AnalyzerDialog.h"
+#include "app/DeviceChooser.h"
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
 
@@ -42,12 +43,13 @@ void CSelfTestDriver::StartIfRequested() {
 
 void CSelfTestDriver::ClickStart() {
     // Start on the device a person would see selected once the list is in.
-    if (m_pDialog->IsLookingForDevices() && m_nWaitsForDevices++ < kMaxWaitsForDevices) {
+    if (m_pDialog->Devices().IsLookingForDevices() && m_nWaitsForDevices++ < kMaxWaitsForDevices) {
         QTimer::singleShot(kWaitForDevicesMs, this, &CSelfTestDriver::ClickStart);
         return;
     }
     auto* pStart = qobject_cast<QPushButton*>(m_pDialog->Control(CAnalyzerDialog::IDC_START));
-    std::fprintf(stderr, "Clicking Start on \"%s\"\n", qPrintable(m_pDialog->SelectedDeviceName()));
+    std::fprintf(stderr, "Clicking Start on \"%s\"\n",
+                 qPrintable(m_pDialog->Devices().SelectedDeviceName()));
     pStart->click();
     QTimer::singleShot(m_nSeconds * 1000, this, &CSelfTestDriver::SaveAndClose);
 }

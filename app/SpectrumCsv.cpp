@@ -1,11 +1,9 @@
 #include "app/SpectrumCsv.h"
 
-#include <QSaveFile>
-
 #include <mutex>
 
 #include "analysis/AnalysisChannel.h"
-#include "app/AnalyzerDialog.h"
+#include "app/DialogSettings.h"
 #include "view/BuildInfo.h"
 #include "view/GridLevel.h"
 
@@ -51,9 +49,9 @@ SSpectrumSnapshot CSpectrumCsv::Take(const CAnalysisChannel& left, const CAnalys
     s.nFftSize = nFftSize;
     s.nInertia = settings.m_nInertia;
     s.nLengthMs = settings.m_nLengthMs;
-    s.bPinkToFlat = settings.m_bPinkToFlat != 0;
-    s.bHold = settings.m_bHold != 0;
-    s.bStereo = settings.m_bStereo != 0;
+    s.bPinkToFlat = settings.m_bPinkToFlat;
+    s.bHold = settings.m_bHold;
+    s.bStereo = settings.m_bStereo;
     s.nOffset = settings.m_nOffset;
     s.nOffsetRight = settings.m_nOffsetRight;
     s.nYScale = settings.m_nYScale;
@@ -101,16 +99,6 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
         line(row);
     }
     return text.toUtf8();
-}
-
-bool CSpectrumCsv::Save(const QString& strPath, const QByteArray& data, QString* pError) {
-    QSaveFile file(strPath);
-    if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit())
-        return true;
-    if (pError)
-        *pError = file.errorString();
-    file.cancelWriting();
-    return false;
 }
 
 QString CSpectrumCsv::Quote(const QString& strField) {

@@ -41,8 +41,6 @@ public:
                                   const SDialogSettings& settings, int nSampleRate, int nFftSize,
                                   const QString& strDevice, const QString& strWindowFunction);
     static QByteArray Format(const SSpectrumSnapshot& snapshot);
-    // Writes the file at once or not at all; false, and why in *pError.
-    static bool Save(const QString& strPath, const QByteArray& data, QString* pError);
     // A field as RFC 4180 writes it: quoted when it holds a comma, a quote or
     // a line break, with its quotes doubled.
     static QString Quote(const QString& strField);

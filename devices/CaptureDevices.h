@@ -11,6 +11,9 @@ class ICaptureDevice;
 using CaptureEnumCallback = bool (*)(const SCaptureGuid* pGuid, const char* pszDescription,
                                      const char* pszModule, void* pContext);
 
+// Lists capture devices through a callback: CaptureEnumerate, or a test's list.
+using CaptureEnumerateFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
+
 // Lists the capture devices: the sound system's input devices, the sound-server
 // devices first, then "Test signal (built-in)". Returns 0, or a negative code.
 // May take a few seconds where a sound server does not answer: call it off the

@@ -40,12 +40,12 @@ bool SCaptureDeviceEntry::operator==(const SCaptureDeviceEntry& other) const {
 // The thread keeps it alive for as long as it runs, so an owner that leaves
 // first takes nothing from under it.
 struct CDeviceWatcher::SShared {
-    SShared(EnumerateFn pfn, ListedFn fn, bool bFollow)
+    SShared(CaptureEnumerateFn pfn, ListedFn fn, bool bFollow)
         : pfnEnumerate(pfn), bFollowServer(bFollow), fnListed(std::move(fn)) {}
 
     void Run();
 
-    const EnumerateFn pfnEnumerate;
+    const CaptureEnumerateFn pfnEnumerate;
     const bool bFollowServer;
 
     // Guards everything below; the server's event thread takes it too, inside
@@ -76,7 +76,8 @@ private:
     Clock::time_point m_nextConnect = Clock::now();
 };
 
-CDeviceWatcher::CDeviceWatcher(EnumerateFn pfnEnumerate, ListedFn fnListed, bool bFollowServer)
+CDeviceWatcher::CDeviceWatcher(CaptureEnumerateFn pfnEnumerate, ListedFn fnListed,
+                               bool bFollowServer)
     : m_pShared(std::make_shared<SShared>(pfnEnumerate, std::move(fnListed), bFollowServer)) {
     std::thread([pShared = m_pShared] { pShared->Run(); }).detach();
 }

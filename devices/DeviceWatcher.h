@@ -29,12 +29,11 @@ struct SCaptureDeviceEntry {
 // thread; it must hand the list on to its own thread and return.
 class CDeviceWatcher {
 public:
-    using EnumerateFn = int (*)(CaptureEnumCallback pfnCallback, void* pContext);
     using ListedFn = std::function<void(std::vector<SCaptureDeviceEntry> devices)>;
 
     // Starts listing at once with pfnEnumerate; bFollowServer false lists only
     // when asked (Rescan).
-    CDeviceWatcher(EnumerateFn pfnEnumerate, ListedFn fnListed, bool bFollowServer = true);
+    CDeviceWatcher(CaptureEnumerateFn pfnEnumerate, ListedFn fnListed, bool bFollowServer = true);
     // Returns within kStopWaitMs whatever the server does; a listing still
     // under way then finishes on its own and reaches nobody.
     ~CDeviceWatcher();

@@ -4,6 +4,7 @@
 
 #include "analysis/AnalysisChannel.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
@@ -145,10 +146,12 @@ void CSpectrumView::OnLButtonDblClk(unsigned /*nFlags*/, QPoint /*point*/) {
 }
 
 void CSpectrumView::OnRButtonDblClk(unsigned /*nFlags*/, QPoint /*point*/) {
-    // The dialog toggles compact mode; posted, so that it happens after this
-    // gesture's own messages.
+    // The dialog toggles compact mode on a right press on its background;
+    // posted, so that it happens after this gesture's own messages.
     if (m_pDialog != nullptr) {
-        QMetaObject::invokeMethod(m_pDialog, "OnRButtonDown", Qt::QueuedConnection);
+        QCoreApplication::postEvent(
+            m_pDialog, new QMouseEvent(QEvent::MouseButtonPress, QPointF(0, 0), QPointF(0, 0),
+                                       Qt::RightButton, Qt::RightButton, Qt::NoModifier));
     }
 }
 

@@ -84,6 +84,9 @@ public:
     void SetDevicePixelRatio(double dRatio);
     double DevicePixelRatio() const { return m_dDevicePixelRatio.load(); }
     SSpanGeometry ComputeSpanGeometry();
+    // The smallest size that shows a picture whole: the welcome page with
+    // its lines apart (bIdle), or a plot with its scale and readouts.
+    static QSize MinimumPictureSize(bool bIdle);
     // Frequency in Hz under client column x; false before the first run.
     bool FrequencyAt(int x, int* pHz);
 
@@ -103,7 +106,7 @@ public:
     QImage FrontImage() const;
 
     // Settings and run parameters, written by the dialog and the engine.
-    QWidget* m_pDialog = nullptr; // receives OnRButtonDown (compact mode) by a queued call
+    QWidget* m_pDialog = nullptr; // a right double-click posts it a right press at (0, 0)
     std::atomic<int> m_nDisplayMode{0};
     std::atomic<CAnalysisChannel*> m_pLeftChannel{nullptr};
     std::atomic<CAnalysisChannel*> m_pRightChannel{nullptr};

@@ -1,6 +1,8 @@
 #include "view/BuildInfo.h"
 #include "view/SpectrumView.h"
 
+#include <QFontMetrics>
+
 #include <string>
 
 namespace {
@@ -34,6 +36,15 @@ const SIdleLine kIdleLines[] = {
     {292, "Therefore it's not recommended to use it in any critical live situation."},
 };
 
+// The contact and web lines, and the credits' distance from the bottom edge.
+constexpr int kContactY = 322;
+constexpr int kMoreY = 339;
+constexpr int kCreditsFromBottom = 22;
+
+// A plot with room for its scale, its level labels and its readouts.
+constexpr int kMinPlotWidth = 240;
+constexpr int kMinPlotHeight = 120;
+
 } // namespace
 
 // Shown while no channel is bound: the whole client area black, grey text.
@@ -47,10 +58,10 @@ void CSpectrumView::DrawIdlePage() {
     const std::string strContact =
         std::string("If you have any comments or questions, send them to ") + g_szContactEmail +
         ".";
-    m_dcMemory.TextOut(40, 322, strContact);
+    m_dcMemory.TextOut(40, kContactY, strContact);
     const std::string strMore = "For more information, press F1 to get to " + m_strWebAddress;
-    m_dcMemory.TextOut(40, 339, strMore);
-    m_dcMemory.TextOut(40, m_nHeight - 22, g_szCredits);
+    m_dcMemory.TextOut(40, kMoreY, strMore);
+    m_dcMemory.TextOut(40, m_nHeight - kCreditsFromBottom, g_szCredits);
     DrawNotice();
 }
 
@@ -62,4 +73,13 @@ void CSpectrumView::SetWebAddress(const std::string& strAddress) {
 std::string CSpectrumView::WebAddress() const {
     std::lock_guard lock(m_lockFrame);
     return m_strWebAddress;
+}
+
+// The credits follow the bottom edge: the welcome page needs the height at
+// which they stay below its last line.
+QSize CSpectrumView::MinimumPictureSize(bool bIdle) {
+    if (!bIdle)
+        return QSize(kMinPlotWidth, kMinPlotHeight);
+    const int nLineHeight = QFontMetrics(CDC::DefaultFont()).height();
+    return QSize(kMinPlotWidth, kMoreY + nLineHeight + kCreditsFromBottom);
 }

@@ -18,6 +18,8 @@
 
 #include "app/AccelSpinBox.h"
 #include "app/AnalyzerDialog.h"
+#include "app/DeviceChooser.h"
+#include "app/MeasurementExport.h"
 #include "app/Prompts.h"
 #include "app/SpectrumApp.h"
 #include "capture/CaptureEngine.h"
@@ -32,6 +34,17 @@ inline void SaveShot(QWidget* pWidget, const char* pszName) {
     const QString strDir = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
     if (!strDir.isEmpty())
         pWidget->grab().save(strDir + u'/' + QLatin1String(pszName) + QStringLiteral(".png"));
+}
+
+// The strip's groups of controls.
+inline std::vector<int> SetupGroup() {
+    return CControlStrip::Group(CControlStrip::EGroup::Setup);
+}
+inline std::vector<int> AnalysisGroup() {
+    return CControlStrip::Group(CControlStrip::EGroup::Analysis);
+}
+inline std::vector<int> StereoOnlyGroup() {
+    return CControlStrip::Group(CControlStrip::EGroup::StereoOnly);
 }
 
 // A message box the dialog showed.
@@ -86,7 +99,8 @@ protected:
         m_pDialog = std::make_unique<CAnalyzerDialog>(m_desktop);
         m_pDialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !m_pDialog->IsLookingForDevices(); }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return !m_pDialog->Devices().IsLookingForDevices(); }, 5000));
     }
 
     CAnalyzerDialog& Dlg() { return *m_pDialog; }

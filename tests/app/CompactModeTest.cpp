@@ -9,9 +9,9 @@ namespace {
 
 bool AnyStripControlShown(CAnalyzerDialog& dlg) {
     bool bAny = dlg.HelpButton()->isVisible();
-    for (int nId : D::kSetupGroup)
+    for (int nId : SetupGroup())
         bAny = bAny || dlg.Control(nId)->isVisible();
-    for (int nId : D::kAnalysisGroup)
+    for (int nId : AnalysisGroup())
         bAny = bAny || dlg.Control(nId)->isVisible();
     return bAny;
 }
@@ -27,8 +27,8 @@ protected:
     // A right click on the dialog's background: between the strip's controls
     // in normal mode, on the margin beside the view in compact mode.
     void RightClickBackground() {
-        const QPoint pt = Dlg().Settings().m_nPanelMode == 1 ? QPoint(460, Dlg().height() - 4)
-                                                             : QPoint(1, Dlg().height() - 1);
+        const QPoint pt =
+            !Dlg().IsCompact() ? QPoint(460, Dlg().height() - 4) : QPoint(1, Dlg().height() - 1);
         ASSERT_EQ(Dlg().childAt(pt), nullptr);
         RightClickAt(&Dlg(), pt);
     }
@@ -42,7 +42,7 @@ protected:
 
 TEST_F(CompactModeTest, RightClickOnTheBackgroundTogglesBothWays) {
     RightClickBackground();
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
+    EXPECT_TRUE(Dlg().IsCompact());
     EXPECT_FALSE(AnyStripControlShown(Dlg()));
     EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 3));
     EXPECT_TRUE(WindowOnTop());
@@ -51,8 +51,8 @@ TEST_F(CompactModeTest, RightClickOnTheBackgroundTogglesBothWays) {
     EXPECT_EQ(Dlg().View()->Notice(), "");
 
     RightClickBackground();
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
-    for (int nId : D::kSetupGroup)
+    EXPECT_FALSE(Dlg().IsCompact());
+    for (int nId : SetupGroup())
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
     EXPECT_TRUE(Dlg().HelpButton()->isVisible());
     EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 60));
@@ -74,7 +74,7 @@ TEST_F(CompactModeTest, LeavingCompactModeWhileRunningShowsTheRunningArrangement
 TEST_F(CompactModeTest, RightClickOnALabelToggles) {
     QWidget* pLabel = Ctl(D::IDC_LABEL_RATE);
     RightClickAt(pLabel, pLabel->rect().center());
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
+    EXPECT_TRUE(Dlg().IsCompact());
 }
 
 TEST_F(CompactModeTest, RightClickOnOtherControlsDoesNotToggle) {
@@ -82,14 +82,14 @@ TEST_F(CompactModeTest, RightClickOnOtherControlsDoesNotToggle) {
     for (int nId : {D::IDC_STOP, D::IDC_CHECK_HOLD, D::IDC_CHECK_STEREO, D::IDC_SPIN_YSCALE}) {
         QWidget* pControl = Ctl(nId);
         RightClickAt(pControl, QPoint(3, pControl->height() / 2));
-        EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1) << nId;
+        EXPECT_FALSE(Dlg().IsCompact()) << nId;
     }
     RightClickAt(Dlg().HelpButton(), Dlg().HelpButton()->rect().center());
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
+    EXPECT_FALSE(Dlg().IsCompact());
     // A right press on the view only widens the span; the view's right
     // double-click is what toggles from there.
     RightClickAt(Dlg().View(), Dlg().View()->rect().center());
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
+    EXPECT_FALSE(Dlg().IsCompact());
     ClickStop();
 }
 
@@ -100,16 +100,9 @@ TEST_F(CompactModeTest, RightDoubleClickOnTheViewTogglesOnce) {
     QTest::mouseRelease(pView, Qt::RightButton, {}, pt);
     QTest::mouseDClick(pView, Qt::RightButton, {}, pt);
     QTest::mouseRelease(pView, Qt::RightButton, {}, pt);
-    QTest::qWait(20); // the view's call is queued
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
+    QTest::qWait(20); // the view's right press is posted
+    EXPECT_TRUE(Dlg().IsCompact());
     EXPECT_FALSE(AnyStripControlShown(Dlg()));
-}
-
-TEST_F(CompactModeTest, TheViewReachesTheToggleByName) {
-    ASSERT_TRUE(
-        QMetaObject::invokeMethod(Dlg().View()->m_pDialog, "OnRButtonDown", Qt::QueuedConnection));
-    QTest::qWait(20);
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
 }
 
 // Changing the window's band must not hide the window, which would end the
@@ -120,10 +113,10 @@ TEST_F(CompactModeTest, TogglingDuringTheProgramsRunKeepsTheWindowOpen) {
     bool bVisibleInCompact = false;
     bool bVisibleAfter = false;
     QTimer::singleShot(100, &dlg, [&] {
-        dlg.OnRButtonDown();
+        dlg.OnToggleCompactMode();
         QTimer::singleShot(100, &dlg, [&] {
             bVisibleInCompact = dlg.isVisible() && dlg.IsTopmost();
-            dlg.OnRButtonDown();
+            dlg.OnToggleCompactMode();
             QTimer::singleShot(100, &dlg, [&] {
                 bVisibleAfter = dlg.isVisible() && !dlg.IsTopmost();
                 dlg.close();
@@ -151,14 +144,14 @@ TEST_F(CompactModeWithoutTopmostTest, TheFirstTimeThePlotSaysSo) {
     RightClickBackground();
     EXPECT_FALSE(AnyStripControlShown(Dlg()));
     EXPECT_EQ(Dlg().View()->geometry(), QRect(2, 2, 788 - 3, 465 - 3));
-    EXPECT_EQ(Dlg().View()->Notice(), D::kNoTopmostText);
+    EXPECT_EQ(Dlg().View()->Notice(), CWindowStacking::kNoTopmostText);
     SaveShot(&Dlg(), "compact-without-topmost");
 
     // Once is enough: leaving and entering again says nothing new.
     Dlg().View()->ShowNotice("", 0);
     RightClickBackground();
     RightClickBackground();
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
+    EXPECT_TRUE(Dlg().IsCompact());
     EXPECT_EQ(Dlg().View()->Notice(), "");
     Dlg().OnStop();
 }

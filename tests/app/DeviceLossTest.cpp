@@ -114,7 +114,7 @@ TEST_F(DeviceLossDialogTest, ARefusedRateOrFormatSaysSorryAndLetsGoOfTheDevice) 
     // Only the test's own reference to the device is left.
     m_devices.pGood->AddRef();
     EXPECT_EQ(m_devices.pGood->Release(), 1u);
-    for (int nId : D::kSetupGroup)
+    for (int nId : SetupGroup())
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
     EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
 

@@ -25,9 +25,9 @@ QStringList Entries(QComboBox* pList) {
 using StartupTest = DialogTest;
 
 TEST_F(StartupTest, ShowsTheSetupGroupAndTheViewOnly) {
-    for (int nId : D::kSetupGroup)
+    for (int nId : SetupGroup())
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
-    for (int nId : D::kAnalysisGroup)
+    for (int nId : AnalysisGroup())
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
     EXPECT_TRUE(Dlg().View()->isVisible());
     EXPECT_TRUE(Dlg().HelpButton()->isVisible());
@@ -97,7 +97,7 @@ TEST_F(StartupTest, SettingsFieldsHoldTheControlsValues) {
     EXPECT_EQ(Dlg().Settings().m_bHold, 0);
     EXPECT_EQ(Dlg().Settings().m_bFastAttack, 0);
     EXPECT_EQ(Dlg().Settings().m_bPinkToFlat, 0);
-    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 1);
+    EXPECT_FALSE(Dlg().IsCompact());
     // The view got its span spins and its dialog.
     EXPECT_EQ(Dlg().View()->m_pSpinSpanLow, Ctl(D::IDC_SPIN_SPAN_LOW));
     EXPECT_EQ(Dlg().View()->m_pSpinSpanHigh, Ctl(D::IDC_SPIN_SPAN_HIGH));
@@ -119,7 +119,6 @@ TEST_F(StartupTest, LabelsReadTheirTexts) {
     EXPECT_EQ(text(D::IDC_LABEL_INERTIA), QStringLiteral("Inertia:"));
     EXPECT_EQ(text(D::IDC_LABEL_YSCALE), QStringLiteral("Y-scale:"));
     EXPECT_EQ(text(D::IDC_LABEL_OFFSET), QStringLiteral("Offset"));
-    EXPECT_EQ(text(D::IDC_LABEL_OFFSET_RIGHT), QStringLiteral("Offset (R)"));
     EXPECT_EQ(text(D::IDC_LABEL_WINDOW), QStringLiteral("Window function:"));
     EXPECT_EQ(text(D::IDC_LABEL_MIN_X_SPACE), QStringLiteral("Min X-space"));
     EXPECT_EQ(text(D::IDC_LABEL_LENGTH), QStringLiteral("Length (ms):"));
@@ -132,8 +131,8 @@ TEST_F(StartupTest, LabelsReadTheirTexts) {
 TEST_F(StartupTest, ClientAreaAndControlsHaveTheirTemplateSizes) {
     // 525 x 286 dialog units at 1.5 and 1.625 pixels per unit.
     EXPECT_EQ(Dlg().size(), QSize(788, 465));
-    EXPECT_EQ(Dlg().Settings().m_nClientWidth, 788);
-    EXPECT_EQ(Dlg().Settings().m_nClientHeight, 465);
+    EXPECT_EQ(Dlg().ClientWidth(), 788);
+    EXPECT_EQ(Dlg().ClientHeight(), 465);
     EXPECT_EQ(Ctl(D::IDC_START)->size(), QSize(60, 24));
     EXPECT_EQ(Ctl(D::IDC_LABEL_DEVICE)->size(), QSize(102, 13));
     EXPECT_EQ(Ctl(D::IDC_CHECK_STEREO)->size(), QSize(66, 20));
@@ -155,8 +154,6 @@ TEST_F(StartupTest, LayoutPlacesTheStripFromTheBottomEdge) {
     // A spin box covers its up-down control (6, H-31, 17 x 23) and its edit
     // (25, H-29, 47 x 20).
     EXPECT_EQ(Ctl(D::IDC_SPIN_SPAN_LOW)->geometry(), QRect(6, H - 31, 66, 23));
-    // "Offset (R)" keeps its template place, under the view.
-    EXPECT_EQ(Ctl(D::IDC_LABEL_OFFSET_RIGHT)->pos(), QPoint(524, 309));
     // The help button sits at the right end of the strip, clear of Stop.
     const QRect rcHelp = Dlg().HelpButton()->geometry();
     EXPECT_EQ(rcHelp.right(), 900 - 5);
@@ -165,14 +162,19 @@ TEST_F(StartupTest, LayoutPlacesTheStripFromTheBottomEdge) {
 }
 
 // The help button never covers a control: at the right end of the strip
-// where there is room, else after the last control of the arrangement.
+// where there is room, else after the last control of the arrangement. The
+// window does not get smaller than the arrangement needs to keep every control
+// whole, and while stopped the welcome page's lines apart.
 TEST_F(StartupTest, TheHelpButtonNeverCoversAControl) {
     const QSize sizes[] = {{520, 330}, {700, 352}, {600, 400}, {900, 500}, {1400, 700}};
-    auto check = [this](const QSize& size, const char* pszArrangement) {
-        Dlg().resize(size);
+    auto check = [this](const QSize& asked, const char* pszArrangement) {
+        Dlg().resize(asked);
         QTest::qWait(0);
+        const QSize size = Dlg().size();
+        const QRect rcWindow(QPoint(0, 0), size);
         const QRect rcHelp = Dlg().HelpButton()->geometry();
         const QRect rcRightEnd(size.width() - 28, rcHelp.top(), rcHelp.width(), rcHelp.height());
+        EXPECT_TRUE(rcWindow.contains(rcHelp)) << pszArrangement << " " << asked.width();
         bool bRightEndFree = true;
         int nLastRight = 0;
         for (int nId = D::IDC_VIEW + 1; nId <= D::IDC_CHECK_PINK_TO_FLAT; ++nId) {
@@ -182,6 +184,9 @@ TEST_F(StartupTest, TheHelpButtonNeverCoversAControl) {
             EXPECT_FALSE(rcHelp.intersects(pControl->geometry()))
                 << pszArrangement << " " << size.width() << "x" << size.height() << ": covers "
                 << nId;
+            EXPECT_TRUE(rcWindow.contains(pControl->geometry()))
+                << pszArrangement << " " << asked.width() << "x" << asked.height() << ": cuts "
+                << nId;
             bRightEndFree = bRightEndFree && !rcRightEnd.intersects(pControl->geometry());
             nLastRight = std::max(nLastRight, pControl->geometry().right());
         }
@@ -189,6 +194,9 @@ TEST_F(StartupTest, TheHelpButtonNeverCoversAControl) {
             EXPECT_EQ(rcHelp.topLeft(), rcRightEnd.topLeft()) << size.width();
         else
             EXPECT_EQ(rcHelp.left(), nLastRight + 5) << size.width();
+        if (!Dlg().Engine()) {
+            EXPECT_GE(Dlg().View()->height(), CSpectrumView::MinimumPictureSize(true).height());
+        }
     };
     for (const QSize& size : sizes)
         check(size, "set-up");
@@ -250,7 +258,7 @@ TEST_F(StartupTest, TinyClientSizesAreRecordedButLeaveTheControlsInPlace) {
     Dlg().setMinimumSize(1, 1);
     Dlg().resize(10, 300);
     QTest::qWait(0);
-    EXPECT_EQ(Dlg().Settings().m_nClientWidth, 10);
+    EXPECT_EQ(Dlg().ClientWidth(), 10);
     EXPECT_EQ(Ctl(D::IDC_START)->pos(), ptStart);
 }
 
@@ -292,10 +300,9 @@ TEST_F(StartupTest, TabOrderFollowsTheTemplate) {
 // dialog's font: nothing is cut.
 TEST_F(StartupTest, TextsFitTheirControls) {
     QStyle* pStyle = Dlg().style();
-    for (int nId :
-         {D::IDC_LABEL_DEVICE, D::IDC_LABEL_RATE, D::IDC_LABEL_SAMPLES, D::IDC_LABEL_SPAN,
-          D::IDC_LABEL_INERTIA, D::IDC_LABEL_YSCALE, D::IDC_LABEL_OFFSET, D::IDC_LABEL_OFFSET_RIGHT,
-          D::IDC_LABEL_WINDOW, D::IDC_LABEL_MIN_X_SPACE, D::IDC_LABEL_LENGTH}) {
+    for (int nId : {D::IDC_LABEL_DEVICE, D::IDC_LABEL_RATE, D::IDC_LABEL_SAMPLES, D::IDC_LABEL_SPAN,
+                    D::IDC_LABEL_INERTIA, D::IDC_LABEL_YSCALE, D::IDC_LABEL_OFFSET,
+                    D::IDC_LABEL_WINDOW, D::IDC_LABEL_MIN_X_SPACE, D::IDC_LABEL_LENGTH}) {
         auto* pLabel = Ctl<QLabel>(nId);
         EXPECT_LE(pLabel->fontMetrics().horizontalAdvance(pLabel->text()),
                   pLabel->contentsRect().width())
@@ -453,7 +460,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
     }
     void WaitForList() {
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !Dlg().IsLookingForDevices(); }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return !Dlg().Devices().IsLookingForDevices(); }, 5000));
     }
     QComboBox* Devices() { return List(D::IDC_LIST_DEVICE); }
     static SCaptureDeviceEntry Entry(const SCaptureGuid* pGuid, const char* pszName) {
@@ -476,10 +484,10 @@ protected:
 
 TEST_F(DeviceListTest, TheWindowComesUpAtOnceAndSaysItIsLooking) {
     ShowWhileLooking();
-    EXPECT_TRUE(Dlg().IsLookingForDevices());
+    EXPECT_TRUE(Dlg().Devices().IsLookingForDevices());
     EXPECT_EQ(Entries(Devices()), QStringList({"Test signal (built-in)"}));
     EXPECT_EQ(Devices()->currentIndex(), -1);
-    EXPECT_EQ(Devices()->placeholderText(), QString::fromUtf8(D::kLookingText));
+    EXPECT_EQ(Devices()->placeholderText(), QString::fromUtf8(CDeviceChooser::kLookingText));
     // Everything else is set up already.
     EXPECT_EQ(List(D::IDC_LIST_RATE)->currentText(), QStringLiteral("44100 Hz"));
     EXPECT_EQ(Dlg().View()->m_pDialog, &Dlg());
@@ -509,28 +517,30 @@ TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
     ShowWhileLooking();
     WaitForList();
     const SCaptureGuid mic = Guid(1), usb = Guid(2), monitor = Guid(3);
-    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
-                           Entry(&monitor, "Monitor of Speakers")});
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"),
+                                     Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Mic"));
     Devices()->setCurrentIndex(2);
 
     // A USB microphone plugged in and made the default input.
-    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (USB)"), Entry(&usb, "USB"),
-                           Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (USB)"),
+                                     Entry(&usb, "USB"), Entry(&mic, "Mic"),
+                                     Entry(&monitor, "Monitor of Speakers")});
     EXPECT_EQ(Entries(Devices()), QStringList({"Primary capture device (USB)", "USB", "Mic",
                                                "Monitor of Speakers", "Test signal (built-in)"}));
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Monitor of Speakers"));
 
     // The primary entry stays chosen while its name changes.
     Devices()->setCurrentIndex(0);
-    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
-                           Entry(&monitor, "Monitor of Speakers")});
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"),
+                                     Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
     EXPECT_EQ(Devices()->currentIndex(), 0);
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Primary capture device (Mic)"));
 
     // The chosen source goes away: entry 1, and it is not offered any more.
     Devices()->setCurrentIndex(2);
-    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic")});
+    Dlg().Devices().OnDevicesListed(
+        {Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic")});
     EXPECT_EQ(Devices()->currentIndex(), 1);
     EXPECT_EQ(Devices()->findText(QStringLiteral("Monitor of Speakers")), -1);
 }
@@ -543,7 +553,8 @@ TEST_F(DeviceListTest, WhileRunningTheListWaitsForStop) {
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     const SCaptureGuid mic = Guid(1);
-    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic")});
+    Dlg().Devices().OnDevicesListed(
+        {Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic")});
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Scripted device"));
     EXPECT_EQ(Devices()->count(), 4);
     ClickStop();
@@ -557,7 +568,7 @@ TEST_F(DeviceListTest, OpeningTheListLooksForDevicesAgainWithoutAServer) {
     m_gate.Open();
     ShowWhileLooking();
     WaitForList();
-    ASSERT_FALSE(Dlg().DeviceWatcher()->IsFollowingServer());
+    ASSERT_FALSE(Dlg().Devices().Watcher()->IsFollowingServer());
     const int nBefore = m_gate.nCalls.load();
     Devices()->showPopup();
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_gate.nCalls.load() > nBefore; }, 2000));
@@ -573,9 +584,9 @@ TEST_F(DeviceListTest, LongNamesAreShortenedInTheMiddle) {
     const std::string strLong =
         "Scarlett 2i2 USB Audio Interface, second generation: USB Audio (hw:2,0)";
     const SCaptureGuid alsa = Guid(1), oss = Guid(2);
-    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device"),
-                           Entry(&alsa, (strLong + " (ALSA)").c_str()),
-                           Entry(&oss, (strLong + " (OSS)").c_str())});
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device"),
+                                     Entry(&alsa, (strLong + " (ALSA)").c_str()),
+                                     Entry(&oss, (strLong + " (OSS)").c_str())});
     auto* pList = qobject_cast<CDeviceListBox*>(Devices());
     ASSERT_NE(pList, nullptr);
     const QString strShown = pList->ShownText();

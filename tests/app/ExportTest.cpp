@@ -141,8 +141,8 @@ TEST_F(ExportTest, TheCommandsAreInTheMenuAndWorkOnlyWhileRunning) {
     EXPECT_EQ(texts.mid(0, 4), QStringList({QStringLiteral("Save spectrum as CSV\u2026"),
                                             QStringLiteral("Save picture\u2026"),
                                             QStringLiteral("Copy picture"), QStringLiteral("-")}));
-    QAction* actions[] = {Dlg().SaveSpectrumAction(), Dlg().SavePictureAction(),
-                          Dlg().CopyPictureAction()};
+    QAction* actions[] = {Dlg().Export().SaveSpectrumAction(), Dlg().Export().SavePictureAction(),
+                          Dlg().Export().CopyPictureAction()};
     for (QAction* pAction : actions)
         EXPECT_FALSE(pAction->isEnabled()) << pAction->text().toStdString();
     // Stopped, the shortcuts ask nothing.
@@ -294,13 +294,13 @@ TEST_F(ExportTest, TheSavedPictureIsThePictureShown) {
     QTest::qWait(100);
     m_strAnswer = m_dir.filePath(QStringLiteral("picture.png"));
     const QImage shown = Dlg().View()->FrontImage();
-    Dlg().SavePictureAction()->trigger();
+    Dlg().Export().SavePictureAction()->trigger();
     const QImage saved(m_strAnswer);
     ASSERT_FALSE(saved.isNull());
     EXPECT_EQ(saved.size(), shown.size());
     EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
               shown.convertToFormat(QImage::Format_RGB32));
-    Dlg().CopyPictureAction()->trigger();
+    Dlg().Export().CopyPictureAction()->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
               shown.convertToFormat(QImage::Format_RGB32));
     Dlg().View()->m_bScaleBusy = 0;

@@ -136,8 +136,8 @@ TEST_F(HelpAboutTest, AboutClosesWithEsc) {
 }
 
 TEST_F(HelpAboutTest, HelpButtonIsHiddenInCompactMode) {
-    Dlg().OnRButtonDown();
+    Dlg().OnToggleCompactMode();
     EXPECT_FALSE(Dlg().HelpButton()->isVisible());
-    Dlg().OnRButtonDown();
+    Dlg().OnToggleCompactMode();
     EXPECT_TRUE(Dlg().HelpButton()->isVisible());
 }

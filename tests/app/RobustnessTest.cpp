@@ -62,7 +62,7 @@ protected:
         DialogTest::SetUp();
         ASSERT_NE(m_pDialog, nullptr);
         List(D::IDC_LIST_DEVICE)->setCurrentIndex(kBuiltIn);
-        ASSERT_EQ(Dlg().SelectedDeviceName(), QString(CTestSignalDevice::kDescription));
+        ASSERT_EQ(Dlg().Devices().SelectedDeviceName(), QString(CTestSignalDevice::kDescription));
         m_nThreadsBefore = ThreadCount();
     }
 
@@ -84,7 +84,7 @@ protected:
     }
 
     bool Running() const { return m_pDialog->Engine() != nullptr; }
-    bool Compact() const { return m_pDialog->Settings().m_nPanelMode == 0; }
+    bool Compact() const { return m_pDialog->IsCompact(); }
 
     // The arrangement the strip must show for the dialog's state.
     void ExpectPanelMatchesState() {
@@ -130,7 +130,7 @@ public:
     const char* Step() {
         const bool bRunning = m_dlg.Engine() != nullptr;
         const int nRoll = Pick(1000);
-        if (m_dlg.Settings().m_nPanelMode == 0) // compact: only the view, and leaving it
+        if (m_dlg.IsCompact()) // compact: only the view, and leaving it
             return nRoll < 50 ? CompactToggle() : nRoll < 150 ? Wait() : Gesture();
         if (nRoll < 20)
             return CompactToggle();
@@ -318,7 +318,7 @@ TEST_F(RobustnessTest, WindowSizesFromOnePixelTo4000x3000WhileRunning) {
 
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         if (i == sizes.size() / 2)
-            Dlg().OnRButtonDown(); // the second half in compact mode
+            Dlg().OnToggleCompactMode(); // the second half in compact mode
         Dlg().resize(sizes[i]);
         QTest::qWait(60); // frames at this size, from the cycle and from paint
         ASSERT_EQ(Dlg().size(), sizes[i]);

@@ -20,11 +20,11 @@ TEST_F(RunControlTest, StartOpensTheSelectedDeviceAndShowsTheRunningArrangement)
     // The view is bound to the engine's channels.
     EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), &pEngine->m_chanLeft);
     EXPECT_EQ(Dlg().View()->m_pRightChannel.load(), &pEngine->m_chanRight);
-    for (int nId : D::kSetupGroup)
+    for (int nId : SetupGroup())
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
-    for (int nId : D::kAnalysisGroup) {
-        const bool bStereoOnly =
-            std::count(std::begin(D::kStereoOnly), std::end(D::kStereoOnly), nId) != 0;
+    const std::vector<int> stereoOnly = StereoOnlyGroup();
+    for (int nId : AnalysisGroup()) {
+        const bool bStereoOnly = std::count(stereoOnly.begin(), stereoOnly.end(), nId) != 0;
         EXPECT_EQ(Ctl(nId)->isVisible(), !bStereoOnly) << nId;
     }
     EXPECT_TRUE(Dlg().HelpButton()->isVisible());
@@ -176,9 +176,9 @@ TEST_F(RunControlTest, StopReturnsToTheSetupAndTheIdleView) {
     EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
     EXPECT_EQ(Dlg().View()->m_pRightChannel.load(), nullptr);
     EXPECT_EQ(m_devices.pGood->LastBuffer()->m_nStops.load(), 1);
-    for (int nId : D::kSetupGroup)
+    for (int nId : SetupGroup())
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
-    for (int nId : D::kAnalysisGroup)
+    for (int nId : AnalysisGroup())
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
     EXPECT_EQ(ThreadCount(), nThreadsBefore);
     // Stop while stopped changes nothing.
@@ -207,9 +207,9 @@ TEST_F(RunControlTest, ADeviceThatFailsToOpenSaysSorryAndStaysStopped) {
     EXPECT_EQ(m_prompts[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
-    for (int nId : D::kSetupGroup)
+    for (int nId : SetupGroup())
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
-    for (int nId : D::kAnalysisGroup)
+    for (int nId : AnalysisGroup())
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
 
     // Ready for another Start.
@@ -307,7 +307,8 @@ TEST_F(RunControlTest, TheProgramsRunEndsWhenTheWindowCloses) {
             // A main window, not a modal dialog.
             EXPECT_FALSE(dlg.isModal());
             EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.IsLookingForDevices(); }, 5000));
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return !dlg.Devices().IsLookingForDevices(); }, 5000));
             qobject_cast<QPushButton*>(dlg.Control(D::IDC_START))->click();
             bWasRunning = dlg.Engine() != nullptr;
             QTimer::singleShot(700, &dlg, [&] { dlg.close(); });

@@ -39,8 +39,8 @@ protected:
     void ShowAndWaitForTheServer() {
         ShowDialog();
         ASSERT_TRUE(ListWithin(5000, [this] { return HasServerSources(); }));
-        ASSERT_TRUE(
-            QTest::qWaitFor([this] { return Dlg().DeviceWatcher()->IsFollowingServer(); }, 3000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] { return Dlg().Devices().Watcher()->IsFollowingServer(); }, 3000));
     }
     bool SignalLost() { return Dlg().View()->m_bSignalLost.load(); }
 
@@ -99,7 +99,7 @@ TEST_P(SoundServerDialogTest, ARestartUnderARunningCapture) {
     ASSERT_TRUE(m_pServer->PlayTone(CPrivateSoundServer::kSink, 1000, 1000));
     ASSERT_TRUE(
         ListWithin(CDeviceWatcher::kLongestRetryMs + 2000, [this] { return HasServerSources(); }));
-    EXPECT_TRUE(Dlg().DeviceWatcher()->IsFollowingServer());
+    EXPECT_TRUE(Dlg().Devices().Watcher()->IsFollowingServer());
     Devices()->setCurrentIndex(Devices()->findText(kMic));
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
@@ -120,10 +120,10 @@ TEST_P(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
     m_pDialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDialog.get()));
     // Asking the frozen server alone takes a second: the window did not wait.
-    EXPECT_TRUE(Dlg().IsLookingForDevices());
+    EXPECT_TRUE(Dlg().Devices().IsLookingForDevices());
     std::printf("window shown %lld ms after it was made, with a frozen server\n",
                 static_cast<long long>(timer.elapsed()));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !Dlg().IsLookingForDevices(); }, 6000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !Dlg().Devices().IsLookingForDevices(); }, 6000));
     EXPECT_FALSE(HasServerSources());
 
     Devices()->setCurrentIndex(0); // the default input: the frozen server's

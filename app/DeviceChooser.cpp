@@ -1,0 +1,144 @@
+#include "app/DeviceChooser.h"
+
+#include <QSignalBlocker>
+
+#include <utility>
+
+#include "app/DeviceListBox.h"
+#include "devices/TestSignalDevice.h"
+
+CDeviceChooser::CDeviceChooser(CDeviceListBox* pList, CaptureEnumerateFn pfnEnumerate)
+    : m_pList(pList), m_pfnEnumerate(pfnEnumerate) {
+    m_pList->setPlaceholderText(QString::fromUtf8(kLookingText));
+    connect(m_pList, &CDeviceListBox::PopupAboutToShow, this, &CDeviceChooser::OnDeviceListOpening);
+    connect(m_pList, &QComboBox::activated, this, [this] { m_bDeviceChosen = true; });
+}
+
+CDeviceChooser::~CDeviceChooser() {
+    m_pDeviceWatcher.reset();
+}
+
+// Until the devices come the list holds the built-in signal, with nothing
+// selected, and says that it is looking; the first list selects entry 1,
+// unless the user has chosen meanwhile. A failed enumeration still lists the
+// built-in signal.
+void CDeviceChooser::FillDeviceList() {
+    ShowDeviceList({});
+    m_pList->setCurrentIndex(-1);
+    m_pDeviceWatcher = std::make_unique<CDeviceWatcher>(
+        m_pfnEnumerate, [this](std::vector<SCaptureDeviceEntry> devices) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, devices = std::move(devices)]() mutable {
+                    OnDevicesListed(std::move(devices));
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void CDeviceChooser::SetRunning(bool bRunning) {
+    m_bRunning = bRunning;
+    if (!bRunning && m_pendingDevices)
+        OnDevicesListed(*std::exchange(m_pendingDevices, std::nullopt));
+}
+
+void CDeviceChooser::OnDevicesListed(std::vector<SCaptureDeviceEntry> devices) {
+    // A running capture keeps the list it was started from.
+    if (m_bRunning) {
+        m_pendingDevices = std::move(devices);
+        return;
+    }
+    const bool bFirst = std::exchange(m_bLookingForDevices, false);
+    if (!bFirst && devices == m_shownDevices)
+        return;
+    // The selection follows its device by identifier; a device that is gone
+    // leaves entry 1 selected, as at start-up.
+    const QByteArray chosen =
+        !bFirst || m_bDeviceChosen ? EntryKey(m_pList->currentIndex()) : QByteArray();
+    ShowDeviceList(devices);
+    m_shownDevices = std::move(devices);
+    int nSelect = m_pList->count() > 1 ? 1 : 0;
+    for (int i = 0; !chosen.isEmpty() && i < m_pList->count(); ++i)
+        if (EntryKey(i) == chosen) {
+            nSelect = i;
+            break;
+        }
+    m_pList->setCurrentIndex(nSelect);
+}
+
+// What names an entry from one list to the next: its device's identifier, or
+// "primary" for the primary device; empty for no entry.
+QByteArray CDeviceChooser::EntryKey(int nIndex) const {
+    if (nIndex < 0 || nIndex >= m_pList->count())
+        return {};
+    const QVariant data = m_pList->itemData(nIndex);
+    if (!data.isValid())
+        return QByteArrayLiteral("primary");
+    const SCaptureGuid& guid = m_deviceGuids[size_t(data.toInt())];
+    return QByteArray(reinterpret_cast<const char*>(guid.bytes), sizeof guid.bytes);
+}
+
+// Entries through EnumCaptureDevice, as the sound system reported them, and
+// the built-in signal where the report did not include it.
+void CDeviceChooser::ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devices) {
+    const QSignalBlocker quiet(m_pList);
+    m_pList->clear();
+    m_deviceGuids.clear();
+    m_nListedDevices = 0;
+    m_bBuiltInListed = false;
+    for (const SCaptureDeviceEntry& device : devices)
+        EnumCaptureDevice(device.bPrimary ? nullptr : &device.guid, device.description.c_str(),
+                          device.module.c_str(), this);
+    if (!m_bBuiltInListed) {
+        const SCaptureGuid guid = CTestSignalDevice::Guid();
+        AddDevice(&guid, QString::fromUtf8(CTestSignalDevice::kDescription), true);
+    }
+}
+
+// Without a sound server to report them, devices plugged in since the last
+// look are found when the list is opened.
+void CDeviceChooser::OnDeviceListOpening() {
+    if (!m_bRunning && m_pDeviceWatcher)
+        m_pDeviceWatcher->Rescan();
+}
+
+bool CDeviceChooser::EnumCaptureDevice(const SCaptureGuid* pGuid, const char* pszDescription,
+                                       const char* /*pszModule*/, void* pContext) {
+    auto* pChooser = static_cast<CDeviceChooser*>(pContext);
+    const bool bBuiltIn = pGuid && CTestSignalDevice::IsGuid(*pGuid);
+    pChooser->AddDevice(pGuid, QString::fromUtf8(pszDescription), bBuiltIn);
+    return true;
+}
+
+void CDeviceChooser::AddDevice(const SCaptureGuid* pGuid, const QString& strDescription,
+                               bool bBuiltIn) {
+    if (bBuiltIn) {
+        if (m_bBuiltInListed)
+            return;
+        m_bBuiltInListed = true;
+    } else if (pGuid && m_nListedDevices >= kMaxListedDevices) {
+        return;
+    }
+    QVariant data; // null: the primary device
+    if (pGuid) {
+        data = int(m_deviceGuids.size());
+        m_deviceGuids.push_back(*pGuid);
+        if (!bBuiltIn)
+            ++m_nListedDevices;
+    }
+    m_pList->addItem(strDescription, data);
+}
+
+const SCaptureGuid* CDeviceChooser::SelectedDevice() const {
+    const QVariant data = m_pList->currentData();
+    if (!data.isValid())
+        return nullptr; // the primary device, or nothing selected: the default input
+    const int nIndex = data.toInt();
+    if (nIndex < 0 || nIndex >= int(m_deviceGuids.size()))
+        return nullptr;
+    return &m_deviceGuids[size_t(nIndex)];
+}
+
+QString CDeviceChooser::SelectedDeviceName() const {
+    return m_pList->currentText();
+}
