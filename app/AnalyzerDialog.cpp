@@ -802,14 +802,17 @@ void CAnalyzerDialog::OnStart() {
     m_pEngine->m_nSampleRate = m_nSampleRate;
     m_pView->DrawScale();
 
-    if (const int nResult = m_pEngine->Open(pDevice); nResult < 0) {
+    int nResult = m_pEngine->Open(pDevice);
+    if (nResult >= 0)
+        nResult = m_pEngine->Start();
+    if (nResult < 0) {
+        // The set-up group is back behind the apology, ready for another Start.
+        OnStop();
         ShowMessageBox(this, QCoreApplication::applicationName(),
                        QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n") +
                            OpenFailureReason(nResult, m_nSampleRate));
-        OnStop();
         return;
     }
-    m_pEngine->Start();
     EnableExport(true);
     // The group that held the focus is hidden: the next key goes to Stop.
     m_pButtonStop->setFocus();

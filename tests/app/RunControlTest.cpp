@@ -196,7 +196,7 @@ TEST_F(RunControlTest, TheBuiltInSignalRunsAndStops) {
     EXPECT_EQ(Dlg().Engine(), nullptr);
 }
 
-TEST_F(RunControlTest, ADeviceThatFailsToOpenSaysSorryAndStaysStopped) {
+TEST_F(RunControlTest, ADeviceThatFailsToOpenOrStartSaysSorryAndStaysStopped) {
     ChooseSetup(kBroken, "44100 Hz", "4096");
     ClickStart();
     ASSERT_EQ(m_prompts.size(), 1u);
@@ -212,11 +212,19 @@ TEST_F(RunControlTest, ADeviceThatFailsToOpenSaysSorryAndStaysStopped) {
     for (int nId : D::kAnalysisGroup)
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
 
-    // Ready for another Start.
+    // A device that opens but will not start its stream is no better.
+    m_devices.pGood->m_nBufferStartResult = kCaptureErrBusy;
     List(D::IDC_LIST_DEVICE)->setCurrentIndex(kScripted);
     ClickStart();
+    ASSERT_EQ(m_prompts.size(), 2u);
+    EXPECT_EQ(m_prompts[1].strText, m_prompts[0].strText);
+    EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
+
+    // Ready for another Start.
+    m_devices.pGood->m_nBufferStartResult = 0;
+    ClickStart();
     EXPECT_NE(Dlg().Engine(), nullptr);
-    EXPECT_EQ(m_prompts.size(), 1u);
+    EXPECT_EQ(m_prompts.size(), 2u);
     ClickStop();
 }
 
