@@ -46,11 +46,12 @@ CPortAudioCaptureBuffer::~CPortAudioCaptureBuffer() {
     CloseStream();
 }
 
-int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate) {
+int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate,
+                                        std::chrono::steady_clock::time_point deadline) {
     // Another thread may be probing the devices, which can take a while.
     std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
-    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
-        return kCaptureErrBusy;
+    if (!lock.try_lock_until(deadline))
+        return kCaptureErrStillLooking;
     CPortAudioSession::CQuietStderr quiet;
     const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(nDeviceIndex);
     if (!pInfo || pInfo->maxInputChannels < 1)
@@ -94,7 +95,9 @@ void CPortAudioCaptureBuffer::Finished() {
 int CPortAudioCaptureBuffer::OnStart() {
     if (!m_pStream || HasFailed())
         return kCaptureErrDeviceLost;
-    std::lock_guard lock(CPortAudioSession::Lock());
+    std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
+    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
+        return kCaptureErrStillLooking;
     CPortAudioSession::CQuietStderr quiet;
     m_bStopping.store(false);
     const PaError err = Pa_StartStream(m_pStream);

@@ -119,6 +119,10 @@ std::shared_ptr<CPortAudioSession> CPortAudioSession::Current() {
     return r.pCurrent;
 }
 
+std::shared_ptr<CPortAudioSession> CPortAudioSession::Probed() {
+    return Registry().pCurrent;
+}
+
 void CPortAudioSession::Forget() {
     Registry().bStale = true;
 }

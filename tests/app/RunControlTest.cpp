@@ -1,5 +1,10 @@
+#include <QElapsedTimer>
 #include <QKeyEvent>
 
+#include <future>
+#include <thread>
+
+#include "devices/PortAudioSession.h"
 #include "tests/app/AppTestSupport.h"
 
 using D = CAnalyzerDialog;
@@ -251,6 +256,31 @@ TEST_F(RunControlTest, ChoosingThePrimaryEntryOpensTheDefaultInput) {
     EXPECT_EQ(m_devices.pGood->m_nOpens.load(), 0);
     EXPECT_EQ(m_devices.pBroken->m_nOpens.load(), 0);
     Dlg().OnStop();
+}
+
+// Start on the primary entry while the devices are being probed (the list is
+// on its way) says so within the user's wait, and opens no stand-in.
+TEST_F(RunControlTest, StartWhileTheDevicesAreProbedSaysSoAndOpensNoStandIn) {
+    setenv("PULSE_SERVER", "unix:/nonexistent/vemra/native", 1); // no server answers here
+    std::promise<void> probing, probed;
+    std::thread prober([&] {
+        std::lock_guard probe(CPortAudioSession::Lock());
+        probing.set_value();
+        probed.get_future().wait();
+    });
+    probing.get_future().wait();
+    ChooseSetup(kPrimary, "44100 Hz", "4096");
+    QElapsedTimer timer;
+    timer.start();
+    ClickStart();
+    EXPECT_LT(timer.elapsed(), 1000);
+    probed.set_value();
+    prober.join();
+    ASSERT_EQ(m_prompts.size(), 1u);
+    EXPECT_EQ(m_prompts[0].strText,
+              QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n"
+                             "The sound system is still looking for devices."));
+    EXPECT_EQ(Dlg().Engine(), nullptr);
 }
 
 TEST_F(RunControlTest, AnEmptySelectionOpensTheDefaultInput) {

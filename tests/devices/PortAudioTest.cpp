@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "devices/CaptureBuffer.h"
 #include "devices/CaptureDevice.h"
 #include "devices/CaptureDevices.h"
+#include "devices/PortAudioSession.h"
 #include "platform/Clock.h"
 #include "tests/capture/RecordingEngineView.h"
 
@@ -105,8 +107,16 @@ TEST(PortAudioDevices, ProbingSaysNothingOnStandardError) {
     EXPECT_EQ(size, 0) << "the sound libraries wrote to the terminal";
 }
 
-TEST(PortAudioDevices, TheRingFillsWhileTheStreamRuns) {
+// Opening, as the user interface does, keeps to the devices as last probed,
+// however stale: it never probes; the next listing, off that thread, does.
+TEST(PortAudioDevices, AStreamOpensFromTheLastProbeAndFillsTheRing) {
     const SCaptureGuid guid = GuidOf("vemranull (ALSA)");
+    std::weak_ptr<CPortAudioSession> listed;
+    {
+        std::lock_guard lock(CPortAudioSession::Lock());
+        listed = CPortAudioSession::Probed();
+    }
+    CaptureRescan();
     ICaptureDevice* pCapture = nullptr;
     ASSERT_EQ(CaptureCreate(&guid, &pCapture), 0);
     const SWaveFormat wfx{1, 2, 22050, 88200, 4, 16, 0};
@@ -129,6 +139,9 @@ TEST(PortAudioDevices, TheRingFillsWhileTheStreamRuns) {
     EXPECT_EQ(pBuffer->Stop(), 0);
     EXPECT_EQ(pBuffer->Release(), 0u);
     EXPECT_EQ(pCapture->Release(), 0u);
+    EXPECT_FALSE(listed.expired());
+    ListDevices();
+    EXPECT_TRUE(listed.expired());
 }
 
 TEST(PortAudioDevices, AnEngineRunsOnARealDevice) {
