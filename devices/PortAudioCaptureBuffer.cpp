@@ -52,7 +52,6 @@ int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate,
     std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
     if (!lock.try_lock_until(deadline))
         return kCaptureErrStillLooking;
-    CPortAudioSession::CQuietStderr quiet;
     const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(nDeviceIndex);
     if (!pInfo || pInfo->maxInputChannels < 1)
         return kCaptureErrNoDevice;
@@ -98,7 +97,6 @@ int CPortAudioCaptureBuffer::OnStart() {
     std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
     if (!lock.try_lock_for(CPortAudioSession::kUserWait))
         return kCaptureErrStillLooking;
-    CPortAudioSession::CQuietStderr quiet;
     m_bStopping.store(false);
     const PaError err = Pa_StartStream(m_pStream);
     if (err != paNoError) {
@@ -120,7 +118,6 @@ void CPortAudioCaptureBuffer::CloseStream() {
     if (!m_pStream)
         return;
     std::lock_guard lock(CPortAudioSession::Lock());
-    CPortAudioSession::CQuietStderr quiet;
     m_bStopping.store(true);
     Pa_CloseStream(m_pStream);
     m_pStream = nullptr;

@@ -8,8 +8,9 @@
 // which takes a while and, on a desktop, opens ALSA's devices that lead to the
 // sound server; so one session serves every listing and every device until
 // the devices are to be probed anew. The sound libraries' complaints about
-// devices they cannot use would land on the user's terminal, so they are kept
-// quiet, and a JACK server is never started just to be probed.
+// devices they cannot use would land on the user's terminal, so ALSA's and
+// JACK's are turned off through their own hooks (the rest of the program keeps
+// its standard error), and a JACK server is never started just to be probed.
 class CPortAudioSession {
 public:
     ~CPortAudioSession();
@@ -48,15 +49,6 @@ public:
         "pulse",   "pipewire",   "default",   // the server itself
         "lavrate", "samplerate", "speexrate", // rate converters in front of "default"
         "upmix",   "vdownmix",   "speex",     // channel mixers and filters in front of it
-    };
-
-    // Standard error goes to /dev/null while at least one lives.
-    class CQuietStderr {
-    public:
-        CQuietStderr();
-        ~CQuietStderr();
-        CQuietStderr(const CQuietStderr&) = delete;
-        CQuietStderr& operator=(const CQuietStderr&) = delete;
     };
 
 private:
