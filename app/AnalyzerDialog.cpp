@@ -349,7 +349,11 @@ void CAnalyzerDialog::WireControls() {
     connect(m_pListWindow, &QComboBox::activated, this, &CAnalyzerDialog::OnSelchangeWindowType);
     connect(m_pListDevice, &CDeviceListBox::PopupAboutToShow, this,
             &CAnalyzerDialog::OnDeviceListOpening);
+    // Every change of entry that the program does not make is the user's pick,
+    // and so is choosing the entry the program had chosen.
     connect(m_pListDevice, &QComboBox::activated, this, [this] { m_bDeviceChosen = true; });
+    connect(m_pListDevice, &QComboBox::currentIndexChanged, this,
+            [this] { m_bDeviceChosen = m_bDeviceChosen || !m_bSelectingDevice; });
     connect(m_pButtonStart, &QPushButton::clicked, this, &CAnalyzerDialog::OnStart);
     connect(m_pButtonStop, &QPushButton::clicked, this, &CAnalyzerDialog::OnStop);
     connect(m_pActionHelp, &QAction::triggered, this, &CAnalyzerDialog::OnHelpInfo);
@@ -451,7 +455,7 @@ void CAnalyzerDialog::SetRange(QSpinBox* pSpin, int nLow, int nHigh) {
 
 void CAnalyzerDialog::FillDeviceList() {
     ShowDeviceList({});
-    m_pListDevice->setCurrentIndex(-1);
+    SelectDevice(-1);
     m_pDeviceWatcher = std::make_unique<CDeviceWatcher>(
         m_desktop.pfnEnumerateDevices, [this](std::vector<SCaptureDeviceEntry> devices) {
             QMetaObject::invokeMethod(
@@ -472,19 +476,26 @@ void CAnalyzerDialog::OnDevicesListed(std::vector<SCaptureDeviceEntry> devices) 
     const bool bFirst = std::exchange(m_bLookingForDevices, false);
     if (!bFirst && devices == m_shownDevices)
         return;
-    // The selection follows its device by identifier; a device that is gone
-    // leaves entry 1 selected, as at start-up.
+    // The user's pick follows its device by identifier while it is listed.
+    // Otherwise the program chooses as at start-up, entry 1, the first device
+    // after the primary one: so a stand-in chosen while the server was away
+    // gives way to the server's first source when it is back.
     const QByteArray chosen =
-        !bFirst || m_bDeviceChosen ? EntryKey(m_pListDevice->currentIndex()) : QByteArray();
+        m_bDeviceChosen ? EntryKey(m_pListDevice->currentIndex()) : QByteArray();
     ShowDeviceList(devices);
     m_shownDevices = std::move(devices);
-    int nSelect = m_pListDevice->count() > 1 ? 1 : 0;
-    for (int i = 0; !chosen.isEmpty() && i < m_pListDevice->count(); ++i)
-        if (EntryKey(i) == chosen) {
+    int nSelect = -1;
+    for (int i = 0; !chosen.isEmpty() && i < m_pListDevice->count() && nSelect < 0; ++i)
+        if (EntryKey(i) == chosen)
             nSelect = i;
-            break;
-        }
-    m_pListDevice->setCurrentIndex(nSelect);
+    m_bDeviceChosen = nSelect >= 0;
+    SelectDevice(nSelect >= 0 ? nSelect : std::min(1, m_pListDevice->count() - 1));
+}
+
+void CAnalyzerDialog::SelectDevice(int nIndex) {
+    m_bSelectingDevice = true;
+    m_pListDevice->setCurrentIndex(nIndex);
+    m_bSelectingDevice = false;
 }
 
 // What names an entry from one list to the next: its device's identifier, or

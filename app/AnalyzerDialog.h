@@ -242,6 +242,8 @@ private:
     void FillDeviceList();
     void ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devices);
     QByteArray EntryKey(int nIndex) const;
+    // The program's own choice of entry, which is not the user's pick.
+    void SelectDevice(int nIndex);
     void OnDeviceListOpening();
     void SetRange(QSpinBox* pSpin, int nLow, int nHigh);
     void ResetRunRanges();
@@ -301,8 +303,9 @@ private:
     std::vector<SCaptureDeviceEntry> m_shownDevices;
     std::optional<std::vector<SCaptureDeviceEntry>> m_pendingDevices;
     bool m_bLookingForDevices = true;
-    // The user chose an entry before the first list came.
+    // The entry selected is the user's pick, not the program's choice.
     bool m_bDeviceChosen = false;
+    bool m_bSelectingDevice = false;
 
     CDeviceListBox* m_pListDevice = nullptr;
     QComboBox* m_pListRate = nullptr;

@@ -502,8 +502,9 @@ TEST_F(DeviceListTest, AChoiceMadeWhileLookingIsKept) {
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Test signal (built-in)"));
 }
 
-// New lists from the sound server: the selection stays on its device, the
-// primary entry takes the new default's name, a device that is gone is gone.
+// New lists from the sound server: the user's pick stays on its device, the
+// program's own choice is entry 1 of each list, the primary entry takes the
+// new default's name, a device that is gone is gone.
 TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
     m_gate.Open();
     ShowWhileLooking();
@@ -512,6 +513,11 @@ TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
     Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
                            Entry(&monitor, "Monitor of Speakers")});
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Mic"));
+    // Nobody chose "Mic": the next list's entry 1 is selected, as at a start.
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (USB)"), Entry(&usb, "USB")});
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("USB"));
+    Dlg().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
+                           Entry(&monitor, "Monitor of Speakers")});
     Devices()->setCurrentIndex(2);
 
     // A USB microphone plugged in and made the default input.
