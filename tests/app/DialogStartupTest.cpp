@@ -479,7 +479,9 @@ TEST_F(DeviceListTest, TheWindowComesUpAtOnceAndSaysItIsLooking) {
     EXPECT_TRUE(Dlg().IsLookingForDevices());
     EXPECT_EQ(Entries(Devices()), QStringList({"Test signal (built-in)"}));
     EXPECT_EQ(Devices()->currentIndex(), -1);
-    EXPECT_EQ(Devices()->placeholderText(), QString::fromUtf8(D::kLookingText));
+    // The closed list says so, in place of an entry.
+    EXPECT_EQ(qobject_cast<CDeviceListBox*>(Devices())->ShownText(),
+              QString::fromUtf8(D::kLookingText));
     // Everything else is set up already.
     EXPECT_EQ(List(D::IDC_LIST_RATE)->currentText(), QStringLiteral("44100 Hz"));
     EXPECT_EQ(Dlg().View()->m_pDialog, &Dlg());
