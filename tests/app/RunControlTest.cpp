@@ -172,7 +172,7 @@ TEST_F(RunControlTest, ValuesSurviveAStopAndAStartWithAnotherRate) {
 }
 
 TEST_F(RunControlTest, StopReturnsToTheSetupAndTheIdleView) {
-    const int nThreadsBefore = ThreadCount();
+    const QStringList threadsBefore = Threads();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     QTest::qWait(700); // at least one acquisition cycle
@@ -185,7 +185,7 @@ TEST_F(RunControlTest, StopReturnsToTheSetupAndTheIdleView) {
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
     for (int nId : D::kAnalysisGroup)
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    EXPECT_TRUE(NoThreadLeftSince(threadsBefore));
     // Stop while stopped changes nothing.
     Dlg().OnStop();
     EXPECT_TRUE(Ctl(D::IDC_START)->isVisible());
@@ -309,7 +309,7 @@ TEST_F(RunControlTest, EnterDoesNothing) {
 }
 
 TEST_F(RunControlTest, EscWhileRunningStopsTheCaptureAndEndsTheDialog) {
-    const int nThreadsBefore = ThreadCount();
+    const QStringList threadsBefore = Threads();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     QTest::qWait(700);
@@ -318,11 +318,11 @@ TEST_F(RunControlTest, EscWhileRunningStopsTheCaptureAndEndsTheDialog) {
     EXPECT_EQ(Dlg().result(), QDialog::Rejected);
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_EQ(m_devices.pGood->LastBuffer()->m_nStops.load(), 1);
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    EXPECT_TRUE(NoThreadLeftSince(threadsBefore));
 }
 
 TEST_F(RunControlTest, ClosingWhileRunningStopsTheCaptureFirst) {
-    const int nThreadsBefore = ThreadCount();
+    const QStringList threadsBefore = Threads();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     QTest::qWait(700);
@@ -330,7 +330,7 @@ TEST_F(RunControlTest, ClosingWhileRunningStopsTheCaptureFirst) {
     EXPECT_FALSE(Dlg().isVisible());
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    EXPECT_TRUE(NoThreadLeftSince(threadsBefore));
 }
 
 // The modal run of the program: the dialog's modal loop ends when the window
