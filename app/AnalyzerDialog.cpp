@@ -251,20 +251,23 @@ void CAnalyzerDialog::OnStart() {
     ShowPanel(CControlStrip::EPanel::Running);
     m_pView->DrawScale();
 
-    if (const int nOpened = m_pRun->Open(pDevice); nOpened < 0) {
-        FailStart(nOpened);
+    int nResult = m_pRun->Open(pDevice);
+    if (nResult >= 0)
+        nResult = m_pRun->Start();
+    if (nResult < 0) {
+        FailStart(nResult);
         return;
     }
-    m_pRun->Start();
     // The group that held the focus is hidden: the next key goes to Stop.
     m_strip.Button(IDC_STOP)->setFocus();
 }
 
+// The set-up group is back behind the apology, ready for another Start.
 void CAnalyzerDialog::FailStart(int nResult) {
+    OnStop();
     ShowMessageBox(this, QCoreApplication::applicationName(),
                    QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n") +
                        OpenFailureReason(nResult, m_settings.m_nSampleRate));
-    OnStop();
 }
 
 void CAnalyzerDialog::OnStop() {

@@ -2,6 +2,7 @@
 
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/DeviceListBox.h"
@@ -11,7 +12,11 @@ CDeviceChooser::CDeviceChooser(CDeviceListBox* pList, CaptureEnumerateFn pfnEnum
     : m_pList(pList), m_pfnEnumerate(pfnEnumerate) {
     m_pList->setPlaceholderText(QString::fromUtf8(kLookingText));
     connect(m_pList, &CDeviceListBox::PopupAboutToShow, this, &CDeviceChooser::OnDeviceListOpening);
+    // Every change of entry that the program does not make is the user's pick,
+    // and so is choosing the entry the program had chosen.
     connect(m_pList, &QComboBox::activated, this, [this] { m_bDeviceChosen = true; });
+    connect(m_pList, &QComboBox::currentIndexChanged, this,
+            [this] { m_bDeviceChosen = m_bDeviceChosen || !m_bSelectingDevice; });
 }
 
 CDeviceChooser::~CDeviceChooser() {
@@ -24,7 +29,7 @@ CDeviceChooser::~CDeviceChooser() {
 // built-in signal.
 void CDeviceChooser::FillDeviceList() {
     ShowDeviceList({});
-    m_pList->setCurrentIndex(-1);
+    SelectDevice(-1);
     m_pDeviceWatcher = std::make_unique<CDeviceWatcher>(
         m_pfnEnumerate, [this](std::vector<SCaptureDeviceEntry> devices) {
             QMetaObject::invokeMethod(
@@ -51,19 +56,25 @@ void CDeviceChooser::OnDevicesListed(std::vector<SCaptureDeviceEntry> devices) {
     const bool bFirst = std::exchange(m_bLookingForDevices, false);
     if (!bFirst && devices == m_shownDevices)
         return;
-    // The selection follows its device by identifier; a device that is gone
-    // leaves entry 1 selected, as at start-up.
-    const QByteArray chosen =
-        !bFirst || m_bDeviceChosen ? EntryKey(m_pList->currentIndex()) : QByteArray();
+    // The user's pick follows its device by identifier while it is listed.
+    // Otherwise the program chooses as at start-up, entry 1, the first device
+    // after the primary one: so a stand-in chosen while the server was away
+    // gives way to the server's first source when it is back.
+    const QByteArray chosen = m_bDeviceChosen ? EntryKey(m_pList->currentIndex()) : QByteArray();
     ShowDeviceList(devices);
     m_shownDevices = std::move(devices);
-    int nSelect = m_pList->count() > 1 ? 1 : 0;
-    for (int i = 0; !chosen.isEmpty() && i < m_pList->count(); ++i)
-        if (EntryKey(i) == chosen) {
+    int nSelect = -1;
+    for (int i = 0; !chosen.isEmpty() && i < m_pList->count() && nSelect < 0; ++i)
+        if (EntryKey(i) == chosen)
             nSelect = i;
-            break;
-        }
-    m_pList->setCurrentIndex(nSelect);
+    m_bDeviceChosen = nSelect >= 0;
+    SelectDevice(nSelect >= 0 ? nSelect : std::min(1, m_pList->count() - 1));
+}
+
+void CDeviceChooser::SelectDevice(int nIndex) {
+    m_bSelectingDevice = true;
+    m_pList->setCurrentIndex(nIndex);
+    m_bSelectingDevice = false;
 }
 
 // What names an entry from one list to the next: its device's identifier, or

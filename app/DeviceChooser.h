@@ -17,8 +17,8 @@ class CDeviceListBox;
 // watcher on its own thread: the window never waits for a sound server.
 // Until the first list comes the list holds the built-in signal and says that
 // it is looking. An entry is known from one list to the next by its device's
-// identifier, so the selection follows its device; a capture that runs keeps
-// the list it was started from, and a list that comes meanwhile waits.
+// identifier, so the user's pick follows its device; a capture that runs
+// keeps the list it was started from, and a list that comes meanwhile waits.
 class CDeviceChooser : public QObject {
     Q_OBJECT
 public:
@@ -50,6 +50,8 @@ public:
 private:
     void ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devices);
     QByteArray EntryKey(int nIndex) const;
+    // The program's own choice of entry, which is not the user's pick.
+    void SelectDevice(int nIndex);
     void OnDeviceListOpening();
     static bool EnumCaptureDevice(const SCaptureGuid* pGuid, const char* pszDescription,
                                   const char* pszModule, void* pContext);
@@ -67,7 +69,8 @@ private:
     std::vector<SCaptureDeviceEntry> m_shownDevices;
     std::optional<std::vector<SCaptureDeviceEntry>> m_pendingDevices;
     bool m_bLookingForDevices = true;
-    // The user chose an entry before the first list came.
+    // The entry selected is the user's pick, not the program's choice.
     bool m_bDeviceChosen = false;
+    bool m_bSelectingDevice = false;
     bool m_bRunning = false;
 };

@@ -22,6 +22,9 @@ void CDeviceListBox::showPopup() {
 QString CDeviceListBox::ShownText() const {
     QStyleOptionComboBox option;
     initStyleOption(&option);
+    // With no entry selected yet the list says what it is waiting for.
+    if (currentIndex() < 0)
+        option.currentText = placeholderText();
     const QRect rcText =
         style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
     return fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, rcText.width());
@@ -32,6 +35,8 @@ void CDeviceListBox::paintEvent(QPaintEvent*) {
     QStyleOptionComboBox option;
     initStyleOption(&option);
     painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    if (currentIndex() < 0)
+        option.palette.setBrush(QPalette::ButtonText, option.palette.placeholderText());
     option.currentText = ShownText();
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }

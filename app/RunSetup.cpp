@@ -52,6 +52,8 @@ QString OpenFailureReason(int nResult, int nSampleRate) {
         return QStringLiteral("The sound server is not answering.");
     case kCaptureErrNoServer:
         return QStringLiteral("The sound server is not running.");
+    case kCaptureErrStillLooking:
+        return QStringLiteral("The sound system is still looking for devices.");
     case kCaptureErrBadFormat:
         return QStringLiteral("This device does not offer %1 Hz.").arg(nSampleRate);
     case kCaptureErrNoDevice:

@@ -82,15 +82,25 @@ int CCaptureEngine::Start() {
         return 1;
     if (!m_pCaptureBuffer)
         return kCaptureErrNotOpen;
+    // A stream that opened but will not run is a failed start: nothing is
+    // shown as running, and the engine stays as Open left it.
+    if (const int started = m_pCaptureBuffer->Start(kCaptureStartLooping); started < 0)
+        return started;
     IEngineView* pView = m_pView.load();
     m_bSignalLost = false;
     if (pView) {
         pView->SetSignalLost(false);
         pView->BindChannels(&m_chanLeft, &m_chanRight, m_nOpenFftSize, m_nOpenSampleRate);
     }
-    m_pCaptureBuffer->Start(kCaptureStartLooping);
     m_pTimer = new CPeriodicTimer();
-    m_pTimer->Create(kTimerPeriodMs, kTimerResolutionMs, this);
+    if (!m_pTimer->Create(kTimerPeriodMs, kTimerResolutionMs, this)) {
+        delete m_pTimer;
+        m_pTimer = nullptr;
+        m_pCaptureBuffer->Stop();
+        if (pView)
+            pView->BindChannels(nullptr, nullptr, m_nOpenFftSize, m_nOpenSampleRate);
+        return kCaptureErrGeneric;
+    }
     if (pView)
         pView->DrawScale();
     return 1;

@@ -43,7 +43,9 @@ public:
     int Open(const SCaptureGuid* pDevice);
     // Starts the ring, binds the view to the channels, starts the 600 ms timer and
     // draws the scale. Returns 1 (also when already running); kCaptureErrNotOpen
-    // when Open has not succeeded.
+    // when Open has not succeeded; the ring's own code when it will not start
+    // (kCaptureErrGeneric when the timer will not): then nothing runs, the view
+    // is left unbound, and the owner stops and deletes the engine as usual.
     int Start();
     // Ends the run: waits for a cycle in progress to return, kills the timer and
     // releases the ring and the device. Returns 0.

@@ -1,5 +1,7 @@
 #include "devices/CaptureDevices.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "devices/CaptureDevice.h"
@@ -70,19 +72,36 @@ void CaptureRescan() {
     CPortAudioSession::Forget();
 }
 
+namespace {
+
+// What the primary entry says it is: the sound server's default source; else
+// the sound system's default input, as last probed; else, where there is
+// neither, the built-in signal. Whatever else goes wrong is said, never
+// covered with a stand-in. The server and the probe are waited for, together,
+// no longer than the user interface waits.
+int OpenPrimary(ICaptureDevice** ppCapture) {
+    const auto deadline = std::chrono::steady_clock::now() + CPortAudioSession::kUserWait;
+    // A frozen server would freeze its route through the default input too.
+    if (const int server = CPulseCaptureDevice::Open(nullptr, ppCapture);
+        server != kCaptureErrNoServer)
+        return server;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const int input = CPortAudioDevice::Open(nullptr, ppCapture,
+                                             std::max(left, std::chrono::milliseconds::zero()));
+    if (input == kCaptureErrNoDevice)
+        return CTestSignalDevice::Open(ppCapture);
+    return input;
+}
+
+} // namespace
+
 int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
     if (!ppCapture)
         return kCaptureErrInvalidParam;
     *ppCapture = nullptr;
-    if (!pGuid) {
-        const int server = CPulseCaptureDevice::Open(nullptr, ppCapture);
-        // The sound system's default input would lead to the same frozen server.
-        if (server == kCaptureOk || server == kCaptureErrServerHung)
-            return server;
-        if (CPortAudioDevice::Open(nullptr, ppCapture) == kCaptureOk)
-            return kCaptureOk;
-        return CTestSignalDevice::Open(ppCapture);
-    }
+    if (!pGuid)
+        return OpenPrimary(ppCapture);
     if (CTestSignalDevice::IsGuid(*pGuid))
         return CTestSignalDevice::Open(ppCapture);
     if (CScriptedCaptureDevice::IsGuid(*pGuid))

@@ -25,7 +25,11 @@ int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext);
 // appears.
 void CaptureRescan();
 
-// Opens the device an identifier from CaptureEnumerate names (null: the default
-// input). Returns 0 with one reference in *ppCapture, or a negative code.
-// Waits at most about a second for a sound server.
+// Opens the device an identifier from CaptureEnumerate names, or, for null,
+// what the primary entry names: the default input, or the built-in signal
+// where there is none. Returns 0 with one reference in *ppCapture, or a
+// negative code (kCaptureErrStillLooking while the sound system's devices are
+// being probed). Never probes: fit for the user interface. Opening and making
+// the device's first buffer wait, together, about 800 ms (kUserWait) at most
+// for a sound server or for a probe under way.
 int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture);

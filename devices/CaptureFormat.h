@@ -51,3 +51,6 @@ inline constexpr int kCaptureErrNotOpen = -8;
 inline constexpr int kCaptureErrNoServer = -9;
 // A sound server is there but does not answer in time (frozen or overloaded).
 inline constexpr int kCaptureErrServerHung = -10;
+// The sound system's devices are still being probed (or never were yet), and
+// the probe did not end within the user interface's wait.
+inline constexpr int kCaptureErrStillLooking = -11;

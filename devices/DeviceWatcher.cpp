@@ -40,13 +40,13 @@ bool SCaptureDeviceEntry::operator==(const SCaptureDeviceEntry& other) const {
 // The thread keeps it alive for as long as it runs, so an owner that leaves
 // first takes nothing from under it.
 struct CDeviceWatcher::SShared {
-    SShared(CaptureEnumerateFn pfn, ListedFn fn, bool bFollow)
-        : pfnEnumerate(pfn), bFollowServer(bFollow), fnListed(std::move(fn)) {}
+    SShared(CaptureEnumerateFn pfn, ListedFn fn, const SOptions& opts)
+        : pfnEnumerate(pfn), options(opts), fnListed(std::move(fn)) {}
 
     void Run();
 
     const CaptureEnumerateFn pfnEnumerate;
-    const bool bFollowServer;
+    const SOptions options;
 
     // Guards everything below; the server's event thread takes it too, inside
     // its own lock, so the watcher's thread never holds it while it calls the server.
@@ -55,8 +55,9 @@ struct CDeviceWatcher::SShared {
     ListedFn fnListed; // cleared when the owner leaves
     bool bStop = false;
     bool bExited = false;
-    bool bChanged = false; // the server reported a change
-    bool bLost = false;    // the server connection ended
+    bool bChanged = false;      // the server reported a change
+    bool bCardsChanged = false; // among them, a card that came or went
+    bool bLost = false;         // the server connection ended
     bool bRescan = false;
     bool bFollowing = false;
 
@@ -72,13 +73,17 @@ private:
 
     // The watcher's thread only.
     std::unique_ptr<CPulseSession> m_pSession;
-    uint32_t m_nRetryMs = kFirstRetryMs;
+    uint32_t m_nRetryMs = options.nFirstRetryMs;
     Clock::time_point m_nextConnect = Clock::now();
 };
 
 CDeviceWatcher::CDeviceWatcher(CaptureEnumerateFn pfnEnumerate, ListedFn fnListed,
                                bool bFollowServer)
-    : m_pShared(std::make_shared<SShared>(pfnEnumerate, std::move(fnListed), bFollowServer)) {
+    : CDeviceWatcher(pfnEnumerate, std::move(fnListed), SOptions{.bFollowServer = bFollowServer}) {}
+
+CDeviceWatcher::CDeviceWatcher(CaptureEnumerateFn pfnEnumerate, ListedFn fnListed,
+                               const SOptions& options)
+    : m_pShared(std::make_shared<SShared>(pfnEnumerate, std::move(fnListed), options)) {
     std::thread([pShared = m_pShared] { pShared->Run(); }).detach();
 }
 
@@ -94,8 +99,6 @@ CDeviceWatcher::~CDeviceWatcher() {
 
 void CDeviceWatcher::Rescan() {
     std::lock_guard lock(m_pShared->lock);
-    if (m_pShared->bFollowing)
-        return;
     m_pShared->bRescan = true;
     m_pShared->wake.notify_all();
 }
@@ -110,7 +113,7 @@ void CDeviceWatcher::SShared::Run() {
     for (;;) {
         if (bList)
             List();
-        if (bFollowServer && !m_pSession && Clock::now() >= m_nextConnect)
+        if (options.bFollowServer && !m_pSession && Clock::now() >= m_nextConnect)
             Connect();
         if (!WaitForWork(bList))
             break;
@@ -129,8 +132,9 @@ void CDeviceWatcher::SShared::List() {
         fnListed(std::move(devices));
 }
 
-// A server that comes (back) is listed at once; one that cannot be reached is
-// tried again later, each wait twice the last, up to the longest.
+// A server that comes (back) is listed at once; one that cannot be reached,
+// or will not report its changes, is tried again later, each wait twice the
+// last, up to the longest.
 void CDeviceWatcher::SShared::Connect() {
     auto pSession = std::make_unique<CPulseSession>();
     if (!pSession->IsConnected()) {
@@ -140,13 +144,16 @@ void CDeviceWatcher::SShared::Connect() {
     {
         CPulseSession::CLock pulse(*pSession);
         pSession->SetLostHandler([this] { Raise(&SShared::bLost); });
-        if (!pSession->Subscribe([this] { Raise(&SShared::bChanged); })) {
+        const auto changed = [this](bool bCard) {
+            Raise(bCard ? &SShared::bCardsChanged : &SShared::bChanged);
+        };
+        if (!pSession->Subscribe(changed)) {
             RetryLater();
             return;
         }
     }
     m_pSession = std::move(pSession);
-    m_nRetryMs = kFirstRetryMs;
+    m_nRetryMs = options.nFirstRetryMs;
     std::lock_guard guard(lock);
     bFollowing = true;
     // Whatever changed while there was no connection is listed now.
@@ -155,7 +162,7 @@ void CDeviceWatcher::SShared::Connect() {
 
 void CDeviceWatcher::SShared::RetryLater() {
     m_nextConnect = Clock::now() + Ms(m_nRetryMs);
-    m_nRetryMs = std::min(2 * m_nRetryMs, kLongestRetryMs);
+    m_nRetryMs = std::min(2 * m_nRetryMs, options.nLongestRetryMs);
 }
 
 void CDeviceWatcher::SShared::Disconnect() {
@@ -174,28 +181,33 @@ void CDeviceWatcher::SShared::Raise(bool SShared::*pFlag) {
 
 bool CDeviceWatcher::SShared::WaitForWork(bool& bList) {
     std::unique_lock guard(lock);
-    const auto hasWork = [this] { return bStop || bChanged || bLost || bRescan; };
-    if (bFollowServer && !m_pSession)
+    const auto hasWork = [this] { return bStop || bChanged || bCardsChanged || bLost || bRescan; };
+    if (options.bFollowServer && !m_pSession)
         wake.wait_until(guard, m_nextConnect, hasWork);
     else
         wake.wait(guard, hasWork);
     const bool bLostNow = std::exchange(bLost, false);
-    const bool bRescanNow = std::exchange(bRescan, false);
-    bList = std::exchange(bChanged, false) || bLostNow || bRescanNow;
-    if (bList && !bLostNow && !bRescanNow) {
+    const bool bAsked = std::exchange(bRescan, false);
+    const bool bServerChanged = std::exchange(bChanged, false);
+    bool bCards = std::exchange(bCardsChanged, false);
+    if ((bServerChanged || bCards) && !bLostNow && !bAsked) {
         // Let the rest of the burst arrive; the list is asked for once.
         wake.wait_for(guard, Ms(kSettleMs), [this] { return bStop; });
         bChanged = false;
+        bCards = std::exchange(bCardsChanged, false) || bCards;
     }
+    bList = bLostNow || bAsked || bServerChanged || bCards;
     if (bStop)
         return false;
     guard.unlock();
     if (bLostNow) {
         Disconnect();
-        m_nRetryMs = kFirstRetryMs;
+        m_nRetryMs = options.nFirstRetryMs;
         m_nextConnect = Clock::now() + Ms(m_nRetryMs);
     }
-    if (bRescanNow)
-        CaptureRescan();
+    // A card that came or went may have brought or taken devices of ALSA or
+    // JACK, which the server does not report.
+    if (bAsked || bCards)
+        options.pfnRescan();
     return true;
 }

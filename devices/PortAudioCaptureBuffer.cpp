@@ -46,12 +46,12 @@ CPortAudioCaptureBuffer::~CPortAudioCaptureBuffer() {
     CloseStream();
 }
 
-int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate) {
+int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate,
+                                        std::chrono::steady_clock::time_point deadline) {
     // Another thread may be probing the devices, which can take a while.
     std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
-    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
-        return kCaptureErrBusy;
-    CPortAudioSession::CQuietStderr quiet;
+    if (!lock.try_lock_until(deadline))
+        return kCaptureErrStillLooking;
     const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(nDeviceIndex);
     if (!pInfo || pInfo->maxInputChannels < 1)
         return kCaptureErrNoDevice;
@@ -94,8 +94,9 @@ void CPortAudioCaptureBuffer::Finished() {
 int CPortAudioCaptureBuffer::OnStart() {
     if (!m_pStream || HasFailed())
         return kCaptureErrDeviceLost;
-    std::lock_guard lock(CPortAudioSession::Lock());
-    CPortAudioSession::CQuietStderr quiet;
+    std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
+    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
+        return kCaptureErrStillLooking;
     m_bStopping.store(false);
     const PaError err = Pa_StartStream(m_pStream);
     if (err != paNoError) {
@@ -117,7 +118,6 @@ void CPortAudioCaptureBuffer::CloseStream() {
     if (!m_pStream)
         return;
     std::lock_guard lock(CPortAudioSession::Lock());
-    CPortAudioSession::CQuietStderr quiet;
     m_bStopping.store(true);
     Pa_CloseStream(m_pStream);
     m_pStream = nullptr;

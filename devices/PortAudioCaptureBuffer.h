@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include "devices/RingCaptureBuffer.h"
@@ -15,9 +16,11 @@ public:
     // A ring of nBytes on the session's devices; OpenStream gives it its stream.
     CPortAudioCaptureBuffer(std::shared_ptr<CPortAudioSession> pSession, uint32_t nBytes);
 
-    // Opens (but does not start) an input stream on the device. Returns 0, or
-    // a negative code with no stream left open.
-    int OpenStream(int nDeviceIndex, uint32_t nSampleRate);
+    // Opens (but does not start) an input stream on the device, waiting until
+    // the deadline at most for a probe under way. Returns 0, or a negative code
+    // with no stream left open (kCaptureErrStillLooking when the probe goes on).
+    int OpenStream(int nDeviceIndex, uint32_t nSampleRate,
+                   std::chrono::steady_clock::time_point deadline);
 
     // How long a running stream may go without delivering before it counts as gone.
     static constexpr uint32_t kStallMs = 2000;

@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 #include <portaudio.h>
+#include <utility>
 
 #include "devices/DeviceGuid.h"
 #include "devices/PortAudioCaptureBuffer.h"
@@ -64,8 +65,9 @@ std::vector<SFound> FindInputs() {
 
 } // namespace
 
-CPortAudioDevice::CPortAudioDevice(std::shared_ptr<CPortAudioSession> pSession, int nDeviceIndex)
-    : m_pSession(std::move(pSession)), m_nDeviceIndex(nDeviceIndex) {}
+CPortAudioDevice::CPortAudioDevice(std::shared_ptr<CPortAudioSession> pSession, int nDeviceIndex,
+                                   Clock::time_point deadline)
+    : m_pSession(std::move(pSession)), m_nDeviceIndex(nDeviceIndex), m_deadline(deadline) {}
 
 CPortAudioDevice::~CPortAudioDevice() = default;
 
@@ -89,13 +91,18 @@ bool CPortAudioDevice::IsGuid(const SCaptureGuid& guid) {
     return HasDeviceTag(guid, kTag);
 }
 
-int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
+int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture,
+                           std::chrono::milliseconds nWait) {
     *ppCapture = nullptr;
-    // Another thread may be probing the devices, which can take a while.
+    const Clock::time_point deadline = Clock::now() + nWait;
+    // Another thread may be probing the devices, which can take a while; the
+    // probe it makes is the one to open from.
     std::unique_lock lock(CPortAudioSession::Lock(), std::defer_lock);
-    if (!lock.try_lock_for(CPortAudioSession::kUserWait))
-        return kCaptureErrBusy;
-    std::shared_ptr<CPortAudioSession> pSession = CPortAudioSession::Current();
+    if (!lock.try_lock_until(deadline))
+        return kCaptureErrStillLooking;
+    std::shared_ptr<CPortAudioSession> pSession = CPortAudioSession::Probed();
+    if (!pSession)
+        return kCaptureErrStillLooking;
     if (!pSession->IsOpen())
         return kCaptureErrNoDevice;
     int index = paNoDevice;
@@ -108,13 +115,16 @@ int CPortAudioDevice::Open(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture
     }
     if (index == paNoDevice || index < 0)
         return kCaptureErrNoDevice;
-    *ppCapture = new (std::nothrow) CPortAudioDevice(std::move(pSession), index);
+    *ppCapture = new (std::nothrow) CPortAudioDevice(std::move(pSession), index, deadline);
     return *ppCapture ? kCaptureOk : kCaptureErrOutOfMemory;
 }
 
 int CPortAudioDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
+    const Clock::time_point deadline =
+        std::exchange(m_bRingMade, true) ? Clock::now() + CPortAudioSession::kUserWait : m_deadline;
     return Adopt(new (std::nothrow) CPortAudioCaptureBuffer(m_pSession, desc.dwBufferBytes),
                  ppBuffer, [&](CPortAudioCaptureBuffer& ring) {
-                     return ring.OpenStream(m_nDeviceIndex, desc.lpwfxFormat->nSamplesPerSec);
+                     return ring.OpenStream(m_nDeviceIndex, desc.lpwfxFormat->nSamplesPerSec,
+                                            deadline);
                  });
 }

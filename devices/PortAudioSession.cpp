@@ -1,21 +1,24 @@
 #include "devices/PortAudioSession.h"
 
 #include <alsa/asoundlib.h>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
+#include <jack/jack.h>
 #include <portaudio.h>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+void IgnoreJackMessage(const char*) {}
 
 void PrepareSoundLibraries() {
     static std::once_flag s_once;
     std::call_once(s_once, [] {
         snd_lib_error_set_handler(IgnoreAlsaError);
+        // PortAudio asks for a JACK server on every probe; without one, JACK
+        // explains at length that it could not connect.
+        jack_set_error_function(IgnoreJackMessage);
+        jack_set_info_function(IgnoreJackMessage);
         setenv("JACK_NO_START_SERVER", "1", 0);
     });
 }
@@ -55,11 +58,6 @@ void ShowServerRoutes(bool bShow) {
     s_bHidden = true;
 }
 
-// Saved standard error while quiet; nested and concurrent quiet spells share it.
-std::mutex g_lockQuiet;
-int g_nQuietDepth = 0;
-int g_nSavedStderr = -1;
-
 } // namespace
 
 std::timed_mutex& CPortAudioSession::Lock() {
@@ -67,33 +65,8 @@ std::timed_mutex& CPortAudioSession::Lock() {
     return *s_pLock;
 }
 
-CPortAudioSession::CQuietStderr::CQuietStderr() {
-    std::lock_guard lock(g_lockQuiet);
-    if (g_nQuietDepth++ > 0)
-        return;
-    std::fflush(stderr);
-    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull < 0)
-        return;
-    g_nSavedStderr = dup(STDERR_FILENO);
-    if (g_nSavedStderr >= 0)
-        dup2(devNull, STDERR_FILENO);
-    close(devNull);
-}
-
-CPortAudioSession::CQuietStderr::~CQuietStderr() {
-    std::lock_guard lock(g_lockQuiet);
-    if (--g_nQuietDepth > 0 || g_nSavedStderr < 0)
-        return;
-    std::fflush(stderr);
-    dup2(g_nSavedStderr, STDERR_FILENO);
-    close(g_nSavedStderr);
-    g_nSavedStderr = -1;
-}
-
 CPortAudioSession::CPortAudioSession(bool bServerRoutes) : m_bServerRoutes(bServerRoutes) {
     PrepareSoundLibraries();
-    CQuietStderr quiet;
     ShowServerRoutes(bServerRoutes);
     m_bOpen = Pa_Initialize() == paNoError;
 }
@@ -101,7 +74,6 @@ CPortAudioSession::CPortAudioSession(bool bServerRoutes) : m_bServerRoutes(bServ
 CPortAudioSession::~CPortAudioSession() {
     if (!m_bOpen)
         return;
-    CQuietStderr quiet;
     Pa_Terminate();
 }
 
@@ -117,6 +89,10 @@ std::shared_ptr<CPortAudioSession> CPortAudioSession::Current() {
     r.bServerRoutesOfCurrent = r.bServerRoutes;
     r.bStale = false;
     return r.pCurrent;
+}
+
+std::shared_ptr<CPortAudioSession> CPortAudioSession::Probed() {
+    return Registry().pCurrent;
 }
 
 void CPortAudioSession::Forget() {

@@ -8,8 +8,9 @@
 // which takes a while and, on a desktop, opens ALSA's devices that lead to the
 // sound server; so one session serves every listing and every device until
 // the devices are to be probed anew. The sound libraries' complaints about
-// devices they cannot use would land on the user's terminal, so they are kept
-// quiet, and a JACK server is never started just to be probed.
+// devices they cannot use would land on the user's terminal, so ALSA's and
+// JACK's are turned off through their own hooks (the rest of the program keeps
+// its standard error), and a JACK server is never started just to be probed.
 class CPortAudioSession {
 public:
     ~CPortAudioSession();
@@ -19,17 +20,21 @@ public:
     bool IsOpen() const { return m_bOpen; }
 
     // PortAudio's set-up calls are not thread-safe: every call outside a
-    // stream's own callback is made under this lock.
+    // stream's own callback is made under this lock. A probe holds it
+    // throughout, so whoever waits for it may be waiting for a probe.
     static std::timed_mutex& Lock();
     // How long the user interface waits for the lock while another thread
     // probes the devices, before it gives up.
     static constexpr std::chrono::milliseconds kUserWait{800};
 
-    // Under Lock(): the session the devices are listed and opened from. The
-    // devices are probed the first time, and again once Forget or a change of
+    // Under Lock(): the session the devices are listed from. The devices are
+    // probed the first time, and again once Forget or a change of
     // SetServerRoutes has made the probe stale and no open device still uses
-    // the old session.
+    // the old session. Probing takes a while: never on the user interface.
     static std::shared_ptr<CPortAudioSession> Current();
+    // Under Lock(): the session of the last probe, stale or not, or null
+    // before the first. Never probes: what the user interface opens from.
+    static std::shared_ptr<CPortAudioSession> Probed();
     // Under Lock(): the next Current probes anew (a device may have been
     // plugged in or taken away).
     static void Forget();
@@ -44,15 +49,6 @@ public:
         "pulse",   "pipewire",   "default",   // the server itself
         "lavrate", "samplerate", "speexrate", // rate converters in front of "default"
         "upmix",   "vdownmix",   "speex",     // channel mixers and filters in front of it
-    };
-
-    // Standard error goes to /dev/null while at least one lives.
-    class CQuietStderr {
-    public:
-        CQuietStderr();
-        ~CQuietStderr();
-        CQuietStderr(const CQuietStderr&) = delete;
-        CQuietStderr& operator=(const CQuietStderr&) = delete;
     };
 
 private:

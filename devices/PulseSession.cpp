@@ -8,10 +8,13 @@
 #include <pulse/thread-mainloop.h>
 
 struct SPulseSessionCallbacks {
-    static void Changed(pa_context*, pa_subscription_event_type_t, uint32_t, void* pUser) {
+    static void Changed(pa_context*, pa_subscription_event_type_t eEvent, uint32_t, void* pUser) {
         auto* pSession = static_cast<CPulseSession*>(pUser);
+        const int facility = eEvent & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const int type = eEvent & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
         if (pSession->m_fnChanged)
-            pSession->m_fnChanged();
+            pSession->m_fnChanged(facility == PA_SUBSCRIPTION_EVENT_CARD &&
+                                  type != PA_SUBSCRIPTION_EVENT_CHANGE);
     }
 };
 
@@ -200,16 +203,45 @@ void CPulseSession::SetLostHandler(std::function<void()> fnLost) {
     m_fnLost = std::move(fnLost);
 }
 
-bool CPulseSession::Subscribe(std::function<void()> fnChanged) {
+namespace {
+
+// The server's answer to a subscription, on the event thread.
+struct SSubscription {
+    const CPulseSession* pSession;
+    bool bAnswered = false;
+    bool bAgreed = false;
+};
+
+void OnSubscribed(pa_context*, int nSuccess, void* pUser) {
+    auto* pAnswer = static_cast<SSubscription*>(pUser);
+    pAnswer->bAgreed = nSuccess != 0;
+    pAnswer->bAnswered = true;
+    pAnswer->pSession->Signal();
+}
+
+} // namespace
+
+// A request that is only sent proves nothing: a server that refuses it, or
+// never answers, would leave its caller waiting for changes that never come.
+bool CPulseSession::Subscribe(ChangedFn fnChanged, uint32_t nTimeoutMs) {
     m_fnChanged = std::move(fnChanged);
     pa_context_set_subscribe_callback(m_pContext, &SPulseSessionCallbacks::Changed, this);
-    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
-                                                          PA_SUBSCRIPTION_MASK_SERVER);
-    pa_operation* pOperation = pa_context_subscribe(m_pContext, mask, nullptr, nullptr);
-    if (!pOperation)
-        return false;
-    pa_operation_unref(pOperation);
-    return true;
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_CARD | PA_SUBSCRIPTION_MASK_SERVER);
+    SSubscription answer{this};
+    pa_operation* pOperation = pa_context_subscribe(m_pContext, mask, &OnSubscribed, &answer);
+    if (pOperation)
+        WaitFor(
+            [&] {
+                return answer.bAnswered || pa_context_get_state(m_pContext) != PA_CONTEXT_READY;
+            },
+            nTimeoutMs);
+    Finish(pOperation);
+    if (answer.bAgreed)
+        return true;
+    pa_context_set_subscribe_callback(m_pContext, nullptr, nullptr);
+    m_fnChanged = nullptr;
+    return false;
 }
 
 void CPulseSession::ContextStateChanged(pa_context* pContext, void* pUser) {

@@ -76,10 +76,13 @@ public:
     // Under CLock: called on the event thread once an established connection
     // fails or ends (the server went away). Clear it before its target goes.
     void SetLostHandler(std::function<void()> fnLost);
-    // Under CLock: has the server report every change of its sources and of its
-    // defaults; fnChanged is called on the event thread for each. False when
-    // the request could not be sent.
-    bool Subscribe(std::function<void()> fnChanged);
+    // Under CLock: has the server report every change of its sources, its
+    // cards and its defaults; fnChanged is called on the event thread for
+    // each, told whether a card came or went. Waits for the server to agree:
+    // false, and nothing reported, when it refuses, does not answer within
+    // nTimeoutMs, or the connection is gone.
+    using ChangedFn = std::function<void(bool bCardCameOrWent)>;
+    bool Subscribe(ChangedFn fnChanged, uint32_t nTimeoutMs = kQueryTimeoutMs);
 
     pa_context* Context() const { return m_pContext; }
 
@@ -94,5 +97,5 @@ private:
     // Event thread, under the lock.
     bool m_bWasReady = false;
     std::function<void()> m_fnLost;
-    std::function<void()> m_fnChanged;
+    ChangedFn m_fnChanged;
 };

@@ -45,7 +45,7 @@ int CScriptedCaptureBuffer::Unlock(void* pRegion1, uint32_t nBytes1, void* pRegi
 
 int CScriptedCaptureBuffer::OnStart() {
     ++m_nStarts;
-    return kCaptureOk;
+    return m_nStartResult.load();
 }
 
 void CScriptedCaptureBuffer::OnStop() {

@@ -23,7 +23,8 @@ public:
             WriteFrameAt(i, fnLeft(i), fnRight(i));
     }
 
-    // Make GetCurrentPosition or Lock return nResult (0: behave).
+    // Make Start, GetCurrentPosition or Lock return nResult (0: behave).
+    std::atomic<int> m_nStartResult{0};
     std::atomic<int> m_nPositionResult{0};
     std::atomic<int> m_nLockResult{0};
 

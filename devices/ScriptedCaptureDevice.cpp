@@ -83,6 +83,7 @@ int CScriptedCaptureDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureB
     auto* pBuffer = new (std::nothrow) CScriptedCaptureBuffer(desc);
     if (const int result = Adopt(pBuffer, ppBuffer); result < 0)
         return result;
+    pBuffer->m_nStartResult = m_nBufferStartResult.load();
     pBuffer->AddRef(); // the device's own, so tests can look at it afterwards
     if (CScriptedCaptureBuffer* pOld = m_pLastBuffer.exchange(pBuffer))
         pOld->Release();

@@ -21,9 +21,11 @@ public:
     // The most recently created buffer (the device keeps a reference), or null.
     CScriptedCaptureBuffer* LastBuffer() const { return m_pLastBuffer.load(); }
 
-    // Make opening the device, or creating a buffer, fail with this code (0: behave).
+    // Make opening the device, creating a buffer, or starting the buffers it
+    // creates fail with this code (0: behave).
     std::atomic<int> m_nOpenResult{0};
     std::atomic<int> m_nCreateBufferResult{0};
+    std::atomic<int> m_nBufferStartResult{0};
     std::atomic<int> m_nOpens{0};
 
 protected:

@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -127,11 +128,21 @@ protected:
         pSamples->setCurrentIndex(pSamples->findText(strSamples));
     }
 
-    // Threads of this process, from the kernel's list.
-    static int ThreadCount() {
-        return int(QDir(QStringLiteral("/proc/self/task"))
-                       .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                       .size());
+    // Threads of this process, from the kernel's list: their identifiers.
+    static QStringList Threads() {
+        return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+    static int ThreadCount() { return int(Threads().size()); }
+    // Whether every thread begun since `before` has ended, within a second.
+    // Threads of earlier tests that end meanwhile do not count.
+    static bool NoThreadLeftSince(const QStringList& before) {
+        return QTest::qWaitFor(
+            [&] {
+                const QStringList now = Threads();
+                return std::all_of(now.begin(), now.end(),
+                                   [&](const QString& id) { return before.contains(id); });
+            },
+            1000);
     }
 
     static int ScriptedEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {

@@ -487,7 +487,9 @@ TEST_F(DeviceListTest, TheWindowComesUpAtOnceAndSaysItIsLooking) {
     EXPECT_TRUE(Dlg().Devices().IsLookingForDevices());
     EXPECT_EQ(Entries(Devices()), QStringList({"Test signal (built-in)"}));
     EXPECT_EQ(Devices()->currentIndex(), -1);
-    EXPECT_EQ(Devices()->placeholderText(), QString::fromUtf8(CDeviceChooser::kLookingText));
+    // The closed list says so, in place of an entry.
+    EXPECT_EQ(qobject_cast<CDeviceListBox*>(Devices())->ShownText(),
+              QString::fromUtf8(CDeviceChooser::kLookingText));
     // Everything else is set up already.
     EXPECT_EQ(List(D::IDC_LIST_RATE)->currentText(), QStringLiteral("44100 Hz"));
     EXPECT_EQ(Dlg().View()->m_pDialog, &Dlg());
@@ -510,8 +512,9 @@ TEST_F(DeviceListTest, AChoiceMadeWhileLookingIsKept) {
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Test signal (built-in)"));
 }
 
-// New lists from the sound server: the selection stays on its device, the
-// primary entry takes the new default's name, a device that is gone is gone.
+// New lists from the sound server: the user's pick stays on its device, the
+// program's own choice is entry 1 of each list, the primary entry takes the
+// new default's name, a device that is gone is gone.
 TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
     m_gate.Open();
     ShowWhileLooking();
@@ -520,6 +523,11 @@ TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
     Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"),
                                      Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Mic"));
+    // Nobody chose "Mic": the next list's entry 1 is selected, as at a start.
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (USB)"), Entry(&usb, "USB")});
+    EXPECT_EQ(Devices()->currentText(), QStringLiteral("USB"));
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
+                           Entry(&monitor, "Monitor of Speakers")});
     Devices()->setCurrentIndex(2);
 
     // A USB microphone plugged in and made the default input.

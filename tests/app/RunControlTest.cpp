@@ -1,5 +1,10 @@
+#include <QElapsedTimer>
 #include <QKeyEvent>
 
+#include <future>
+#include <thread>
+
+#include "devices/PortAudioSession.h"
 #include "tests/app/AppTestSupport.h"
 
 using D = CAnalyzerDialog;
@@ -167,7 +172,7 @@ TEST_F(RunControlTest, ValuesSurviveAStopAndAStartWithAnotherRate) {
 }
 
 TEST_F(RunControlTest, StopReturnsToTheSetupAndTheIdleView) {
-    const int nThreadsBefore = ThreadCount();
+    const QStringList threadsBefore = Threads();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     QTest::qWait(700); // at least one acquisition cycle
@@ -180,7 +185,7 @@ TEST_F(RunControlTest, StopReturnsToTheSetupAndTheIdleView) {
         EXPECT_TRUE(Ctl(nId)->isVisible()) << nId;
     for (int nId : AnalysisGroup())
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    EXPECT_TRUE(NoThreadLeftSince(threadsBefore));
     // Stop while stopped changes nothing.
     Dlg().OnStop();
     EXPECT_TRUE(Ctl(D::IDC_START)->isVisible());
@@ -196,7 +201,7 @@ TEST_F(RunControlTest, TheBuiltInSignalRunsAndStops) {
     EXPECT_EQ(Dlg().Engine(), nullptr);
 }
 
-TEST_F(RunControlTest, ADeviceThatFailsToOpenSaysSorryAndStaysStopped) {
+TEST_F(RunControlTest, ADeviceThatFailsToOpenOrStartSaysSorryAndStaysStopped) {
     ChooseSetup(kBroken, "44100 Hz", "4096");
     ClickStart();
     ASSERT_EQ(m_prompts.size(), 1u);
@@ -212,11 +217,19 @@ TEST_F(RunControlTest, ADeviceThatFailsToOpenSaysSorryAndStaysStopped) {
     for (int nId : AnalysisGroup())
         EXPECT_FALSE(Ctl(nId)->isVisible()) << nId;
 
-    // Ready for another Start.
+    // A device that opens but will not start its stream is no better.
+    m_devices.pGood->m_nBufferStartResult = kCaptureErrBusy;
     List(D::IDC_LIST_DEVICE)->setCurrentIndex(kScripted);
     ClickStart();
+    ASSERT_EQ(m_prompts.size(), 2u);
+    EXPECT_EQ(m_prompts[1].strText, m_prompts[0].strText);
+    EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
+
+    // Ready for another Start.
+    m_devices.pGood->m_nBufferStartResult = 0;
+    ClickStart();
     EXPECT_NE(Dlg().Engine(), nullptr);
-    EXPECT_EQ(m_prompts.size(), 1u);
+    EXPECT_EQ(m_prompts.size(), 2u);
     ClickStop();
 }
 
@@ -245,6 +258,31 @@ TEST_F(RunControlTest, ChoosingThePrimaryEntryOpensTheDefaultInput) {
     Dlg().OnStop();
 }
 
+// Start on the primary entry while the devices are being probed (the list is
+// on its way) says so within the user's wait, and opens no stand-in.
+TEST_F(RunControlTest, StartWhileTheDevicesAreProbedSaysSoAndOpensNoStandIn) {
+    setenv("PULSE_SERVER", "unix:/nonexistent/vemra/native", 1); // no server answers here
+    std::promise<void> probing, probed;
+    std::thread prober([&] {
+        std::lock_guard probe(CPortAudioSession::Lock());
+        probing.set_value();
+        probed.get_future().wait();
+    });
+    probing.get_future().wait();
+    ChooseSetup(kPrimary, "44100 Hz", "4096");
+    QElapsedTimer timer;
+    timer.start();
+    ClickStart();
+    EXPECT_LT(timer.elapsed(), 1000);
+    probed.set_value();
+    prober.join();
+    ASSERT_EQ(m_prompts.size(), 1u);
+    EXPECT_EQ(m_prompts[0].strText,
+              QStringLiteral("Sorry!\nBut I couldn't open the capture device.\n"
+                             "The sound system is still looking for devices."));
+    EXPECT_EQ(Dlg().Engine(), nullptr);
+}
+
 TEST_F(RunControlTest, AnEmptySelectionOpensTheDefaultInput) {
     List(D::IDC_LIST_DEVICE)->setCurrentIndex(-1);
     ClickStart();
@@ -271,7 +309,7 @@ TEST_F(RunControlTest, EnterDoesNothing) {
 }
 
 TEST_F(RunControlTest, EscWhileRunningStopsTheCaptureAndEndsTheDialog) {
-    const int nThreadsBefore = ThreadCount();
+    const QStringList threadsBefore = Threads();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     QTest::qWait(700);
@@ -280,11 +318,11 @@ TEST_F(RunControlTest, EscWhileRunningStopsTheCaptureAndEndsTheDialog) {
     EXPECT_EQ(Dlg().result(), QDialog::Rejected);
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_EQ(m_devices.pGood->LastBuffer()->m_nStops.load(), 1);
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    EXPECT_TRUE(NoThreadLeftSince(threadsBefore));
 }
 
 TEST_F(RunControlTest, ClosingWhileRunningStopsTheCaptureFirst) {
-    const int nThreadsBefore = ThreadCount();
+    const QStringList threadsBefore = Threads();
     ClickStart();
     ASSERT_NE(Dlg().Engine(), nullptr);
     QTest::qWait(700);
@@ -292,7 +330,7 @@ TEST_F(RunControlTest, ClosingWhileRunningStopsTheCaptureFirst) {
     EXPECT_FALSE(Dlg().isVisible());
     EXPECT_EQ(Dlg().Engine(), nullptr);
     EXPECT_EQ(Dlg().View()->m_pLeftChannel.load(), nullptr);
-    EXPECT_EQ(ThreadCount(), nThreadsBefore);
+    EXPECT_TRUE(NoThreadLeftSince(threadsBefore));
 }
 
 // The modal run of the program: the dialog's modal loop ends when the window

@@ -436,11 +436,11 @@ TEST_P(PulseServerLoss, FailsTheBufferQuicklyAndANewDeviceWorksOnceItIsBack) {
         EXPECT_LT(Clock::now() - releasing, Ms(1000));
     }
     // Without a server the primary device is no longer the server's.
+    for (const SListed& entry : Enumerate())
+        EXPECT_FALSE(CPulseCaptureDevice::IsGuid(entry.guid)) << entry.description;
     ICaptureDevice* pDevice = nullptr;
     ASSERT_EQ(CaptureCreate(nullptr, &pDevice), kCaptureOk);
     pDevice->Release();
-    for (const SListed& entry : Enumerate())
-        EXPECT_FALSE(CPulseCaptureDevice::IsGuid(entry.guid)) << entry.description;
 
     ASSERT_TRUE(Server().Start()) << Server().Log();
     ASSERT_TRUE(Server().PlayTone(CPrivateSoundServer::kSink, 1000, 1000));
