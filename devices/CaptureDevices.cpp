@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "devices/CaptureDevice.h"
 #include "devices/PortAudioDevice.h"
 #include "devices/PortAudioSession.h"
 #include "devices/PulseCaptureDevice.h"
-#include "devices/ScriptedCaptureDevice.h"
 #include "devices/TestSignalDevice.h"
 
 namespace {
@@ -96,6 +96,20 @@ int OpenPrimary(ICaptureDevice** ppCapture) {
 
 } // namespace
 
+namespace {
+
+// Registered before any device is opened; read-only afterwards.
+std::vector<SCaptureBackend>& RegisteredBackends() {
+    static std::vector<SCaptureBackend> s_backends;
+    return s_backends;
+}
+
+} // namespace
+
+void CaptureRegisterBackend(const SCaptureBackend& backend) {
+    RegisteredBackends().push_back(backend);
+}
+
 int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
     if (!ppCapture)
         return kCaptureErrInvalidParam;
@@ -104,8 +118,9 @@ int CaptureCreate(const SCaptureGuid* pGuid, ICaptureDevice** ppCapture) {
         return OpenPrimary(ppCapture);
     if (CTestSignalDevice::IsGuid(*pGuid))
         return CTestSignalDevice::Open(ppCapture);
-    if (CScriptedCaptureDevice::IsGuid(*pGuid))
-        return CScriptedCaptureDevice::Open(*pGuid, ppCapture);
+    for (const SCaptureBackend& backend : RegisteredBackends())
+        if (backend.pfnIsGuid(*pGuid))
+            return backend.pfnOpen(*pGuid, ppCapture);
     if (CPortAudioDevice::IsGuid(*pGuid))
         return CPortAudioDevice::Open(pGuid, ppCapture);
     if (CPulseCaptureDevice::IsGuid(*pGuid))

@@ -25,6 +25,17 @@ int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext);
 // appears.
 void CaptureRescan();
 
+// A source of capture devices besides the sound system's and the built-in
+// signal, known by the identifiers it gives its devices (the tests' scripted
+// devices).
+struct SCaptureBackend {
+    bool (*pfnIsGuid)(const SCaptureGuid& guid);
+    int (*pfnOpen)(const SCaptureGuid& guid, ICaptureDevice** ppCapture);
+};
+// CaptureCreate opens the devices of a registered source too. Register before
+// the first device is opened, from one thread.
+void CaptureRegisterBackend(const SCaptureBackend& backend);
+
 // Opens the device an identifier from CaptureEnumerate names, or, for null,
 // what the primary entry names: the default input, or the built-in signal
 // where there is none. Returns 0 with one reference in *ppCapture, or a

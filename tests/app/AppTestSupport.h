@@ -24,8 +24,8 @@
 #include "app/Prompts.h"
 #include "app/SpectrumApp.h"
 #include "capture/CaptureEngine.h"
-#include "devices/ScriptedCaptureBuffer.h"
-#include "devices/ScriptedCaptureDevice.h"
+#include "tests/devices/ScriptedCaptureBuffer.h"
+#include "tests/devices/ScriptedCaptureDevice.h"
 #include "devices/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 

@@ -4,7 +4,7 @@ add_executable(test_app_device_loss
   ${VEMRA_SOUND_LSAN_DEFAULTS}
   ${CMAKE_CURRENT_LIST_DIR}/DeviceLossTest.cpp
 )
-target_link_libraries(test_app_device_loss PRIVATE vemra_app Qt6::Test GTest::gtest)
+target_link_libraries(test_app_device_loss PRIVATE vemra_app vemra_test_devices Qt6::Test GTest::gtest)
 vemra_target_warnings(test_app_device_loss)
 gtest_discover_tests(test_app_device_loss DISCOVERY_TIMEOUT 60
                      PROPERTIES ENVIRONMENT "${VEMRA_APP_TEST_ENV}")
@@ -18,7 +18,7 @@ add_executable(test_app_robustness
   ${VEMRA_SOUND_LSAN_DEFAULTS}
   ${CMAKE_CURRENT_LIST_DIR}/RobustnessTest.cpp
 )
-target_link_libraries(test_app_robustness PRIVATE vemra_app Qt6::Test GTest::gtest)
+target_link_libraries(test_app_robustness PRIVATE vemra_app vemra_test_devices Qt6::Test GTest::gtest)
 vemra_target_warnings(test_app_robustness)
 gtest_discover_tests(test_app_robustness DISCOVERY_TIMEOUT 60
                      PROPERTIES LABELS robustness TIMEOUT 600

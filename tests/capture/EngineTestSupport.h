@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "capture/CaptureEngine.h"
-#include "devices/ScriptedCaptureBuffer.h"
-#include "devices/ScriptedCaptureDevice.h"
+#include "tests/devices/ScriptedCaptureBuffer.h"
+#include "tests/devices/ScriptedCaptureDevice.h"
 #include "tests/capture/RecordingEngineView.h"
 
 // An engine opened on a scripted device, with a recording view.

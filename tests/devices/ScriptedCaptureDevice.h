@@ -8,7 +8,8 @@
 class CScriptedCaptureBuffer;
 
 // A capture device for tests. While it exists, CaptureCreate opens it by its
-// identifier; its buffers are CScriptedCaptureBuffer rings the test drives.
+// identifier (the first one made registers them with it); its buffers are
+// CScriptedCaptureBuffer rings the test drives.
 class CScriptedCaptureDevice : public CCaptureDeviceBase {
 public:
     // A new device holding one reference for the caller.

@@ -1,4 +1,4 @@
-#include "devices/ScriptedCaptureBuffer.h"
+#include "tests/devices/ScriptedCaptureBuffer.h"
 
 CScriptedCaptureBuffer::CScriptedCaptureBuffer(const SCaptureBufferDesc& desc)
     : CRingCaptureBuffer(desc.dwBufferBytes), m_desc(desc), m_wfx(*desc.lpwfxFormat) {

@@ -1,11 +1,12 @@
-#include "devices/ScriptedCaptureDevice.h"
+#include "tests/devices/ScriptedCaptureDevice.h"
 
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
 
-#include "devices/ScriptedCaptureBuffer.h"
+#include "devices/CaptureDevices.h"
+#include "tests/devices/ScriptedCaptureBuffer.h"
 
 namespace {
 
@@ -48,6 +49,12 @@ CScriptedCaptureDevice::~CScriptedCaptureDevice() {
 }
 
 CScriptedCaptureDevice* CScriptedCaptureDevice::Create() {
+    // CaptureCreate opens scripted devices from the first one on.
+    static const bool s_bRegistered = [] {
+        CaptureRegisterBackend({&CScriptedCaptureDevice::IsGuid, &CScriptedCaptureDevice::Open});
+        return true;
+    }();
+    (void)s_bRegistered;
     return new CScriptedCaptureDevice();
 }
 
