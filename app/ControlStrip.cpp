@@ -20,7 +20,7 @@
 
 using EGroup = CControlStrip::EGroup;
 
-enum class EKind { Label, LabelRight, List, Spin, Check, Button };
+enum class EKind : int { Label, LabelRight, List, Spin, Check, Button };
 
 // How fast a spin's step grows while an arrow is held.
 enum class EAccel {
@@ -278,20 +278,21 @@ QPushButton* CControlStrip::Button(int nId) const {
     return qobject_cast<QPushButton*>(Control(nId));
 }
 
-std::vector<CAccelSpinBox*> CControlStrip::SettingSpins() const {
-    std::vector<CAccelSpinBox*> spins;
+// The controls of one kind, in the table's order.
+template <typename T> std::vector<T*> CControlStrip::ControlsOf(EKind eKind) const {
+    std::vector<T*> controls;
     for (const SControlRow& row : kControls)
-        if (row.eKind == EKind::Spin)
-            spins.push_back(Spin(row.nId));
-    return spins;
+        if (row.eKind == eKind)
+            controls.push_back(qobject_cast<T*>(Control(row.nId)));
+    return controls;
+}
+
+std::vector<CAccelSpinBox*> CControlStrip::SettingSpins() const {
+    return ControlsOf<CAccelSpinBox>(EKind::Spin);
 }
 
 std::vector<QCheckBox*> CControlStrip::SettingChecks() const {
-    std::vector<QCheckBox*> checks;
-    for (const SControlRow& row : kControls)
-        if (row.eKind == EKind::Check)
-            checks.push_back(Check(row.nId));
-    return checks;
+    return ControlsOf<QCheckBox>(EKind::Check);
 }
 
 std::vector<int> CControlStrip::Group(EGroup eGroup) {

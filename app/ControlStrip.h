@@ -17,6 +17,7 @@ class QMenu;
 class QPushButton;
 class QToolButton;
 class QWidget;
+enum class EKind : int;
 struct SControlRow;
 struct SRunRanges;
 
@@ -89,6 +90,7 @@ private:
     QWidget* MakeControl(const SControlRow& row);
     void Bind(int nId, QWidget* pWidget);
     static bool IsStereoOnly(int nId);
+    template <typename T> std::vector<T*> ControlsOf(EKind eKind) const;
     // Where the "?" button stands in a client area of W x H.
     QRect HelpButtonRect(int W, int H) const;
     int LastControlRight() const;
