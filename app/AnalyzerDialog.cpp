@@ -944,8 +944,8 @@ void CAnalyzerDialog::OnSaveSpectrum() {
     if (!m_pEngine)
         return;
     const SSpectrumSnapshot snapshot =
-        CSpectrumCsv::Take(m_pEngine->m_chanLeft, m_pEngine->m_chanRight, Settings(), m_nSampleRate,
-                           m_nFftSize, SelectedDeviceName(), m_pListWindow->currentText());
+        CSpectrumCsv::Take(*m_pEngine, Settings(), m_nSampleRate, m_nFftSize, SelectedDeviceName(),
+                           m_pListWindow->currentText());
     const QString strPath =
         AskExportPath(QStringLiteral("Save spectrum as CSV"), QStringLiteral("csv"),
                       QStringLiteral("CSV files (*.csv);;All files (*)"));
