@@ -228,6 +228,9 @@ void CAnalyzerDialog::CreateControls() {
                                   {350, 205, 11, 14}, {482, 29}, {463, 31});
 
     m_pView = new CSpectrumView(this);
+    // The welcome page names the page F1 opens, wherever it was found, from
+    // its first frame on.
+    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pView->setGeometry(DluToPx(7, 7, 399, 88));
     Bind(IDC_VIEW, m_pView);
 
@@ -434,8 +437,6 @@ bool CAnalyzerDialog::OnInitDialog() {
     if (m_nClientWidth > 50 && m_nClientHeight > 50)
         LayoutControls();
     m_pView->m_pDialog = this;
-    // The welcome page names the page F1 opens, wherever it was found.
-    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pListDevice->setFocus();
     return true;
 }
@@ -903,7 +904,7 @@ bool CAnalyzerDialog::OnHelpInfo() {
     const auto answer = ShowMessageBox(this, QStringLiteral("F1 key pressed"), strText,
                                        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
-        OpenUrl(WebPage());
+        OpenUrl(this, WebPage());
     return true;
 }
 

@@ -1,4 +1,6 @@
+#include <QFile>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -53,6 +55,59 @@ TEST_F(HelpAboutTest, OkInTheF1BoxOpensTheWebPage) {
     ASSERT_EQ(m_opened.size(), 1u);
     EXPECT_EQ(m_opened[0], WebPage());
     EXPECT_TRUE(m_prompts[0].strText.contains(m_opened[0].toString()));
+}
+
+// From the first frame the welcome page names the page F1 opens: here, as
+// in the build tree, the help page beside the program, not the one an
+// installation would have.
+TEST_F(HelpAboutTest, TheWelcomePageNamesThePageF1OpensFromTheFirstFrame) {
+    const std::string strWeb = WebPage().toString().toStdString();
+    ASSERT_NE(strWeb, g_szWebAddress);
+    EXPECT_TRUE(ShowsPageText(Dlg().View()->FrontImage(), 40, 339,
+                              "For more information, press F1 to get to " + strWeb));
+}
+
+// Where nothing opens the page, OK says so and where the page is, so that it
+// can be opened by hand: xdg-open finding no browser, or no xdg-open at all.
+TEST_F(HelpAboutTest, OkWithoutABrowserSaysWhereThePageIs) {
+    SetOpenUrlHook(nullptr);
+    QTemporaryDir bin;
+    const QString strXdgOpen = bin.filePath(QStringLiteral("xdg-open"));
+    auto installXdgOpen = [&](const char* pszBody) {
+        QFile script(strXdgOpen);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QByteArray("#!/bin/sh\n") + pszBody);
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()));
+    const QString strPage = WebPage().toLocalFile();
+    m_answer = QMessageBox::Ok;
+
+    // One that opens it says nothing.
+    installXdgOpen("echo \"$1\" > \"$0.opened\"\n");
+    PressF1();
+    QFile opened(strXdgOpen + QStringLiteral(".opened"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened.size() > 0; }, 5000));
+    EXPECT_TRUE(opened.open(QIODevice::ReadOnly));
+    EXPECT_EQ(opened.readAll().trimmed(), WebPage().toEncoded());
+    QFile::remove(strXdgOpen);
+    installXdgOpen("echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+    PressF1();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_prompts.size() >= 3; }, 5000));
+    QFile::remove(strXdgOpen);
+    PressF1();
+    qputenv("PATH", path);
+
+    ASSERT_EQ(m_prompts.size(), 5u);
+    for (size_t i : {2u, 4u}) {
+        EXPECT_EQ(m_prompts[i].buttons, QMessageBox::Ok);
+        EXPECT_TRUE(m_prompts[i].strText.startsWith(
+            QStringLiteral("Sorry!\nBut I couldn't open the page.\n")));
+        EXPECT_TRUE(m_prompts[i].strText.endsWith(u'\n' + strPage))
+            << m_prompts[i].strText.toStdString();
+    }
+    EXPECT_TRUE(m_prompts[2].strText.contains(QStringLiteral("no web browser")));
 }
 
 TEST_F(HelpAboutTest, F1WhileRunningKeepsTheCaptureGoing) {
