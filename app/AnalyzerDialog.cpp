@@ -734,10 +734,6 @@ void CAnalyzerDialog::OnRButtonDown() {
     LayoutControls();
 }
 
-bool CanKeepWindowsOnTop() {
-    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
-}
-
 bool CAnalyzerDialog::IsTopmost() const {
     return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }

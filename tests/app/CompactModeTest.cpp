@@ -1,6 +1,11 @@
 #include <QMetaObject>
 #include <QWindow>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "tests/app/AppTestSupport.h"
 
 using D = CAnalyzerDialog;
@@ -161,4 +166,75 @@ TEST_F(CompactModeWithoutTopmostTest, TheFirstTimeThePlotSaysSo) {
     EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
     EXPECT_EQ(Dlg().View()->Notice(), "");
     Dlg().OnStop();
+}
+
+// On X11 the window manager keeps a window above the others, if there is one
+// and its _NET_SUPPORTED on the root window lists _NET_WM_STATE_ABOVE. Runs on
+// a virtual X server without a window manager (app.compact_mode_on_x11); the
+// test plays one through a connection of its own.
+class CompactModeOnX11Test : public CompactModeTest {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        m_pX = xcb_connect(nullptr, nullptr);
+        ASSERT_EQ(xcb_connection_has_error(m_pX), 0);
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pX)).data->root;
+        m_bShowOnSetUp = false;
+        CompactModeTest::SetUp();
+    }
+    void TearDown() override {
+        if (m_pX) {
+            for (const char* pszName : {"_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK"})
+                xcb_delete_property(m_pX, m_root, Atom(pszName));
+            Sync();
+            xcb_disconnect(m_pX);
+        }
+        CompactModeTest::TearDown();
+    }
+    xcb_atom_t Atom(const char* pszName) {
+        auto* pReply = xcb_intern_atom_reply(
+            m_pX, xcb_intern_atom(m_pX, 0, uint16_t(std::strlen(pszName)), pszName), nullptr);
+        const xcb_atom_t atom = pReply ? pReply->atom : 0;
+        std::free(pReply);
+        return atom;
+    }
+    void Sync() { std::free(xcb_get_input_focus_reply(m_pX, xcb_get_input_focus(m_pX), nullptr)); }
+    // A manager that supports these states; bGone: it has ended and left its list.
+    void PlayManager(std::initializer_list<const char*> states, bool bGone = false) {
+        const xcb_window_t check = xcb_generate_id(m_pX);
+        xcb_create_window(m_pX, 0, check, m_root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        for (xcb_window_t window : {m_root, check})
+            xcb_change_property(m_pX, XCB_PROP_MODE_REPLACE, window,
+                                Atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 32, 1, &check);
+        std::vector<xcb_atom_t> atoms;
+        for (const char* pszState : states)
+            atoms.push_back(Atom(pszState));
+        xcb_change_property(m_pX, XCB_PROP_MODE_REPLACE, m_root, Atom("_NET_SUPPORTED"),
+                            XCB_ATOM_ATOM, 32, uint32_t(atoms.size()), atoms.data());
+        if (bGone)
+            xcb_destroy_window(m_pX, check);
+        Sync();
+    }
+
+    xcb_connection_t* m_pX = nullptr;
+    xcb_window_t m_root = 0;
+};
+
+TEST_F(CompactModeOnX11Test, OnlyAManagerThatSupportsTheStateKeepsTheWindowOnTop) {
+    EXPECT_FALSE(CanKeepWindowsOnTop());
+    PlayManager({"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"});
+    EXPECT_TRUE(CanKeepWindowsOnTop());
+    PlayManager({"_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN"});
+    EXPECT_FALSE(CanKeepWindowsOnTop());
+    PlayManager({"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"}, true);
+    EXPECT_FALSE(CanKeepWindowsOnTop());
+
+    // With no manager to keep it above the others, compact mode says so.
+    m_desktop = CAnalyzerDialog::SDesktop{&ScriptedEnumerate};
+    ShowDialog();
+    RightClickBackground();
+    EXPECT_EQ(Dlg().Settings().m_nPanelMode, 0);
+    EXPECT_EQ(Dlg().View()->Notice(), D::kNoTopmostText);
 }
