@@ -56,10 +56,6 @@ void AppendChannel(QString& strRow, const std::vector<double>& power,
     strRow += u',' + Exact(power[nBin]);
 }
 
-bool StartsFormula(QChar c) {
-    return c == u'=' || c == u'+' || c == u'-' || c == u'@';
-}
-
 } // namespace
 
 SSpectrumSnapshot CSpectrumCsv::Take(const CCaptureEngine& engine, const SDialogSettings& settings,
@@ -144,13 +140,9 @@ bool CSpectrumCsv::Save(const QString& strPath, const QByteArray& data, QString*
 QString CSpectrumCsv::CommentText(const QString& strText) {
     QString text;
     text.reserve(strText.size());
-    for (qsizetype i = 0; i < strText.size(); ++i) {
-        const QChar c = strText[i];
-        if (c == u',' || c == u';') {
-            // Readers that split at ';' would otherwise see a cell starting here.
+    for (const QChar c : strText) {
+        if (c == u',') {
             text += u';';
-            if (i + 1 < strText.size() && StartsFormula(strText[i + 1]))
-                text += u' ';
         } else if (c == u'"') {
             text += u'\'';
         } else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||

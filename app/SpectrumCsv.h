@@ -51,7 +51,6 @@ public:
     // Writes the file at once or not at all; false, and why in *pError.
     static bool Save(const QString& strPath, const QByteArray& data, QString* pError);
     // A text as a '#' line may carry it: commas become ';', double quotes
-    // single ones, line breaks and other control characters spaces, and a
-    // separator is never followed by a character that starts a formula.
+    // single ones, line breaks and other control characters spaces.
     static QString CommentText(const QString& strText);
 };

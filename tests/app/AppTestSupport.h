@@ -24,7 +24,6 @@
 #include "devices/ScriptedCaptureBuffer.h"
 #include "devices/ScriptedCaptureDevice.h"
 #include "devices/TestSignalDevice.h"
-#include "platform/DC.h"
 #include "view/SpectrumView.h"
 
 // Saves a picture of a window when VEMRA_TEST_SCREENSHOTS names a folder, to
@@ -33,22 +32,6 @@ inline void SaveShot(QWidget* pWidget, const char* pszName) {
     const QString strDir = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
     if (!strDir.isEmpty())
         pWidget->grab().save(strDir + u'/' + QLatin1String(pszName) + QStringLiteral(".png"));
-}
-
-// Whether img shows str at (x, y) as the welcome page draws its text, grey on
-// black; img at one device pixel per logical pixel.
-inline bool ShowsPageText(const QImage& img, int x, int y, const std::string& str) {
-    CDC dc;
-    const CSize size = dc.GetTextExtent(str);
-    QImage ref(size.cx, size.cy, QImage::Format_RGB32);
-    dc.Attach(&ref);
-    dc.SetBkColor(RGB(0, 0, 0));
-    dc.SetTextColor(RGB(133, 133, 133));
-    dc.TextOut(0, 0, str);
-    dc.Detach();
-    const QRect rc = QRect(x, y, size.cx, size.cy).intersected(img.rect());
-    return !rc.isEmpty() &&
-           img.copy(rc).convertToFormat(QImage::Format_RGB32) == ref.copy(rc.translated(-x, -y));
 }
 
 // A message box the dialog showed.

@@ -2,7 +2,6 @@
 // clipboard, through the dialog's commands and shortcuts.
 
 #include <QClipboard>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -11,7 +10,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -27,71 +25,79 @@ using D = CAnalyzerDialog;
 namespace {
 
 // The file as a strict RFC 4180 reader takes it: Python's csv module with
-// strict=True, which fails the test when it rejects the file. Every record
-// as its list of fields; a spreadsheet of some locales splits at ';'.
-QList<QStringList> ReadStrictly(const QString& strPath, char cSeparator = ',') {
-    const char* pszScript =
-        "import csv, json, sys\n"
-        "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
-        "    json.dump(list(csv.reader(f, delimiter=sys.argv[2], strict=True)), sys.stdout)\n";
-    QString strPython = QStringLiteral("/usr/bin/python3");
-    if (!QFile::exists(strPython))
-        strPython = QStandardPaths::findExecutable(QStringLiteral("python3"));
+// strict=True, which fails the test when it rejects the file.
+QList<QStringList> ReadStrictly(const QString& strPath) {
+    const char* pszScript = "import csv, json, sys\n"
+                            "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                            "    json.dump(list(csv.reader(f, strict=True)), sys.stdout)\n";
     QProcess python;
-    python.start(strPython, {QStringLiteral("-c"), QString::fromUtf8(pszScript), strPath,
-                             QString(QChar::fromLatin1(cSeparator))});
-    EXPECT_TRUE(python.waitForFinished(30000)) << strPython.toStdString();
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"), QString::fromUtf8(pszScript), strPath});
+    EXPECT_TRUE(python.waitForFinished(30000));
     EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
     QList<QStringList> records;
-    for (const QJsonValue record :
-         QJsonDocument::fromJson(python.readAllStandardOutput()).array()) {
-        QStringList fields;
-        for (const QJsonValue field : record.toArray())
-            fields << field.toString();
-        records << fields;
-    }
+    for (const QJsonValue record : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        records << record.toVariant().toStringList();
     return records;
 }
 
-// A CSV file read back: its comment records (those starting with '#') and
-// the others.
+// Fields of one CSV record as RFC 4180 reads them: commas separate, a quoted
+// field may hold commas and quotes (doubled).
+QStringList ReadRecord(const QString& strLine) {
+    QStringList fields;
+    QString field;
+    bool bQuoted = false;
+    for (int i = 0; i < strLine.size(); ++i) {
+        const QChar c = strLine[i];
+        if (bQuoted) {
+            if (c == u'"' && i + 1 < strLine.size() && strLine[i + 1] == u'"')
+                field += c, ++i;
+            else if (c == u'"')
+                bQuoted = false;
+            else
+                field += c;
+        } else if (c == u'"') {
+            bQuoted = true;
+        } else if (c == u',') {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
+}
+
+// A CSV file read back: its comment lines (without "# ") and its records.
 struct SCsv {
-    QList<QStringList> comments;
+    QStringList comments;
     QList<QStringList> records;
     bool bCrLf = true;
 
     static SCsv Read(const QString& strPath) {
         SCsv csv;
         QFile file(strPath);
-        if (file.open(QIODevice::ReadOnly))
-            csv.bCrLf = !QString::fromUtf8(file.readAll())
-                             .contains(QRegularExpression(QStringLiteral("[^\r]\n")));
-        for (const QStringList& record : ReadStrictly(strPath)) {
-            if (record.value(0).startsWith(u'#'))
-                csv.comments << record;
+        if (!file.open(QIODevice::ReadOnly))
+            return csv;
+        const QString text = QString::fromUtf8(file.readAll());
+        const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        csv.bCrLf = !text.contains(QRegularExpression(QStringLiteral("[^\r]\n")));
+        for (const QString& line : lines) {
+            if (line.startsWith(u'#'))
+                csv.comments << line.mid(2);
             else
-                csv.records << record;
+                csv.records << ReadRecord(line);
         }
         return csv;
     }
     QString Comment(const QString& strKey) const {
-        const QString strStart = QStringLiteral("# ") + strKey + QStringLiteral(": ");
-        for (const QStringList& c : comments)
-            if (c[0].startsWith(strStart))
-                return c[0].mid(strStart.size());
+        for (const QString& c : comments)
+            if (c.startsWith(strKey + QStringLiteral(": ")))
+                return c.mid(strKey.size() + 2);
         return QStringLiteral("<none>");
     }
-    // The column of that name in the header row, or -1.
-    int Column(const QString& strName) const { return int(records.value(0).indexOf(strName)); }
 };
-
-// A cell a spreadsheet would take as a formula.
-bool StartsFormula(const QString& strCell) {
-    static const QRegularExpression number(QStringLiteral("^-\\.?\\d"));
-    if (strCell.startsWith(u'-'))
-        return !number.match(strCell).hasMatch();
-    return strCell.startsWith(u'=') || strCell.startsWith(u'+') || strCell.startsWith(u'@');
-}
 
 // The bin a tone is played at, and the ring of the scripted device filled
 // with it: a steady block, the same at every pass.
@@ -128,15 +134,10 @@ protected:
         m_pRing->SetPositions(4 * 20000, 4 * 20000);
         WaitForPasses(3);
     }
-    // The tone at these amplitudes all over the ring; from frame nSoftFrom on
-    // at dSoft times them.
-    void PlayTone(double dLeft, double dRight, uint32_t nSoftFrom = UINT32_MAX, double dSoft = 1) {
+    void PlayTone(double dLeft, double dRight) {
         const double dStep = 2 * std::numbers::pi * kToneBin / 4096.0;
-        auto tone = [&](uint32_t i, double dAmplitude) {
-            return int16_t((i < nSoftFrom ? 1 : dSoft) * dAmplitude * std::sin(dStep * i));
-        };
-        m_pRing->Fill([&](uint32_t i) { return tone(i, dLeft); },
-                      [&](uint32_t i) { return tone(i, dRight); });
+        m_pRing->Fill([&](uint32_t i) { return int16_t(dLeft * std::sin(dStep * i)); },
+                      [&](uint32_t i) { return int16_t(dRight * std::sin(dStep * i)); });
     }
     // The pass count starts again with every cycle: each pass is waited for.
     void WaitForPasses(int nPasses) {
@@ -246,55 +247,21 @@ TEST_F(ExportTest, TheRowsAreTheChannelsArraysOnTheGridsScale) {
 // with Hold off the channels' hold arrays are left over from before, and the
 // file has no hold columns at all.
 TEST_F(ExportTest, TheHoldColumnsAreWrittenOnlyWhileHoldIsOn) {
-    StartWithTone(true);
+    StartWithTone(false);
     Click(Check(D::IDC_CHECK_HOLD));
     WaitForPasses(3);
     // The tone falls to a quarter: the level follows it, the held level stays.
     PlayTone(3000, 750);
     WaitForPasses(3);
-    const SCsv held = SCsv::Read(SaveCsv(QStringLiteral("held.csv")));
-    EXPECT_EQ(held.records.value(0),
-              QStringList({"Frequency (Hz)", "Left level (dB)", "Left hold (dB)", "Left power",
-                           "Right level (dB)", "Right hold (dB)", "Right power"}));
-    const QStringList tone = held.records.value(kToneBin + 1);
-    ASSERT_EQ(tone.size(), 7);
+    const QStringList tone = SCsv::Read(SaveCsv()).records.value(kToneBin + 1);
+    ASSERT_EQ(tone.size(), 4);
     EXPECT_NEAR(tone[2].toDouble() - tone[1].toDouble(), 20 * std::log10(4.0), 0.1);
-    EXPECT_NEAR(tone[5].toDouble() - tone[4].toDouble(), 20 * std::log10(4.0), 0.1);
 
     Click(Check(D::IDC_CHECK_HOLD));
-    const SCsv off = SCsv::Read(SaveCsv(QStringLiteral("off.csv")));
-    EXPECT_EQ(off.Comment(QStringLiteral("Hold")), QStringLiteral("off"));
-    EXPECT_EQ(off.records.value(0), QStringList({"Frequency (Hz)", "Left level (dB)", "Left power",
-                                                 "Right level (dB)", "Right power"}));
+    const SCsv off = SCsv::Read(SaveCsv());
+    EXPECT_EQ(off.records.value(0),
+              QStringList({"Frequency (Hz)", "Left level (dB)", "Left power"}));
     EXPECT_NEAR(off.records.value(kToneBin + 1).value(1).toDouble(), tone[1].toDouble(), 0.01);
-}
-
-// Left and right of a file come from one pass while the passes go on. The
-// ring's loud and soft halves both hold a right channel at a quarter of the
-// left; each pass reads the half the last did not, so a snapshot that paired
-// two passes would show a ratio other than 16 in power.
-TEST_F(ExportTest, EverySnapshotPairsBothChannelsOfOnePass) {
-    StartWithTone(true);
-    PlayTone(12000, 3000, 44100, 1 / 3.0);
-    const CCaptureEngine& engine = *Dlg().Engine();
-    int nPassesSeen = 0;
-    int nSnapshots = 0;
-    double dLastLeft = 0;
-    QDeadlineTimer deadline(20000);
-    while (nPassesSeen < 30 && !deadline.hasExpired()) {
-        const SSpectrumSnapshot s =
-            CSpectrumCsv::Take(engine, Dlg().Settings(), 44100, 4096, {}, {});
-        ++nSnapshots;
-        ASSERT_EQ(s.rightPower.size(), s.leftPower.size());
-        const double dLeft = s.leftPower[kToneBin];
-        ASSERT_NEAR(dLeft / s.rightPower[kToneBin], 16.0, 0.5) << nSnapshots << " " << nPassesSeen;
-        if (dLeft != dLastLeft) {
-            dLastLeft = dLeft;
-            const uint32_t nEnd = ++nPassesSeen % 2 ? 84000 : 40000;
-            m_pRing->SetPositions(4 * nEnd, 4 * nEnd);
-        }
-    }
-    EXPECT_EQ(nPassesSeen, 30);
 }
 
 TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
@@ -303,7 +270,7 @@ TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
     Click(Check(D::IDC_CHECK_PEAKS));
     const SCsv csv = SCsv::Read(SaveCsv());
     ASSERT_EQ(csv.comments.size(), 14);
-    EXPECT_TRUE(csv.comments[0][0].startsWith(QStringLiteral("# Vemra-2 ")));
+    EXPECT_TRUE(csv.comments[0].startsWith(QStringLiteral("Vemra-2 ")));
     EXPECT_TRUE(
         QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d([+-]\d\d:\d\d|Z)$)"))
             .match(csv.Comment(QStringLiteral("Date")))
@@ -325,42 +292,24 @@ TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
 }
 
 // A device's name comes from the sound server, and a Bluetooth device picks
-// its own. Whatever it holds, each '#' line is one field, no cell starts a
-// formula (also for readers that split at ';') and the data rows are numbers.
-TEST(SpectrumCsv, AnyDeviceNameGivesOneFieldPerCommentLineAndNoFormula) {
+// its own. Whatever it holds, each '#' line is one field, followed by the
+// header and the rows of numbers: no cell can start a formula.
+TEST(SpectrumCsv, AnyDeviceNameGivesOneFieldPerCommentLine) {
     QTemporaryDir dir;
     const QString strPath = dir.filePath(QStringLiteral("device.csv"));
     SSpectrumSnapshot s;
-    s.time = QDateTime::currentDateTime();
-    s.nSampleRate = 8000;
+    s.strDevice = QStringLiteral("Mic, \"A\"\n=HYPERLINK(\"x\")");
     s.nFftSize = 16;
     s.nYScale = 100;
     s.leftPower.assign(9, 1e6);
-    const QString names[] = {QStringLiteral("Mic, \"A\"\n=HYPERLINK(\"x\")"),
-                             QStringLiteral("Mic;@SUM(1)\r+2,-cmd\t-3\u2028=4")};
-    const QString shown[] = {QStringLiteral("Mic; 'A' =HYPERLINK('x')"),
-                             QStringLiteral("Mic; @SUM(1) +2; -cmd -3 =4")};
-    for (int i = 0; i < 2; ++i) {
-        s.strDevice = names[i];
-        ASSERT_TRUE(CSpectrumCsv::Save(strPath, CSpectrumCsv::Format(s), nullptr));
-        const SCsv csv = SCsv::Read(strPath);
-        EXPECT_EQ(csv.Comment(QStringLiteral("Device")).toStdString(), shown[i].toStdString());
-        EXPECT_EQ(csv.comments.size(), 14);
-        for (const QStringList& comment : csv.comments)
-            EXPECT_EQ(comment.size(), 1) << comment.join(u'|').toStdString();
-        ASSERT_EQ(csv.records.size(), 1 + 9);
-        for (const QStringList& row : csv.records.mid(1)) {
-            for (const QString& cell : row) {
-                bool bNumber = false;
-                cell.toDouble(&bNumber);
-                EXPECT_TRUE(bNumber) << cell.toStdString();
-            }
-        }
-        for (const char cSeparator : {',', ';'})
-            for (const QStringList& record : ReadStrictly(strPath, cSeparator))
-                for (const QString& cell : record)
-                    EXPECT_FALSE(StartsFormula(cell)) << cSeparator << cell.toStdString();
-    }
+    ASSERT_TRUE(CSpectrumCsv::Save(strPath, CSpectrumCsv::Format(s), nullptr));
+    const QList<QStringList> records = ReadStrictly(strPath);
+    ASSERT_EQ(records.size(), 14 + 1 + 9);
+    EXPECT_EQ(records[2].value(0).toStdString(), "# Device: Mic; 'A' =HYPERLINK('x')");
+    for (const QStringList& comment : records.mid(0, 14))
+        EXPECT_TRUE(comment.size() == 1 && comment[0].startsWith(u'#'))
+            << comment.join(u'|').toStdString();
+    EXPECT_EQ(records[14].value(0), QStringLiteral("Frequency (Hz)"));
 }
 
 // A desktop whose locale writes decimal commas still gets decimal points.
@@ -433,11 +382,9 @@ TEST_F(ExportTest, TheBuiltInSignalsToneIsItsPeakRow) {
     const SCsv csv = SCsv::Read(SaveCsv());
     ASSERT_EQ(csv.records.size(), 1 + 2049);
     EXPECT_EQ(csv.Comment(QStringLiteral("Device")), QStringLiteral("Test signal (built-in)"));
-    const int nPower = csv.Column(QStringLiteral("Left power"));
-    ASSERT_GT(nPower, 0);
     int nPeak = 1;
     for (int k = 1; k <= 2048; ++k)
-        if (csv.records[k + 1][nPower].toDouble() > csv.records[nPeak + 1][nPower].toDouble())
+        if (csv.records[k + 1][2].toDouble() > csv.records[nPeak + 1][2].toDouble())
             nPeak = k;
     EXPECT_NEAR(csv.records[nPeak + 1][0].toDouble(), dToneHz, 44100.0 / 4096);
     const QString strKeep = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
