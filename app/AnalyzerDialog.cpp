@@ -230,6 +230,9 @@ void CAnalyzerDialog::CreateControls() {
                                   {350, 205, 11, 14}, {482, 29}, {463, 31});
 
     m_pView = new CSpectrumView(this);
+    // The welcome page names the page F1 opens, wherever it was found, from
+    // its first frame on.
+    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pView->setGeometry(DluToPx(7, 7, 399, 88));
     Bind(IDC_VIEW, m_pView);
 
@@ -440,8 +443,6 @@ bool CAnalyzerDialog::OnInitDialog() {
     if (m_nClientWidth > 50 && m_nClientHeight > 50)
         LayoutControls();
     m_pView->m_pDialog = this;
-    // The welcome page names the page F1 opens, wherever it was found.
-    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pListDevice->setFocus();
     return true;
 }
@@ -746,10 +747,6 @@ void CAnalyzerDialog::OnRButtonDown() {
     LayoutControls();
 }
 
-bool CanKeepWindowsOnTop() {
-    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
-}
-
 bool CAnalyzerDialog::IsTopmost() const {
     return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }
@@ -919,7 +916,7 @@ bool CAnalyzerDialog::OnHelpInfo() {
     const auto answer = ShowMessageBox(this, QStringLiteral("F1 key pressed"), strText,
                                        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
-        OpenUrl(WebPage());
+        OpenUrl(this, WebPage());
     return true;
 }
 
@@ -960,8 +957,8 @@ void CAnalyzerDialog::OnSaveSpectrum() {
     if (!m_pEngine)
         return;
     const SSpectrumSnapshot snapshot =
-        CSpectrumCsv::Take(m_pEngine->m_chanLeft, m_pEngine->m_chanRight, Settings(), m_nSampleRate,
-                           m_nFftSize, SelectedDeviceName(), m_pListWindow->currentText());
+        CSpectrumCsv::Take(*m_pEngine, Settings(), m_nSampleRate, m_nFftSize, SelectedDeviceName(),
+                           m_pListWindow->currentText());
     const QString strPath =
         AskExportPath(QStringLiteral("Save spectrum as CSV"), QStringLiteral("csv"),
                       QStringLiteral("CSV files (*.csv);;All files (*)"));

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/StayOnTop.h"
 #include "devices/CaptureDevices.h"
 #include "devices/CaptureFormat.h"
 #include "devices/DeviceWatcher.h"
@@ -25,10 +26,6 @@ class QMenu;
 class QPushButton;
 class QSpinBox;
 class QToolButton;
-
-// Whether the desktop lets a program keep its window above the others. Wayland
-// leaves the stacking of windows to the compositor: the wish is not granted.
-bool CanKeepWindowsOnTop();
 
 // What the dialog takes from the desktop it runs on.
 struct SDialogDesktop {
