@@ -34,7 +34,7 @@ CAboutDialog::CAboutDialog(QWidget* pParent) : QDialog(pParent) {
     m_pCredits->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pCredits->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(m_pCredits, &QLabel::linkActivated, this,
-            [](const QString& strLink) { OpenUrl(QUrl(strLink)); });
+            [this](const QString& strLink) { OpenUrl(this, QUrl(strLink)); });
 
     m_pOk = new QPushButton(QStringLiteral("OK"), this);
     m_pOk->setGeometry(DluToPx(178, 18, 32, 14));

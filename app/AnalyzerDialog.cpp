@@ -40,13 +40,14 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
+    // The welcome page names the page F1 opens, wherever it was found, from
+    // its first frame on.
+    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pDevices =
         std::make_unique<CDeviceChooser>(m_strip.DeviceList(), m_desktop.pfnEnumerateDevices);
     m_pExport = std::make_unique<CMeasurementExport>(this, m_pView, [this] {
-        CCaptureEngine* pEngine = Engine();
-        return CSpectrumCsv::Take(pEngine->m_chanLeft, pEngine->m_chanRight, m_settings,
-                                  m_settings.m_nSampleRate, m_settings.m_nFftSize,
-                                  m_pDevices->SelectedDeviceName(),
+        return CSpectrumCsv::Take(*Engine(), m_settings, m_settings.m_nSampleRate,
+                                  m_settings.m_nFftSize, m_pDevices->SelectedDeviceName(),
                                   m_strip.List(IDC_LIST_WINDOW)->currentText());
     });
     m_pRun = std::make_unique<CRunControl>(m_pView);
@@ -133,8 +134,6 @@ bool CAnalyzerDialog::OnInitDialog() {
         LayoutControls();
     UpdateMinimumSize();
     m_pView->m_pDialog = this;
-    // The welcome page names the page F1 opens, wherever it was found.
-    m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_strip.DeviceList()->setFocus();
     return true;
 }
@@ -323,7 +322,7 @@ bool CAnalyzerDialog::OnHelpInfo() {
     const auto answer = ShowMessageBox(this, QStringLiteral("F1 key pressed"), strText,
                                        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
-        OpenUrl(WebPage());
+        OpenUrl(this, WebPage());
     return true;
 }
 

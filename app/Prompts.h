@@ -17,8 +17,11 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* pOwner, const QString& strCa
                                            const QString& strText,
                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 // Asks the desktop to open the address (a browser for web and file pages).
-// Whether that worked is not examined.
-void OpenUrl(const QUrl& url);
+// When it cannot, because nothing can open it (no xdg-open, no browser) or
+// xdg-open gives up, the user is told so in a message owned by pOwner that
+// gives the address, so that it can be opened by hand. xdg-open's answer
+// comes later: the message may follow once this has returned.
+void OpenUrl(QWidget* pOwner, const QUrl& url);
 
 // Asks where to save a file: the path chosen, or empty when the user cancels.
 // strSuggested is the folder and name offered.

@@ -4,6 +4,7 @@
 
 #include "analysis/AnalysisChannel.h"
 #include "app/DialogSettings.h"
+#include "capture/CaptureEngine.h"
 #include "view/BuildInfo.h"
 #include "view/GridLevel.h"
 
@@ -14,6 +15,14 @@ std::vector<double> FirstHalf(const double* pValues, int nSize) {
     if (!pValues || nSize <= 0)
         return {};
     return std::vector<double>(pValues, pValues + nSize / 2 + 1);
+}
+
+void CopyChannel(const CAnalysisChannel& chan, bool bHold, std::vector<double>& power,
+                 std::vector<double>& hold) {
+    auto lock = chan.LockArrays();
+    power = FirstHalf(chan.m_pPower, chan.m_nSize);
+    if (bHold)
+        hold = FirstHalf(chan.m_pHold, chan.m_nSize);
 }
 
 QString OnOff(bool b) {
@@ -29,18 +38,27 @@ QString Exact(double d) {
     return QString::number(d, 'g', 17);
 }
 
+// The columns a channel has, in the order its values follow.
+QString ChannelHeader(const QString& strSide, bool bHold) {
+    QString header = u',' + strSide + QStringLiteral(" level (dB)");
+    if (bHold)
+        header += u',' + strSide + QStringLiteral(" hold (dB)");
+    return header + u',' + strSide + QStringLiteral(" power");
+}
+
 void AppendChannel(QString& strRow, const std::vector<double>& power,
                    const std::vector<double>& hold, size_t nBin, int nOffset, int nYScale) {
     strRow += u',' + Number(GridLevelDb(power[nBin], nOffset, nYScale), 3);
-    strRow += u',' + Number(GridLevelDb(hold[nBin], nOffset, nYScale), 3);
+    if (!hold.empty())
+        strRow += u',' + Number(GridLevelDb(hold[nBin], nOffset, nYScale), 3);
     strRow += u',' + Exact(power[nBin]);
 }
 
 } // namespace
 
-SSpectrumSnapshot CSpectrumCsv::Take(const CAnalysisChannel& left, const CAnalysisChannel& right,
-                                     const SDialogSettings& settings, int nSampleRate, int nFftSize,
-                                     const QString& strDevice, const QString& strWindowFunction) {
+SSpectrumSnapshot CSpectrumCsv::Take(const CCaptureEngine& engine, const SDialogSettings& settings,
+                                     int nSampleRate, int nFftSize, const QString& strDevice,
+                                     const QString& strWindowFunction) {
     SSpectrumSnapshot s;
     s.strDevice = strDevice;
     s.strWindowFunction = strWindowFunction;
@@ -49,20 +67,17 @@ SSpectrumSnapshot CSpectrumCsv::Take(const CAnalysisChannel& left, const CAnalys
     s.nFftSize = nFftSize;
     s.nInertia = settings.m_nInertia;
     s.nLengthMs = settings.m_nLengthMs;
+    s.bFastAttack = settings.m_bFastAttack;
     s.bPinkToFlat = settings.m_bPinkToFlat;
     s.bHold = settings.m_bHold;
     s.bStereo = settings.m_bStereo;
     s.nOffset = settings.m_nOffset;
     s.nOffsetRight = settings.m_nOffsetRight;
     s.nYScale = settings.m_nYScale;
-    auto lockLeft = left.LockArrays();
-    s.leftPower = FirstHalf(left.m_pPower, left.m_nSize);
-    s.leftHold = FirstHalf(left.m_pHold, left.m_nSize);
-    if (s.bStereo) {
-        auto lockRight = right.LockArrays();
-        s.rightPower = FirstHalf(right.m_pPower, right.m_nSize);
-        s.rightHold = FirstHalf(right.m_pHold, right.m_nSize);
-    }
+    const auto lockPass = engine.LockPass();
+    CopyChannel(engine.m_chanLeft, s.bHold, s.leftPower, s.leftHold);
+    if (s.bStereo)
+        CopyChannel(engine.m_chanRight, s.bHold, s.rightPower, s.rightHold);
     return s;
 }
 
@@ -70,42 +85,60 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     const QDateTime local = s.time.toOffsetFromUtc(s.time.offsetFromUtc());
     QString text;
     auto line = [&text](const QString& strLine) { text += strLine + QStringLiteral("\r\n"); };
-    line(QStringLiteral("# Vemra-2 %1 spectrum").arg(QString::fromUtf8(g_szVersion)));
-    line(QStringLiteral("# Date: ") + local.toString(Qt::ISODate));
-    line(QStringLiteral("# Device: ") + Quote(s.strDevice));
-    line(QStringLiteral("# Sample rate (Hz): %1").arg(s.nSampleRate));
-    line(QStringLiteral("# Transform size: %1").arg(s.nFftSize));
-    line(QStringLiteral("# Window function: ") + s.strWindowFunction);
-    line(QStringLiteral("# Inertia: %1").arg(s.nInertia));
-    line(QStringLiteral("# Length (ms): %1").arg(s.nLengthMs));
-    line(QStringLiteral("# Pink 2 Flat: ") + OnOff(s.bPinkToFlat));
-    line(QStringLiteral("# Hold: ") + OnOff(s.bHold));
-    line(QStringLiteral("# Stereo: ") + OnOff(s.bStereo));
-    line(QStringLiteral("# Offset: %1").arg(s.nOffset));
+    auto comment = [&line](const QString& strKey, const QString& strValue) {
+        line(QStringLiteral("# ") + strKey + QStringLiteral(": ") + CommentText(strValue));
+    };
+    line(QStringLiteral("# Vemra-2 ") + CommentText(QString::fromUtf8(g_szVersion)) +
+         QStringLiteral(" spectrum"));
+    comment(QStringLiteral("Date"), local.toString(Qt::ISODate));
+    comment(QStringLiteral("Device"), s.strDevice);
+    comment(QStringLiteral("Sample rate (Hz)"), QString::number(s.nSampleRate));
+    comment(QStringLiteral("Transform size"), QString::number(s.nFftSize));
+    comment(QStringLiteral("Window function"), s.strWindowFunction);
+    comment(QStringLiteral("Inertia"), QString::number(s.nInertia));
+    comment(QStringLiteral("Length (ms)"), QString::number(s.nLengthMs));
+    comment(QStringLiteral("Pks"), OnOff(s.bFastAttack));
+    comment(QStringLiteral("Pink 2 Flat"), OnOff(s.bPinkToFlat));
+    comment(QStringLiteral("Hold"), OnOff(s.bHold));
+    comment(QStringLiteral("Stereo"), OnOff(s.bStereo));
+    comment(QStringLiteral("Offset"), QString::number(s.nOffset));
     if (s.bStereo)
-        line(QStringLiteral("# Offset (R): %1").arg(s.nOffsetRight));
-    line(QStringLiteral("# Y-scale: %1").arg(s.nYScale));
+        comment(QStringLiteral("Offset (R)"), QString::number(s.nOffsetRight));
+    comment(QStringLiteral("Y-scale"), QString::number(s.nYScale));
 
-    QString header = QStringLiteral("Frequency (Hz),Left level (dB),Left hold (dB),Left power");
-    if (s.bStereo)
-        header += QStringLiteral(",Right level (dB),Right hold (dB),Right power");
-    line(header);
-    const bool bRight = s.bStereo && s.rightPower.size() == s.leftPower.size();
-    for (size_t k = 0; k < s.leftPower.size(); ++k) {
+    // A column is written for every row or not at all.
+    const size_t nBins = s.leftPower.size();
+    const bool bRight = s.bStereo && s.rightPower.size() == nBins;
+    const bool bHold =
+        s.bHold && s.leftHold.size() == nBins && (!bRight || s.rightHold.size() == nBins);
+    const std::vector<double> none;
+    line(QStringLiteral("Frequency (Hz)") + ChannelHeader(QStringLiteral("Left"), bHold) +
+         (bRight ? ChannelHeader(QStringLiteral("Right"), bHold) : QString()));
+    for (size_t k = 0; k < nBins; ++k) {
         QString row = Exact(double(k) * s.nSampleRate / s.nFftSize);
-        AppendChannel(row, s.leftPower, s.leftHold, k, s.nOffset, s.nYScale);
+        AppendChannel(row, s.leftPower, bHold ? s.leftHold : none, k, s.nOffset, s.nYScale);
         if (bRight)
-            AppendChannel(row, s.rightPower, s.rightHold, k, s.nOffsetRight, s.nYScale);
+            AppendChannel(row, s.rightPower, bHold ? s.rightHold : none, k, s.nOffsetRight,
+                          s.nYScale);
         line(row);
     }
     return text.toUtf8();
 }
 
-QString CSpectrumCsv::Quote(const QString& strField) {
-    if (!strField.contains(u',') && !strField.contains(u'"') && !strField.contains(u'\n') &&
-        !strField.contains(u'\r'))
-        return strField;
-    QString quoted = strField;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
+QString CSpectrumCsv::CommentText(const QString& strText) {
+    QString text;
+    text.reserve(strText.size());
+    for (const QChar c : strText) {
+        if (c == u',') {
+            text += u';';
+        } else if (c == u'"') {
+            text += u'\'';
+        } else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+                   c == QChar::ParagraphSeparator) {
+            text += u' ';
+        } else {
+            text += c;
+        }
+    }
+    return text;
 }

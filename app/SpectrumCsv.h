@@ -6,7 +6,7 @@
 
 #include <vector>
 
-class CAnalysisChannel;
+class CCaptureEngine;
 struct SDialogSettings;
 
 // One pass of the spectrum, copied at once, and what the file says of the run.
@@ -18,30 +18,37 @@ struct SSpectrumSnapshot {
     int nFftSize = 0;
     int nInertia = 0;
     int nLengthMs = 0;
+    bool bFastAttack = false;
     bool bPinkToFlat = false;
     bool bHold = false;
     bool bStereo = false;
     int nOffset = 0;
     int nOffsetRight = 0;
     int nYScale = 0;
-    // Bins 0 to N/2: averaged power and held maximum, as the channels hold them.
+    // Bins 0 to N/2 as the channels hold them: the averaged power, and the held
+    // maximum only while Hold is on (what it holds otherwise is not shown).
     std::vector<double> leftPower, leftHold, rightPower, rightHold;
 };
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe
 // the run, a header row, then one row per bin from 0 to N/2 with its frequency
-// and, per channel, its level and held level in dB on the display's grid and
-// its linear power. '.' is the decimal point whatever the locale; the text is
-// UTF-8, and the device's name is quoted as RFC 4180 quotes a field.
+// and, per channel, its level in dB on the display's grid, its held level
+// while Hold is on, and its linear power. '.' is the decimal point whatever the
+// locale; the text is UTF-8.
+//
+// Every reader must take the file the same way, however the device is named:
+// each '#' line is one field (no separator, quote or line break in it), and
+// the other rows hold numbers only, so that no cell of the file can start a
+// spreadsheet formula.
 class CSpectrumCsv {
 public:
-    // Copies both channels' arrays while holding their locks (left, then
-    // right, as the frames take them), so that every row comes from one pass.
-    static SSpectrumSnapshot Take(const CAnalysisChannel& left, const CAnalysisChannel& right,
-                                  const SDialogSettings& settings, int nSampleRate, int nFftSize,
-                                  const QString& strDevice, const QString& strWindowFunction);
+    // Copies both channels' arrays of one pass: under the engine's pass lock,
+    // then each channel's own, so that left and right come from the same pass.
+    static SSpectrumSnapshot Take(const CCaptureEngine& engine, const SDialogSettings& settings,
+                                  int nSampleRate, int nFftSize, const QString& strDevice,
+                                  const QString& strWindowFunction);
     static QByteArray Format(const SSpectrumSnapshot& snapshot);
-    // A field as RFC 4180 writes it: quoted when it holds a comma, a quote or
-    // a line break, with its quotes doubled.
-    static QString Quote(const QString& strField);
+    // A text as a '#' line may carry it: commas become ';', double quotes
+    // single ones, line breaks and other control characters spaces.
+    static QString CommentText(const QString& strText);
 };

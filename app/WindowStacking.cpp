@@ -1,16 +1,11 @@
 #include "app/WindowStacking.h"
 
-#include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
 
 #include <utility>
 
 #include "view/SpectrumView.h"
-
-bool CanKeepWindowsOnTop() {
-    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
-}
 
 CWindowStacking::CWindowStacking(QWidget* pWindow, CSpectrumView* pView, bool bCanStayOnTop)
     : m_pWindow(pWindow), m_pView(pView), m_bCanStayOnTop(bCanStayOnTop) {}

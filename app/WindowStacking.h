@@ -1,11 +1,9 @@
 #pragma once
 
+#include "app/StayOnTop.h"
+
 class CSpectrumView;
 class QWidget;
-
-// Whether the desktop lets a program keep its window above the others. Wayland
-// leaves the stacking of windows to the compositor: the wish is not granted.
-bool CanKeepWindowsOnTop();
 
 // Keeps a window above all others while compact mode lasts. Where the desktop
 // does not grant that, the plot says once in a run how to get the window on

@@ -269,15 +269,18 @@ void CCaptureEngine::ZeroTail(int f) {
 }
 
 void CCaptureEngine::AnalyseBlock(int nStereo) {
-    m_chanLeft.Transform();
-    if (nStereo) {
-        // In mono the right window was left at another length; stereo needs it now.
-        if (m_bRightWindowStale) {
-            m_chanRight.SetWindow(m_chanRight.m_nWindowType.load(kRelaxed),
-                                  m_chanRight.m_nWindowLength.load(kRelaxed));
-            m_bRightWindowStale = false;
+    {
+        const auto lockPass = LockPass();
+        m_chanLeft.Transform();
+        if (nStereo) {
+            // In mono the right window was left at another length; stereo needs it now.
+            if (m_bRightWindowStale) {
+                m_chanRight.SetWindow(m_chanRight.m_nWindowType.load(kRelaxed),
+                                      m_chanRight.m_nWindowLength.load(kRelaxed));
+                m_bRightWindowStale = false;
+            }
+            m_chanRight.Transform();
         }
-        m_chanRight.Transform();
     }
     TrackPeak(m_chanLeft, m_nOpenFftSize, m_nOpenSampleRate, m_nSpanLowHz.load(kRelaxed),
               m_nSpanHighHz.load(kRelaxed));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "analysis/AnalysisChannel.h"
 #include "devices/CaptureFormat.h"
@@ -52,6 +53,10 @@ public:
     int Stop();
     // One acquisition cycle (timer thread). 0 when there is no capture buffer, else 1.
     int RunCycle();
+    // Held by a pass while it transforms its block in both channels: whoever
+    // copies the two channels under it gets left and right of the same pass.
+    // Taken before the channels' own locks.
+    std::unique_lock<std::mutex> LockPass() const { return std::unique_lock(m_lockPass); }
 
     // Settings, written by the owner; the cycle reads them at each use.
     std::atomic<IEngineView*> m_pView{nullptr};
@@ -108,4 +113,5 @@ private:
     bool m_bSignalLost = false;
     // Raised by Stop: no further pass, no further cycle.
     std::atomic<bool> m_bStopping{false};
+    mutable std::mutex m_lockPass;
 };

@@ -10,20 +10,8 @@
 
 namespace {
 
-// Windows-1252 differs from Latin-1 only in 0x80..0x9F; the undefined bytes map
-// to their C1 control points as the Windows conversion does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-QString FromCp1252(std::string_view str) {
-    QString result(static_cast<qsizetype>(str.size()), Qt::Uninitialized);
-    QChar* pOut = result.data();
-    for (unsigned char c : str) {
-        *pOut++ = QChar((c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c));
-    }
-    return result;
+QString FromUtf8(std::string_view str) {
+    return QString::fromUtf8(str.data(), static_cast<qsizetype>(str.size()));
 }
 
 // Cached text boxes are few per frame; this bounds the cache when texts keep
@@ -523,7 +511,7 @@ int CDC::TextWidth(std::string_view str) {
     if (m_mapWidth.size() >= kMaxCachedTexts) {
         m_mapWidth.clear();
     }
-    const int w = QFontMetrics(m_font).horizontalAdvance(FromCp1252(str));
+    const int w = QFontMetrics(m_font).horizontalAdvance(FromUtf8(str));
     m_mapWidth.emplace(std::string(str), w);
     return w;
 }
@@ -548,7 +536,7 @@ const QImage& CDC::TextBox(std::string_view str) {
         QPainter painter(&box);
         painter.setFont(m_font);
         painter.setPen(QColor(QRgb(PixelFromColour(m_crText))));
-        painter.drawText(QPoint(0, m_nAscent), FromCp1252(str));
+        painter.drawText(QPoint(0, m_nAscent), FromUtf8(str));
     }
     return m_mapTextBox.emplace(std::move(key), std::move(box)).first->second;
 }

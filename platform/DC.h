@@ -21,7 +21,7 @@
 // and rows t..b-1 in the pen and fills the inside with the brush; a solid fill
 // leaves the background colour set to the fill colour; text stands with its
 // top-left corner at the given point on an opaque box of the background colour.
-// Texts are Windows-1252 byte strings.
+// Texts are UTF-8: the program's own, and paths and names from the system.
 //
 // Axis-aligned lines, fills and rectangles are written straight into the scan
 // lines. Text is rendered once per (text, colours) into a small cache of boxes

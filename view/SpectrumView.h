@@ -59,7 +59,8 @@ public:
     ~CSpectrumView() override;
 
     // The address the welcome page sends the reader to with F1: the one F1
-    // opens (the build's web address until the dialog says otherwise).
+    // opens (the build's web address until the dialog says otherwise). A page
+    // on show is drawn again with the new address.
     void SetWebAddress(const std::string& strAddress);
     std::string WebAddress() const;
 

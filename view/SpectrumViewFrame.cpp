@@ -294,7 +294,7 @@ void CSpectrumView::DrawStatistics() {
         nPasses = 10;
         m_nFftsPerCycle = 10;
     }
-    const std::string str = Format("%d FFTs \xE1 %d ms", nPasses, 800 / nPasses);
+    const std::string str = Format("%d FFTs á %d ms", nPasses, 800 / nPasses);
     const CSize size = m_dcMemory.GetTextExtent(str);
     m_dcMemory.TextOut(m_nWidth - size.cx - 5, 4, str);
 }

@@ -66,8 +66,15 @@ void CSpectrumView::DrawIdlePage() {
 }
 
 void CSpectrumView::SetWebAddress(const std::string& strAddress) {
-    std::lock_guard lock(m_lockFrame);
-    m_strWebAddress = strAddress;
+    {
+        std::lock_guard lock(m_lockFrame);
+        if (m_strWebAddress == strAddress)
+            return;
+        m_strWebAddress = strAddress;
+    }
+    // The page shown names the old address until it is drawn again.
+    if (m_pLeftChannel.load() == nullptr)
+        RenderFrame(-1);
 }
 
 std::string CSpectrumView::WebAddress() const {

@@ -1,6 +1,11 @@
 #include <QMetaObject>
 #include <QWindow>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "tests/app/AppTestSupport.h"
 
 using D = CAnalyzerDialog;
@@ -154,4 +159,57 @@ TEST_F(CompactModeWithoutTopmostTest, TheFirstTimeThePlotSaysSo) {
     EXPECT_TRUE(Dlg().IsCompact());
     EXPECT_EQ(Dlg().View()->Notice(), "");
     Dlg().OnStop();
+}
+
+// On X11 the window manager keeps a window above the others, if there is one
+// and the root window's _NET_SUPPORTED lists _NET_WM_STATE_ABOVE. Runs on a
+// virtual X server without a window manager (app.compact_mode_on_x11); the
+// test plays one on a connection of its own, whose windows go with it.
+class CompactModeOnX11Test : public CompactModeTest {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        m_pX.reset(xcb_connect(nullptr, nullptr));
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pX.get())).data->root;
+        CompactModeTest::SetUp();
+    }
+    xcb_atom_t Atom(const char* psz) {
+        auto* pReply = xcb_intern_atom_reply(
+            m_pX.get(), xcb_intern_atom(m_pX.get(), 0, uint16_t(std::strlen(psz)), psz), nullptr);
+        const xcb_atom_t atom = pReply->atom;
+        std::free(pReply);
+        return atom;
+    }
+    // A manager supporting these states; bGone: it has ended, its list left behind.
+    void PlayManager(std::initializer_list<const char*> states, bool bGone = false) {
+        xcb_connection_t* pX = m_pX.get();
+        const xcb_window_t check = xcb_generate_id(pX);
+        xcb_create_window(pX, 0, check, m_root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        for (xcb_window_t window : {m_root, check})
+            xcb_change_property(pX, XCB_PROP_MODE_REPLACE, window, Atom("_NET_SUPPORTING_WM_CHECK"),
+                                XCB_ATOM_WINDOW, 32, 1, &check);
+        std::vector<xcb_atom_t> atoms;
+        for (const char* pszState : states)
+            atoms.push_back(Atom(pszState));
+        xcb_change_property(pX, XCB_PROP_MODE_REPLACE, m_root, Atom("_NET_SUPPORTED"),
+                            XCB_ATOM_ATOM, 32, uint32_t(atoms.size()), atoms.data());
+        if (bGone)
+            xcb_destroy_window(pX, check);
+        std::free(xcb_get_input_focus_reply(pX, xcb_get_input_focus(pX), nullptr));
+    }
+
+    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> m_pX{nullptr, xcb_disconnect};
+    xcb_window_t m_root = 0;
+};
+
+TEST_F(CompactModeOnX11Test, OnlyAManagerThatSupportsTheStateKeepsTheWindowOnTop) {
+    EXPECT_FALSE(CanKeepWindowsOnTop());
+    PlayManager({"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"});
+    EXPECT_TRUE(CanKeepWindowsOnTop());
+    PlayManager({"_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN"}); // weston's for XWayland
+    EXPECT_FALSE(CanKeepWindowsOnTop());
+    PlayManager({"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"}, true);
+    EXPECT_FALSE(CanKeepWindowsOnTop());
 }

@@ -4,8 +4,11 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QMenu>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -20,6 +23,23 @@
 using D = CAnalyzerDialog;
 
 namespace {
+
+// The file as a strict RFC 4180 reader takes it: Python's csv module with
+// strict=True, which fails the test when it rejects the file.
+QList<QStringList> ReadStrictly(const QString& strPath) {
+    const char* pszScript = "import csv, json, sys\n"
+                            "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                            "    json.dump(list(csv.reader(f, strict=True)), sys.stdout)\n";
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"), QString::fromUtf8(pszScript), strPath});
+    EXPECT_TRUE(python.waitForFinished(30000));
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    QList<QStringList> records;
+    for (const QJsonValue record : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        records << record.toVariant().toStringList();
+    return records;
+}
 
 // Fields of one CSV record as RFC 4180 reads them: commas separate, a quoted
 // field may hold commas and quotes (doubled).
@@ -108,15 +128,24 @@ protected:
         Spin(D::IDC_SPIN_INERTIA)->setValue(1);
         if (bStereo)
             Click(Check(D::IDC_CHECK_STEREO));
-        CScriptedCaptureBuffer* pRing = m_devices.pGood->LastBuffer();
-        ASSERT_NE(pRing, nullptr);
+        m_pRing = m_devices.pGood->LastBuffer();
+        ASSERT_NE(m_pRing, nullptr);
+        PlayTone(12000, 3000);
+        m_pRing->SetPositions(4 * 20000, 4 * 20000);
+        WaitForPasses(3);
+    }
+    void PlayTone(double dLeft, double dRight) {
         const double dStep = 2 * std::numbers::pi * kToneBin / 4096.0;
-        pRing->Fill([&](uint32_t i) { return int16_t(12000 * std::sin(dStep * i)); },
-                    [&](uint32_t i) { return int16_t(3000 * std::sin(dStep * i)); });
-        pRing->SetPositions(4 * 20000, 4 * 20000);
-        const int nPasses = Dlg().Engine()->m_nPassCount.load();
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return Dlg().Engine()->m_nPassCount.load() > nPasses + 2; }, 3000));
+        m_pRing->Fill([&](uint32_t i) { return int16_t(dLeft * std::sin(dStep * i)); },
+                      [&](uint32_t i) { return int16_t(dRight * std::sin(dStep * i)); });
+    }
+    // The pass count starts again with every cycle: each pass is waited for.
+    void WaitForPasses(int nPasses) {
+        for (int i = 0; i < nPasses; ++i) {
+            const int nBefore = Dlg().Engine()->m_nPassCount.load();
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return Dlg().Engine()->m_nPassCount.load() != nBefore; }, 3000));
+        }
     }
     QString SaveCsv(const QString& strName = QStringLiteral("spectrum.csv")) {
         m_strAnswer = m_dir.filePath(strName);
@@ -128,6 +157,7 @@ protected:
         QString strCaption, strSuggested, strFilter;
     };
     QTemporaryDir m_dir;
+    CScriptedCaptureBuffer* m_pRing = nullptr;
     QString m_strAnswer;
     std::vector<SAsked> m_asked;
 };
@@ -183,15 +213,12 @@ TEST_F(ExportTest, TheCommandsAreInTheMenuAndWorkOnlyWhileRunning) {
 TEST_F(ExportTest, TheRowsAreTheChannelsArraysOnTheGridsScale) {
     StartWithTone(true);
     Spin(D::IDC_SPIN_OFFSET_RIGHT)->setValue(120);
-    const int nPasses = Dlg().Engine()->m_nPassCount.load();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return Dlg().Engine()->m_nPassCount.load() > nPasses + 2; }, 3000));
+    WaitForPasses(3);
     const SCsv csv = SCsv::Read(SaveCsv());
     ASSERT_EQ(csv.records.size(), 1 + 4096 / 2 + 1);
     EXPECT_TRUE(csv.bCrLf);
-    EXPECT_EQ(csv.records[0],
-              QStringList({"Frequency (Hz)", "Left level (dB)", "Left hold (dB)", "Left power",
-                           "Right level (dB)", "Right hold (dB)", "Right power"}));
+    EXPECT_EQ(csv.records[0], QStringList({"Frequency (Hz)", "Left level (dB)", "Left power",
+                                           "Right level (dB)", "Right power"}));
 
     const CCaptureEngine& engine = *Dlg().Engine();
     auto lockLeft = engine.m_chanLeft.LockArrays();
@@ -199,29 +226,50 @@ TEST_F(ExportTest, TheRowsAreTheChannelsArraysOnTheGridsScale) {
     int nPeakRow = 0;
     for (int k = 0; k <= 2048; ++k) {
         const QStringList& row = csv.records[k + 1];
-        ASSERT_EQ(row.size(), 7) << k;
+        ASSERT_EQ(row.size(), 5) << k;
         EXPECT_DOUBLE_EQ(row[0].toDouble(), k * 44100.0 / 4096) << k;
         // The spectrum stands still: the file holds exactly what the channels hold.
-        ASSERT_EQ(row[3].toDouble(), engine.m_chanLeft.m_pPower[k]) << k;
-        ASSERT_EQ(row[6].toDouble(), engine.m_chanRight.m_pPower[k]) << k;
+        ASSERT_EQ(row[2].toDouble(), engine.m_chanLeft.m_pPower[k]) << k;
+        ASSERT_EQ(row[4].toDouble(), engine.m_chanRight.m_pPower[k]) << k;
         EXPECT_NEAR(row[1].toDouble(), GridLevelDb(engine.m_chanLeft.m_pPower[k], 100, 100), 5e-4);
-        EXPECT_NEAR(row[2].toDouble(), GridLevelDb(engine.m_chanLeft.m_pHold[k], 100, 100), 5e-4);
-        EXPECT_NEAR(row[4].toDouble(), GridLevelDb(engine.m_chanRight.m_pPower[k], 120, 100), 5e-4);
-        if (row[3].toDouble() > csv.records[nPeakRow + 1][3].toDouble())
+        EXPECT_NEAR(row[3].toDouble(), GridLevelDb(engine.m_chanRight.m_pPower[k], 120, 100), 5e-4);
+        if (row[2].toDouble() > csv.records[nPeakRow + 1][2].toDouble())
             nPeakRow = k;
     }
     EXPECT_EQ(nPeakRow, kToneBin);
     // The right tone is a quarter of the left: 12 dB less, lifted 20 dB by its offset.
     const double dLeft = csv.records[kToneBin + 1][1].toDouble();
-    const double dRight = csv.records[kToneBin + 1][4].toDouble();
+    const double dRight = csv.records[kToneBin + 1][3].toDouble();
     EXPECT_NEAR(dRight - dLeft, 20 - 20 * std::log10(4.0), 0.1);
+}
+
+// The held level is what Hold shows, the maximum since it was switched on;
+// with Hold off the channels' hold arrays are left over from before, and the
+// file has no hold columns at all.
+TEST_F(ExportTest, TheHoldColumnsAreWrittenOnlyWhileHoldIsOn) {
+    StartWithTone(false);
+    Click(Check(D::IDC_CHECK_HOLD));
+    WaitForPasses(3);
+    // The tone falls to a quarter: the level follows it, the held level stays.
+    PlayTone(3000, 750);
+    WaitForPasses(3);
+    const QStringList tone = SCsv::Read(SaveCsv()).records.value(kToneBin + 1);
+    ASSERT_EQ(tone.size(), 4);
+    EXPECT_NEAR(tone[2].toDouble() - tone[1].toDouble(), 20 * std::log10(4.0), 0.1);
+
+    Click(Check(D::IDC_CHECK_HOLD));
+    const SCsv off = SCsv::Read(SaveCsv());
+    EXPECT_EQ(off.records.value(0),
+              QStringList({"Frequency (Hz)", "Left level (dB)", "Left power"}));
+    EXPECT_NEAR(off.records.value(kToneBin + 1).value(1).toDouble(), tone[1].toDouble(), 0.01);
 }
 
 TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
     StartWithTone(false);
     Click(Check(D::IDC_CHECK_HOLD));
+    Click(Check(D::IDC_CHECK_PEAKS));
     const SCsv csv = SCsv::Read(SaveCsv());
-    ASSERT_GE(csv.comments.size(), 13);
+    ASSERT_EQ(csv.comments.size(), 14);
     EXPECT_TRUE(csv.comments[0].startsWith(QStringLiteral("Vemra-2 ")));
     EXPECT_TRUE(
         QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d([+-]\d\d:\d\d|Z)$)"))
@@ -234,17 +282,37 @@ TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
     EXPECT_EQ(csv.Comment(QStringLiteral("Window function")), QStringLiteral("Hanning"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Inertia")), QStringLiteral("1"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Length (ms)")), QStringLiteral("93"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Pks")), QStringLiteral("on"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Pink 2 Flat")), QStringLiteral("off"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Hold")), QStringLiteral("on"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Stereo")), QStringLiteral("off"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Offset")), QStringLiteral("100"));
     EXPECT_EQ(csv.Comment(QStringLiteral("Y-scale")), QStringLiteral("100"));
     EXPECT_EQ(csv.records[0].size(), 4);
-    // A device name with a comma and quotes is one field.
-    EXPECT_EQ(CSpectrumCsv::Quote(QStringLiteral("Monitor of \"HDMI\", Card 2")),
-              QStringLiteral("\"Monitor of \"\"HDMI\"\", Card 2\""));
-    EXPECT_EQ(ReadRecord(CSpectrumCsv::Quote(QStringLiteral("a, \"b\""))),
-              QStringList({QStringLiteral("a, \"b\"")}));
+}
+
+// A device's name comes from the sound server, and a Bluetooth device picks
+// its own. Whatever it holds, each '#' line is one field, followed by the
+// header and the rows of numbers: no cell can start a formula.
+TEST(SpectrumCsv, AnyDeviceNameGivesOneFieldPerCommentLine) {
+    QTemporaryDir dir;
+    const QString strPath = dir.filePath(QStringLiteral("device.csv"));
+    SSpectrumSnapshot s;
+    s.strDevice = QStringLiteral("Mic, \"A\"\n=HYPERLINK(\"x\")");
+    s.nFftSize = 16;
+    s.nYScale = 100;
+    s.leftPower.assign(9, 1e6);
+    const QByteArray data = CSpectrumCsv::Format(s);
+    QString strError;
+    ASSERT_TRUE(WriteFileAtomically(
+        strPath, [&data](QIODevice& file) { return file.write(data) == data.size(); }, &strError));
+    const QList<QStringList> records = ReadStrictly(strPath);
+    ASSERT_EQ(records.size(), 14 + 1 + 9);
+    EXPECT_EQ(records[2].value(0).toStdString(), "# Device: Mic; 'A' =HYPERLINK('x')");
+    for (const QStringList& comment : records.mid(0, 14))
+        EXPECT_TRUE(comment.size() == 1 && comment[0].startsWith(u'#'))
+            << comment.join(u'|').toStdString();
+    EXPECT_EQ(records[14].value(0), QStringLiteral("Frequency (Hz)"));
 }
 
 // A desktop whose locale writes decimal commas still gets decimal points.
@@ -256,7 +324,7 @@ TEST_F(ExportTest, ADecimalCommaLocaleStillWritesPoints) {
     QLocale::setDefault(before);
     ASSERT_GT(csv.records.size(), 100);
     for (const QStringList& row : csv.records.mid(1)) {
-        ASSERT_EQ(row.size(), 4) << row.join(u'|').toStdString();
+        ASSERT_EQ(row.size(), 3) << row.join(u'|').toStdString();
         bool bOk = false;
         row[1].toDouble(&bOk);
         ASSERT_TRUE(bOk) << row[1].toStdString();
@@ -319,7 +387,7 @@ TEST_F(ExportTest, TheBuiltInSignalsToneIsItsPeakRow) {
     EXPECT_EQ(csv.Comment(QStringLiteral("Device")), QStringLiteral("Test signal (built-in)"));
     int nPeak = 1;
     for (int k = 1; k <= 2048; ++k)
-        if (csv.records[k + 1][3].toDouble() > csv.records[nPeak + 1][3].toDouble())
+        if (csv.records[k + 1][2].toDouble() > csv.records[nPeak + 1][2].toDouble())
             nPeak = k;
     EXPECT_NEAR(csv.records[nPeak + 1][0].toDouble(), dToneHz, 44100.0 / 4096);
     const QString strKeep = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");

@@ -1,4 +1,6 @@
+#include <QFile>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -53,6 +55,48 @@ TEST_F(HelpAboutTest, OkInTheF1BoxOpensTheWebPage) {
     ASSERT_EQ(m_opened.size(), 1u);
     EXPECT_EQ(m_opened[0], WebPage());
     EXPECT_TRUE(m_prompts[0].strText.contains(m_opened[0].toString()));
+}
+
+// From the first frame the welcome page names the page F1 opens: drawn again
+// with the address the view now holds, it is the same picture. Here, as in
+// the build tree, that is the help page beside the program, not where an
+// installation would put it.
+TEST_F(HelpAboutTest, TheWelcomePageNamesThePageF1OpensFromTheFirstFrame) {
+    ASSERT_NE(WebPage().toString().toStdString(), g_szWebAddress);
+    const QImage first = Dlg().View()->FrontImage();
+    Dlg().View()->RenderFrame(-1);
+    EXPECT_EQ(Dlg().View()->FrontImage(), first);
+}
+
+// Where nothing opens the page, OK says so and where the page is, so that it
+// can be opened by hand: xdg-open finding no browser, then no xdg-open at all.
+// (ThreadSanitizer refuses new threads in a process that started a program
+// while threads ran: ctest runs this test in a process of its own.)
+TEST_F(HelpAboutTest, OkWithoutABrowserSaysWhereThePageIs) {
+    SetOpenUrlHook(nullptr);
+    QTemporaryDir bin;
+    QFile xdgOpen(bin.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(xdgOpen.open(QIODevice::WriteOnly));
+    xdgOpen.write(
+        "#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+    xdgOpen.close();
+    xdgOpen.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()));
+    m_answer = QMessageBox::Ok;
+    PressF1();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_prompts.size() == 2; }, 5000));
+    xdgOpen.remove();
+    PressF1();
+    qputenv("PATH", path);
+
+    ASSERT_EQ(m_prompts.size(), 4u);
+    for (size_t i : {1u, 3u}) {
+        EXPECT_TRUE(m_prompts[i].strText.startsWith(
+            QStringLiteral("Sorry!\nBut I couldn't open the page.\n")));
+        EXPECT_TRUE(m_prompts[i].strText.endsWith(u'\n' + WebPage().toLocalFile()));
+    }
+    EXPECT_TRUE(m_prompts[1].strText.contains(QStringLiteral("no web browser")));
 }
 
 TEST_F(HelpAboutTest, F1WhileRunningKeepsTheCaptureGoing) {

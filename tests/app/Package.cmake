@@ -41,13 +41,18 @@ foreach(library libportaudio2 libpulse0 libasound2 libqt6widgets6 libqt6gui6 lib
   endif()
 endforeach()
 
+# Everything lintian says, down to its pedantic notes: no error, no warning,
+# and nothing about the program's hardening.
 if(LINTIAN)
-  execute_process(COMMAND ${LINTIAN} --fail-on error ${deb} RESULT_VARIABLE status
-                  OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "lintian finds errors:\n${out}")
-  endif()
+  execute_process(COMMAND ${LINTIAN} -I --pedantic --fail-on error,warning ${deb}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   message(STATUS "lintian: ${out}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "lintian finds errors or warnings:\n${out}${err}")
+  endif()
+  if(out MATCHES "hardening-")
+    message(FATAL_ERROR "lintian finds the program not hardened:\n${out}")
+  endif()
 endif()
 
 set(root ${work}/root)
@@ -59,6 +64,10 @@ execute_process(
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 60)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "the unpacked program ended with ${status}:\n${out}")
+endif()
+file(READ ${root}/usr/share/metainfo/org.example.Vemra2.metainfo.xml metainfo)
+if(NOT metainfo MATCHES "<release version=\"${VERSION}\" date=\"${RELEASE_DATE}\"/>")
+  message(FATAL_ERROR "the metadata does not name release ${VERSION} of ${RELEASE_DATE}")
 endif()
 if(NOT out MATCHES "Help page: ${root}/usr/share/doc/vemra2/index.html")
   message(FATAL_ERROR "the unpacked program did not find its help page:\n${out}")

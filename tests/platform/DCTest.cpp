@@ -283,13 +283,15 @@ TEST_F(DCTest, TextStandsOnAnOpaqueBoxOfTheMeasuredSize) {
     EXPECT_EQ(At(3 + size.cx - 1, 4 + size.cy - 1), RGB(0, 0, 90));
 }
 
-TEST_F(DCTest, TextIsWindows1252) {
+// Texts are UTF-8: a path under a home folder with an umlaut, and the
+// statistics line's "á", each measured as the characters they name.
+TEST_F(DCTest, TextIsUtf8) {
     const QFontMetrics metrics(CDC::DefaultFont());
-    EXPECT_EQ(m_dc.GetTextExtent("\xE1").cx, metrics.horizontalAdvance(QString(QChar(0xE1))));
-    EXPECT_EQ(m_dc.GetTextExtent("\x80").cx, metrics.horizontalAdvance(QString(QChar(0x20AC))));
-    // 0x85 is an ellipsis here, not the Latin-1 control character.
-    EXPECT_EQ(m_dc.GetTextExtent("\x85").cx, metrics.horizontalAdvance(QString(QChar(0x2026))));
-    EXPECT_GT(m_dc.GetTextExtent("\x85").cx, 5);
+    EXPECT_EQ(m_dc.GetTextExtent("/home/J\xC3\xB6rg").cx,
+              metrics.horizontalAdvance(QString::fromUtf16(u"/home/J\u00F6rg")));
+    EXPECT_EQ(m_dc.GetTextExtent("7 FFTs \xC3\xA1 114 ms").cx,
+              metrics.horizontalAdvance(QString::fromUtf16(u"7 FFTs \u00E1 114 ms")));
+    EXPECT_GT(m_dc.GetTextExtent("\xC3\xA1").cx, 3);
 }
 
 TEST_F(DCTest, TextInAnotherColourIsDrawnAnew) {

@@ -109,7 +109,7 @@ TEST_F(DeviceRatioTest, AtRatioTwoTextsKeepTheirBoxesAndAreDrawnAtDeviceResoluti
     pBig->SetFftsPerCycle(37);
     pBig->RenderFrame(2);
     const QImage big = pBig->FrontImage();
-    const std::string str = "37 FFTs \xE1 21 ms";
+    const std::string str = "37 FFTs á 21 ms";
     const QRect rcBox(600 - TextWidth(str) - 5, 4, TextWidth(str), 13);
     ASSERT_TRUE(ShowsText(Back(), rcBox.x(), rcBox.y(), str, kLabelText, kMargin));
     const QRect rcDevice(2 * rcBox.x(), 2 * rcBox.y(), 2 * rcBox.width(), 2 * rcBox.height());

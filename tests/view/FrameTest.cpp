@@ -203,12 +203,12 @@ TEST_F(FrameTest, StatisticsLineShowsPassesAndTheirTime) {
     m_pView->SetFftsPerCycle(0);
     m_pView->RenderFrame(2);
     EXPECT_EQ(m_pView->m_nFftsPerCycle.load(), 10);
-    std::string str = "10 FFTs \xE1 80 ms";
+    std::string str = "10 FFTs á 80 ms";
     EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(str) - 5, 4, str, kLabelText, kMargin));
 
     m_pView->SetFftsPerCycle(7);
     m_pView->RenderFrame(2);
-    str = "7 FFTs \xE1 114 ms";
+    str = "7 FFTs á 114 ms";
     EXPECT_TRUE(ShowsText(Back(), 600 - TextWidth(str) - 5, 4, str, kLabelText, kMargin));
     EXPECT_EQ(m_pView->m_nFftsPerCycle.load(), 7);
 }
