@@ -10,9 +10,21 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QThread>
+#include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
+
+namespace {
+
+qint64 SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
 
 CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddress(g_szWebAddress) {
     m_penLeft.CreatePen(PS_SOLID, 1, RGB(30, 30, 130));
@@ -50,7 +62,39 @@ bool CSpectrumView::event(QEvent* pEvent) {
     if (pEvent->type() == QEvent::ScreenChangeInternal) {
         FollowScreenRatio();
     }
-    return QWidget::event(pEvent);
+    const bool bResult = QWidget::event(pEvent);
+    if (pEvent->type() == QEvent::WindowStateChange) {
+        FollowVisibility(); // the view is a window of its own
+    }
+    return bResult;
+}
+
+// The top-level widget and its window tell when the view stops being seen:
+// hidden, minimised, unmapped, on another workspace or covered where the
+// platform says so (the window is then not exposed).
+bool CSpectrumView::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    switch (pEvent->type()) {
+    case QEvent::Hide:
+        m_bShown = false;
+        break;
+    case QEvent::Show:
+    case QEvent::Expose:
+    case QEvent::WindowStateChange:
+        FollowVisibility();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(pWatched, pEvent);
+}
+
+void CSpectrumView::showEvent(QShowEvent*) {
+    WatchWindow();
+    FollowVisibility();
+}
+
+void CSpectrumView::hideEvent(QHideEvent*) {
+    m_bShown = false;
 }
 
 void CSpectrumView::paintEvent(QPaintEvent*) {
@@ -59,13 +103,19 @@ void CSpectrumView::paintEvent(QPaintEvent*) {
     m_timerRepaint.stop();
     m_bRepaintPosted = false;
     // A paint that follows a presented frame only shows it; one that Qt asks for
-    // by itself (expose, resize) draws the frame again first.
-    if (!m_bFrameWaiting.exchange(false)) {
+    // by itself (expose, resize) draws the frame again first, and so does the
+    // first paint since the window came back: what waited meanwhile is old.
+    const bool bFrameWaiting = m_bFrameWaiting.exchange(false);
+    if (!bFrameWaiting || !m_bShown) {
         m_bInPaint = true;
         OnPaint();
         m_bInPaint = false;
     }
     ShowFront();
+    m_nRefreshNs = RefreshNs();
+    m_nPaintedNs = SteadyNs();
+    // A picture taken of a hidden window is painted too, but shown nowhere.
+    m_bShown = CanBeSeen();
 }
 
 void CSpectrumView::resizeEvent(QResizeEvent*) {
@@ -408,15 +458,76 @@ void CSpectrumView::AnnounceFrame() {
 // At most one paint per screen refresh: a frame that comes sooner is painted
 // when the refresh is over.
 void CSpectrumView::ScheduleRepaint() {
-    const QScreen* pScreen = screen();
-    const double dHz =
-        pScreen != nullptr && pScreen->refreshRate() >= 1.0 ? pScreen->refreshRate() : 60.0;
-    const qint64 nRefreshNs = static_cast<qint64>(1e9 / dHz);
-    const qint64 nWaitNs = m_clockPaint.isValid() ? nRefreshNs - m_clockPaint.nsecsElapsed() : 0;
+    const qint64 nWaitNs = m_clockPaint.isValid() ? RefreshNs() - m_clockPaint.nsecsElapsed() : 0;
     if (nWaitNs <= 0) {
         update();
     } else if (!m_timerRepaint.isActive()) {
         m_timerRepaint.start(static_cast<int>((nWaitNs + 999999) / 1000000));
+    }
+}
+
+qint64 CSpectrumView::RefreshNs() const {
+    const QScreen* pScreen = screen();
+    const double dHz =
+        pScreen != nullptr && pScreen->refreshRate() >= 1.0 ? pScreen->refreshRate() : 60.0;
+    return static_cast<qint64>(1e9 / dHz);
+}
+
+// --- Pace of the frames -------------------------------------------------------
+
+// Asked by every pass of the acquisition cycle. A frame drawn now is painted
+// at the first refresh after the last paint; when the next pass, and the time
+// a frame takes, still fit before that refresh, the next pass draws it from
+// newer arrays. The first pass after a gap (a new cycle) draws at once.
+bool CSpectrumView::IsFrameWanted() const {
+    const qint64 nNow = SteadyNs();
+    const qint64 nSinceAsked = nNow - m_nAskedNs.exchange(nNow);
+    if (!m_bShown.load() || m_bFrameWaiting.load()) {
+        return false;
+    }
+    const qint64 nDue = m_nPaintedNs.load() + m_nRefreshNs.load();
+    return nNow + nSinceAsked + m_nFrameNs.load() >= nDue;
+}
+
+bool CSpectrumView::CanBeSeen() const {
+    const QWidget* pTop = window();
+    const QWindow* pWindow = pTop->windowHandle();
+    return isVisible() && !pTop->isMinimized() && pWindow != nullptr && pWindow->isExposed();
+}
+
+// The top-level widget and its window may change (the view is put in another
+// window, or its window is made anew for other flags); each show looks again.
+void CSpectrumView::WatchWindow() {
+    QWidget* pTop = window();
+    QObject* pWidget = pTop != this ? pTop : nullptr; // the view's own events come anyway
+    QObject* pWindow = pTop->windowHandle();
+    if (m_pWatchedWidget != pWidget) {
+        if (m_pWatchedWidget != nullptr) {
+            m_pWatchedWidget->removeEventFilter(this);
+        }
+        m_pWatchedWidget = pWidget;
+        if (pWidget != nullptr) {
+            pWidget->installEventFilter(this);
+        }
+    }
+    if (m_pWatchedWindow != pWindow) {
+        if (m_pWatchedWindow != nullptr) {
+            m_pWatchedWindow->removeEventFilter(this);
+        }
+        m_pWatchedWindow = pWindow;
+        if (pWindow != nullptr) {
+            pWindow->installEventFilter(this);
+        }
+    }
+}
+
+// Frames stop as soon as the view cannot be seen. When it can again, a paint
+// is asked for: it draws a current frame, and from then on frames flow.
+void CSpectrumView::FollowVisibility() {
+    if (!CanBeSeen()) {
+        m_bShown = false;
+    } else if (!m_bShown) {
+        update();
     }
 }
 

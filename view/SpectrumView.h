@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -51,6 +52,10 @@ struct SSpanGeometry {
 // next drawing swaps in one of two spare buffers that the window no longer
 // reads and carries over the parts it does not redraw (the scale strip for a
 // frame), so that no frame copies the whole picture.
+//
+// Pace: the acquisition cycle draws a frame only when IsFrameWanted says so:
+// while the window can be seen, once the frame before has been painted, and
+// on the last pass before the next screen refresh is due.
 class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
     Q_OBJECT
 
@@ -74,6 +79,7 @@ public:
     void DrawScale() override;
     bool IsScaleBusy() const override { return m_bScaleBusy.load() != 0; }
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
+    bool IsFrameWanted() const override;
     void RenderFrame(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
 
@@ -161,6 +167,9 @@ public:
 
 protected:
     bool event(QEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
+    void hideEvent(QHideEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
@@ -194,6 +203,11 @@ private:
     // thread then crosses to the user-interface thread.
     Q_INVOKABLE void ScheduleRepaint();
     void ShowFront();
+    // Visibility (user-interface thread).
+    bool CanBeSeen() const;
+    void WatchWindow();
+    void FollowVisibility();
+    qint64 RefreshNs() const;
 
     // The display settings one frame draws with, read once as it begins: the
     // user interface may change any of them while the frame is drawn, and a
@@ -247,9 +261,24 @@ private:
     std::atomic<bool> m_bFrameWaiting{false};  // a presented frame waits to be painted
     std::atomic<bool> m_bRepaintPosted{false}; // a repaint is asked for and not yet done
     bool m_bInPaint = false;                   // user-interface thread only
-    QTimer m_timerRepaint;                     // user-interface thread only
-    QElapsedTimer m_clockPaint;                // since the last paint, user-interface thread only
-    std::vector<double> m_adLogBin;            // ln(b), inside the frame guard only
-    std::vector<SRectangle> m_aBars;           // a pass's bars, inside the frame guard only
-    std::vector<SRectangle> m_aHoldLevels;     // their hold lines (l..r at row t)
+    // The window can be seen and has been painted since it could: frames are
+    // wanted. Cleared as soon as the window is hidden, minimised or covered;
+    // set again by the first paint after it came back, which draws anew.
+    std::atomic<bool> m_bShown{false};
+    // Steady-clock times in ns: the last paint, and the last time the cycle
+    // asked for a frame; the screen's refresh period; the time the last frame
+    // took to draw.
+    std::atomic<qint64> m_nPaintedNs{0};
+    mutable std::atomic<qint64> m_nAskedNs{0};
+    std::atomic<qint64> m_nRefreshNs{16666667};
+    std::atomic<qint64> m_nFrameNs{0};
+    // The top-level widget and its window, whose events tell whether the view
+    // can be seen (user-interface thread only).
+    QPointer<QObject> m_pWatchedWidget;
+    QPointer<QObject> m_pWatchedWindow;
+    QTimer m_timerRepaint;                 // user-interface thread only
+    QElapsedTimer m_clockPaint;            // since the last paint, user-interface thread only
+    std::vector<double> m_adLogBin;        // ln(b), inside the frame guard only
+    std::vector<SRectangle> m_aBars;       // a pass's bars, inside the frame guard only
+    std::vector<SRectangle> m_aHoldLevels; // their hold lines (l..r at row t)
 };

@@ -5,6 +5,7 @@
 #include "analysis/AnalysisChannel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -55,11 +56,15 @@ void CSpectrumView::RenderFrame(int nFlags) {
             TakeFreshCanvas({});
             DrawIdlePage();
         } else if ((nFlags & 2) != 0 && m_nSampleRate > 0 && m_nFftSize > 0) {
+            const auto start = std::chrono::steady_clock::now();
             // The frame repaints all but the scale's strip and axis.
             const int nPlotBottom = m_nPlotBottom;
             TakeFreshCanvas({QRect(0, nPlotBottom, nWidth, nHeight - nPlotBottom),
                              QRect(27, 0, 1, nPlotBottom)});
             DrawSpectra(nFlags, pLeft, m_pRightChannel.load());
+            m_nFrameNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
         }
         m_dcWindow.BitBlt(0, 0, nWidth, nHeight, &m_dcMemory, 0, 0, SRCCOPY);
     }

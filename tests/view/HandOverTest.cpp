@@ -249,33 +249,86 @@ public:
     int m_nRequests = 0;
 };
 
-TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndAskedOnceAtATime) {
+// Passes as the acquisition cycle makes them, on a thread of their own: each
+// one a new spectrum, and a frame when the view wants one.
+class CPasses {
+public:
+    CPasses(CSpectrumView& view, std::function<void(int)> fnSpectrum)
+        : m_thread([this, &view, fnSpectrum] {
+              for (int i = 0; !m_bDone; ++i) {
+                  fnSpectrum(i);
+                  if (view.IsFrameWanted()) {
+                      view.RenderFrame(2);
+                      ++m_nFrames;
+                  }
+                  ++m_nPasses;
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    ~CPasses() { Stop(); }
+    void Stop() {
+        m_bDone = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    std::atomic<int> m_nPasses{0};
+    std::atomic<int> m_nFrames{0};
+
+private:
+    std::atomic<bool> m_bDone{false};
+    std::thread m_thread;
+};
+
+void HandleEventsUntil(const std::function<bool()>& fnDone) {
+    while (!fnDone())
+        QCoreApplication::processEvents();
+}
+
+TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesNotPaint) {
     StartRun(44100, 4096, 40, 16000, 1e10);
     m_pView->show();
     QCoreApplication::processEvents();
     CPaintCounter counter;
     m_pView->installEventFilter(&counter);
-    std::atomic<bool> bDone{false};
     QElapsedTimer timer;
     timer.start();
-    std::thread cycle([&] {
-        while (timer.elapsed() < 500) {
-            m_pView->RenderFrame(2);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        bDone = true;
-    });
-    while (!bDone) {
-        QCoreApplication::processEvents();
-    }
-    cycle.join();
+    CPasses passes(*m_pView, [this](int i) { SetPower(1e8 * (1 + i % 50)); });
+    HandleEventsUntil([&] { return timer.elapsed() >= 500; });
+    passes.Stop();
     const double dRefreshes = timer.elapsed() * m_pView->screen()->refreshRate() / 1000.0;
     QCoreApplication::processEvents();
     m_pView->removeEventFilter(&counter);
-    EXPECT_GE(counter.m_nPaints, 1);
+    EXPECT_GE(passes.m_nFrames, 2);
     EXPECT_LE(counter.m_nPaints, dRefreshes + 2);
+    // Every frame but one still on its way has been painted.
+    EXPECT_LE(passes.m_nFrames, counter.m_nPaints + 1) << "of " << passes.m_nPasses << " passes";
     // A request is posted only while none is outstanding.
     EXPECT_LE(counter.m_nRequests, counter.m_nPaints + 1);
+}
+
+// While the window is hidden the passes go on and draw nothing; the first
+// paint after it is shown again has the newest spectrum.
+TEST_F(HandOverTest, AHiddenWindowGetsNoFramesAndShowsACurrentOneWhenBack) {
+    StartRun(44100, 4096, 40, 16000);
+    SetPower(1e12);
+    m_pView->RenderFrame(2);
+    const QImage current = m_pView->FrontImage();
+    m_pView->show();
+    CPasses passes(*m_pView, [this](int i) { SetPower(1e8 + i); });
+    HandleEventsUntil([&] { return passes.m_nFrames >= 3; });
+    m_pView->hide();
+    const int nFramesShown = passes.m_nFrames;
+    const int nPassesShown = passes.m_nPasses;
+    HandleEventsUntil([&] { return passes.m_nPasses >= nPassesShown + 40; });
+    passes.Stop();
+    EXPECT_LE(passes.m_nFrames, nFramesShown + 1); // one may have been under way
+    SetPower(1e12);
+    m_pView->show();
+    CPaintCounter counter;
+    m_pView->installEventFilter(&counter);
+    HandleEventsUntil([&] { return counter.m_nPaints >= 1; });
+    m_pView->removeEventFilter(&counter);
+    EXPECT_TRUE(m_pView->FrontImage() == current) << "the paint showed an older frame";
 }
 
 } // namespace
