@@ -93,6 +93,11 @@ public:
     // and ratio, to the same place here; src is only read.
     void CopyFrom(const QImage& src, int x, int y, int cx, int cy);
 
+    // The device pixels written since the last ResetTouched, as one bounding
+    // box (empty when none): what a picture changed over the one before it.
+    void ResetTouched() { m_rcTouched = QRect(); }
+    QRect Touched() const { return m_rcTouched; }
+
     // The font every DC starts with: DejaVu Sans at 11 pixels.
     static QFont DefaultFont();
 
@@ -103,6 +108,7 @@ private:
     void SetDevicePixelRatio(double dRatio);
     SRectangle DeviceBox(const SRectangle& rc) const;
     void FillBox(int l, int t, int r, int b, std::uint32_t px);
+    void Touch(int l, int t, int r, int b);
     void PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px);
     void PlotDot(int x, int y, std::uint32_t px);
     void RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush);
@@ -124,6 +130,7 @@ private:
 
     QImage* m_pImage = nullptr;
     std::uint32_t* m_pBits = nullptr;
+    QRect m_rcTouched; // device pixels
     int m_nStride = 0; // pixels per scan line
     int m_nImageWidth = 0;
     int m_nImageHeight = 0;

@@ -45,7 +45,7 @@ CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddre
     m_dBufferRatio = m_dScreenRatio;
     m_timerRepaint.setSingleShot(true);
     m_timerRepaint.setTimerType(Qt::PreciseTimer);
-    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { update(DamageToPaint()); });
 }
 
 CSpectrumView::~CSpectrumView() {
@@ -97,7 +97,7 @@ void CSpectrumView::hideEvent(QHideEvent*) {
     m_bShown = false;
 }
 
-void CSpectrumView::paintEvent(QPaintEvent*) {
+void CSpectrumView::paintEvent(QPaintEvent* pEvent) {
     FollowScreenRatio();
     m_clockPaint.start();
     m_timerRepaint.stop();
@@ -111,7 +111,7 @@ void CSpectrumView::paintEvent(QPaintEvent*) {
         OnPaint();
         m_bInPaint = false;
     }
-    ShowFront();
+    ShowFront(pEvent->region());
     m_nRefreshNs = RefreshNs();
     m_nPaintedNs = SteadyNs();
     // A picture taken of a hidden window is painted too, but shown nowhere.
@@ -332,6 +332,10 @@ void CSpectrumView::ReleaseBackBuffer() {
     m_aimgSpare[0] = QImage();
     m_aimgSpare[1] = QImage();
     m_bCanvasShown = false;
+    for (SCanvasRecord& rec : m_aCanvasRecord) {
+        rec = SCanvasRecord{};
+    }
+    m_recPresent = SCanvasRecord{};
 }
 
 // A buffer of the logical buffer size in device pixels, black.
@@ -403,16 +407,65 @@ void CSpectrumView::FollowScreenRatio() {
 // swap in a spare and bring over, from the picture last presented, the logical
 // rectangles that the drawing will not cover.
 void CSpectrumView::TakeFreshCanvas(std::initializer_list<QRect> aKeep) {
-    if (!m_bCanvasShown) {
+    const QImage* pShown = SwapInSpare();
+    if (pShown == nullptr) {
         return;
+    }
+    for (const QRect& rc : aKeep) {
+        m_dcMemory.CopyFrom(*pShown, rc.x(), rc.y(), rc.width(), rc.height());
+    }
+}
+
+// Swaps a spare in for a back buffer whose pixels the window may be reading;
+// returns the picture last presented, or null when the back buffer was not
+// presented and can be drawn on as it is.
+const QImage* CSpectrumView::SwapInSpare() {
+    if (!m_bCanvasShown) {
+        return nullptr;
     }
     QImage* pSpare = FreeSpare();
     m_hBitmap->swap(*pSpare);
     m_dcMemory.Attach(m_hBitmap.get());
-    for (const QRect& rc : aKeep) {
-        m_dcMemory.CopyFrom(*pSpare, rc.x(), rc.y(), rc.width(), rc.height());
-    }
     m_bCanvasShown = false;
+    return pSpare;
+}
+
+// The record of the back buffer's pixels; a buffer not seen before holds
+// nothing known.
+CSpectrumView::SCanvasRecord& CSpectrumView::CanvasRecord() {
+    const uchar* pBits = m_hBitmap->constBits();
+    for (SCanvasRecord& rec : m_aCanvasRecord) {
+        if (rec.pBits == pBits) {
+            return rec;
+        }
+    }
+    auto isBuffer = [this](const uchar* p) {
+        return p == m_hBitmap->constBits() || p == m_aimgSpare[0].constBits() ||
+               p == m_aimgSpare[1].constBits();
+    };
+    for (SCanvasRecord& rec : m_aCanvasRecord) {
+        if (rec.pBits == nullptr || !isBuffer(rec.pBits)) {
+            rec = SCanvasRecord{};
+            rec.pBits = pBits;
+            return rec;
+        }
+    }
+    m_aCanvasRecord[0] = SCanvasRecord{};
+    m_aCanvasRecord[0].pBits = pBits;
+    return m_aCanvasRecord[0];
+}
+
+// The logical pixels that cover a rectangle of device pixels.
+QRect CSpectrumView::LogicalRect(const QRect& rcDevice) const {
+    if (rcDevice.isEmpty()) {
+        return QRect();
+    }
+    const double dRatio = m_dBufferRatio;
+    const int l = static_cast<int>(std::floor(rcDevice.left() / dRatio));
+    const int t = static_cast<int>(std::floor(rcDevice.top() / dRatio));
+    const int r = static_cast<int>(std::ceil((rcDevice.right() + 1) / dRatio));
+    const int b = static_cast<int>(std::ceil((rcDevice.bottom() + 1) / dRatio));
+    return QRect(l, t, r - l, b - t);
 }
 
 // A spare that no paint is reading: the front is the back buffer's (it was
@@ -430,8 +483,19 @@ void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, cons
     }
     {
         std::lock_guard lock(m_lockFront);
+        // Between two running frames of one layout only their changing parts
+        // differ; anything else may differ anywhere.
+        const bool bSameLayout =
+            m_recPresent.bFrame && m_recFront.bFrame && m_recPresent.layout == m_recFront.layout;
+        if (bSameLayout) {
+            m_rgnDamage |= m_recPresent.rcChanging;
+            m_rgnDamage |= m_recFront.rcChanging;
+        } else {
+            m_bDamageAll = true;
+        }
         m_imgFront = imgSource;
         m_rcFront = rcShown;
+        m_recFront = m_recPresent;
     }
     m_bCanvasShown = true;
     AnnounceFrame();
@@ -460,7 +524,7 @@ void CSpectrumView::AnnounceFrame() {
 void CSpectrumView::ScheduleRepaint() {
     const qint64 nWaitNs = m_clockPaint.isValid() ? RefreshNs() - m_clockPaint.nsecsElapsed() : 0;
     if (nWaitNs <= 0) {
-        update();
+        update(DamageToPaint());
     } else if (!m_timerRepaint.isActive()) {
         m_timerRepaint.start(static_cast<int>((nWaitNs + 999999) / 1000000));
     }
@@ -531,15 +595,27 @@ void CSpectrumView::FollowVisibility() {
     }
 }
 
+// What the window must paint to show the front: where they may differ.
+QRegion CSpectrumView::DamageToPaint() const {
+    std::lock_guard lock(m_lockFront);
+    return m_bDamageAll || m_rgnDamage.isEmpty() ? QRegion(rect()) : m_rgnDamage;
+}
+
 // Paints the front 1:1 in device pixels, holding the lock only to take it.
-void CSpectrumView::ShowFront() {
+// Qt paints only rgnPainted; whatever else of the front the window lacks is
+// asked for at once.
+void CSpectrumView::ShowFront(const QRegion& rgnPainted) {
     QImage img;
     QRect rc;
+    QRegion rgnLeft;
     {
         std::lock_guard lock(m_lockFront);
         img = m_imgFront;
         rc = m_rcFront;
         m_pPaintedBits = img.constBits();
+        rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage).subtracted(rgnPainted);
+        m_rgnDamage = rgnLeft;
+        m_bDamageAll = false;
     }
     {
         QPainter painter(this);
@@ -555,8 +631,15 @@ void CSpectrumView::ShowFront() {
         }
     }
     img = QImage();
-    std::lock_guard lock(m_lockFront);
-    m_pPaintedBits = nullptr;
+    {
+        std::lock_guard lock(m_lockFront);
+        m_pPaintedBits = nullptr;
+    }
+    if (!rgnLeft.isEmpty()) {
+        m_bFrameWaiting = true;
+        m_bRepaintPosted = true;
+        update(rgnLeft);
+    }
 }
 
 QImage CSpectrumView::FrontImage() const {

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -195,14 +196,40 @@ private:
     void RedrawAll();
     void FollowScreenRatio();
 
+    // What a running frame draws the same way as long as none of these
+    // change: the black plot with its level grid, the margin with its labels
+    // and the scale strip. The rest of a frame changes from frame to frame.
+    struct SFrameLayout {
+        int nWidth = 0;
+        int nHeight = 0;
+        int nPlotBottom = 0;
+        int nMode = 0;
+        int nYScale = 0;
+        double dRatio = 0.0;
+        unsigned nScaleGeneration = 0;
+        bool operator==(const SFrameLayout&) const = default;
+    };
+    // What a buffer's pixels hold: a running frame of a layout whose changing
+    // parts lie inside rcChanging (logical pixels), or anything else.
+    struct SCanvasRecord {
+        const uchar* pBits = nullptr;
+        bool bFrame = false;
+        SFrameLayout layout;
+        QRect rcChanging;
+    };
+
     // Hand-over (SpectrumView.cpp).
     void TakeFreshCanvas(std::initializer_list<QRect> aKeep);
+    const QImage* SwapInSpare();
+    SCanvasRecord& CanvasRecord();
+    QRect LogicalRect(const QRect& rcDevice) const;
+    QRegion DamageToPaint() const;
     QImage* FreeSpare();
     void AnnounceFrame();
     // Invoked by name through the event queue: no functor built on the frame
     // thread then crosses to the user-interface thread.
     Q_INVOKABLE void ScheduleRepaint();
-    void ShowFront();
+    void ShowFront(const QRegion& rgnPainted);
     // Visibility (user-interface thread).
     bool CanBeSeen() const;
     void WatchWindow();
@@ -225,7 +252,11 @@ private:
     SFrameSettings ReadFrameSettings() const;
 
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
-    void DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight);
+    void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
+    bool CanRefill(const QRect& rcChanging) const;
+    QRect DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
+                      const SFrameSettings& set, const QRect* pRefill);
+    void FillPlot(const QRect* pRefill);
     void DrawLevelGrid(const SPass& pass, int nZeroY);
     SPass MakePass(int nIndex, const CAnalysisChannel& chan, const SFrameSettings& set) const;
     static bool HasArrays(const SPass& pass) {
@@ -250,13 +281,21 @@ private:
     std::string m_strNotice;
     std::chrono::steady_clock::time_point m_noticeUntil;
     std::atomic<double> m_dDevicePixelRatio{1.0};
-    double m_dBufferRatio = 1.0;    // the buffers' ratio, inside the frame guard only
-    double m_dScreenRatio = 1.0;    // the window's ratio last seen, user-interface thread only
-    QImage m_aimgSpare[2];          // inside the frame guard only
-    bool m_bCanvasShown = false;    // m_hBitmap's pixels are the front's, inside the frame guard
-    mutable std::mutex m_lockFront; // guards the three fields below
-    QImage m_imgFront;              // shares the pixels of the back buffer it was presented from
-    QRect m_rcFront;                // the part of m_imgFront to show, in device pixels
+    double m_dBufferRatio = 1.0;      // the buffers' ratio, inside the frame guard only
+    double m_dScreenRatio = 1.0;      // the window's ratio last seen, user-interface thread only
+    QImage m_aimgSpare[2];            // inside the frame guard only
+    bool m_bCanvasShown = false;      // m_hBitmap's pixels are the front's, inside the frame guard
+    SCanvasRecord m_aCanvasRecord[3]; // one per buffer, inside the frame guard only
+    SCanvasRecord m_recPresent;       // the picture being presented, inside the frame guard only
+    unsigned m_nScaleGeneration = 0;  // scales drawn, inside the frame guard only
+    mutable std::mutex m_lockFront;   // guards the three fields below
+    QImage m_imgFront;                // shares the pixels of the back buffer it was presented from
+    QRect m_rcFront;                  // the part of m_imgFront to show, in device pixels
+    SCanvasRecord m_recFront;         // what m_imgFront holds
+    // Where the window's picture may differ from the front (logical pixels):
+    // a paint needs to cover no more than this.
+    QRegion m_rgnDamage;
+    bool m_bDamageAll = true;
     const uchar* m_pPaintedBits = nullptr;     // the pixels a paint is reading, if any
     std::atomic<bool> m_bFrameWaiting{false};  // a presented frame waits to be painted
     std::atomic<bool> m_bRepaintPosted{false}; // a repaint is asked for and not yet done

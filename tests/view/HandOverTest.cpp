@@ -3,9 +3,11 @@
 // most once per screen refresh. Built on its own to run under the sanitizers.
 #include "ViewTestSupport.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <algorithm>
@@ -35,6 +37,48 @@ protected:
         return m_pView->FrontImage().copy(0, m_pView->m_nPlotBottom + 1, 600, 21);
     }
 };
+
+// Spectra that change from frame to frame: a few bars that rise, fall and
+// move over an empty plot, hold levels above them.
+void SetChangingSpectrum(CAnalysisChannel& chan, int i) {
+    auto lock = chan.LockArrays();
+    const int nPeak = 20 + i * 397 % 1500;
+    for (int b = 0; b < chan.m_nSize; ++b) {
+        const bool bPeak = b >= nPeak && b < nPeak + 8;
+        chan.m_pPower[b] = bPeak ? 1e13 / (1 + i % 4) / (1 + b - nPeak) : 0.0;
+        chan.m_pHold[b] = chan.m_pPower[b] * (2 + i % 2);
+    }
+}
+
+// A frame drawn over an earlier one of the same layout, where only what
+// changes is filled anew, is the picture a frame drawn afresh would be.
+TEST_F(HandOverTest, AFrameDrawnOverAnEarlierOneIsTheOneDrawnAfresh) {
+    StartRun(44100, 4096, 40, 16000);
+    CSpectrumView fresh;
+    for (CSpectrumView* pView : {m_pView.get(), &fresh}) {
+        pView->resize(m_pView->size());
+        pView->UpdateBackBuffer();
+        pView->m_nSpanLowHz = 40;
+        pView->m_nSpanHighHz = 16000;
+        pView->m_nMinXSpace = 0;
+        pView->m_bHold = 1;
+        pView->SetFftsPerCycle(25);
+        pView->m_nCursorY = 100;
+    }
+    fresh.BindChannels(&m_left, &m_right, 4096, 44100);
+    for (int i = 0; i < 12; ++i) {
+        SetChangingSpectrum(m_left, i);
+        SetChangingSpectrum(m_right, i + 1);
+        const int nFlags = i % 5 == 4 ? 3 : 2;
+        for (CSpectrumView* pView : {m_pView.get(), &fresh})
+            pView->m_nCursorX = i % 3 == 0 ? 10 : 60 + 45 * i;
+        m_pView->RenderFrame(nFlags);
+        fresh.DrawScale(); // every buffer's picture is then old: drawn afresh
+        fresh.RenderFrame(nFlags);
+        ASSERT_TRUE(m_pView->FrontImage() == fresh.FrontImage()) << "frame " << i;
+    }
+    fresh.BindChannels(nullptr, nullptr, 0, 0);
+}
 
 TEST_F(HandOverTest, EachFrameIsDrawnInABufferOtherThanThePresentedOne) {
     StartRun(44100, 4096, 40, 16000, 1e11, 1e12);
@@ -304,6 +348,42 @@ TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesN
     EXPECT_LE(passes.m_nFrames, counter.m_nPaints + 1) << "of " << passes.m_nPasses << " passes";
     // A request is posted only while none is outstanding.
     EXPECT_LE(counter.m_nRequests, counter.m_nPaints + 1);
+}
+
+// Notes the part of the window each paint covers.
+class CPaintedRegions : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::Paint)
+            m_aPainted.push_back(static_cast<QPaintEvent*>(pEvent)->region().boundingRect());
+        return false;
+    }
+    std::vector<QRect> m_aPainted;
+};
+
+// Paints cover only where frames changed, and the window shows each whole
+// frame all the same.
+TEST_F(HandOverTest, PaintsOfWhatChangedLeaveTheWindowShowingTheWholeFrame) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->show();
+    CPaintedRegions painted;
+    m_pView->installEventFilter(&painted);
+    HandleEventsUntil([&] { return !painted.m_aPainted.empty(); });
+    for (int i = 0; i < 10; ++i) {
+        SetChangingSpectrum(m_left, i);
+        const std::size_t nPaints = painted.m_aPainted.size();
+        m_pView->RenderFrame(2);
+        HandleEventsUntil([&] { return painted.m_aPainted.size() > nPaints; });
+        QPaintDevice* pWindow = m_pView->backingStore()->paintDevice();
+        ASSERT_EQ(pWindow->devType(), QInternal::Image);
+        const QImage shown = static_cast<QImage*>(pWindow)->convertToFormat(QImage::Format_RGB32);
+        const QImage front = m_pView->FrontImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_TRUE(shown.copy(front.rect()) == front) << "frame " << i;
+    }
+    m_pView->removeEventFilter(&painted);
+    const auto nPartial = std::count_if(painted.m_aPainted.begin(), painted.m_aPainted.end(),
+                                        [&](const QRect& rc) { return rc != m_pView->rect(); });
+    EXPECT_GE(nPartial, 5);
 }
 
 // While the window is hidden the passes go on and draw nothing; the first
