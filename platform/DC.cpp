@@ -172,6 +172,30 @@ void CDC::Touch(int l, int t, int r, int b) {
     }
 }
 
+// Beyond this many, block copies count into the one box.
+constexpr std::size_t kMaxTouchedBlocks = 16;
+
+void CDC::TouchBlock(const QRect& rc) {
+    if (m_aTouchedBlocks.size() < kMaxTouchedBlocks) {
+        m_aTouchedBlocks.push_back(rc);
+    } else {
+        m_rcTouched |= rc;
+    }
+}
+
+void CDC::ResetTouched() {
+    m_rcTouched = QRect();
+    m_aTouchedBlocks.clear();
+}
+
+QRegion CDC::Touched() const {
+    QRegion rgn(m_rcTouched);
+    for (const QRect& rc : m_aTouchedBlocks) {
+        rgn |= rc;
+    }
+    return rgn;
+}
+
 // The pen's square at logical pixel (x, y).
 void CDC::PlotDot(int x, int y, std::uint32_t px) {
     const int l = DeviceCoordinate(x);
@@ -625,7 +649,7 @@ void CDC::CopyImage(const QImage& src, int xSrc, int ySrc, int cx, int cy, int x
     if (cx <= 0 || cy <= 0) {
         return;
     }
-    Touch(x, y, x + cx, y + cy);
+    TouchBlock(QRect(x, y, cx, cy));
     for (int row = 0; row < cy; ++row) {
         const auto* pSrc = reinterpret_cast<const std::uint32_t*>(src.constScanLine(ySrc + row));
         std::memcpy(m_pBits + static_cast<std::ptrdiff_t>(y + row) * m_nStride + x, pSrc + xSrc,

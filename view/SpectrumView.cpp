@@ -455,17 +455,21 @@ CSpectrumView::SCanvasRecord& CSpectrumView::CanvasRecord() {
     return m_aCanvasRecord[0];
 }
 
-// The logical pixels that cover a rectangle of device pixels.
-QRect CSpectrumView::LogicalRect(const QRect& rcDevice) const {
-    if (rcDevice.isEmpty()) {
-        return QRect();
-    }
+// The logical pixels that cover a region of device pixels.
+QRegion CSpectrumView::LogicalRegion(const QRegion& rgnDevice) const {
     const double dRatio = m_dBufferRatio;
-    const int l = static_cast<int>(std::floor(rcDevice.left() / dRatio));
-    const int t = static_cast<int>(std::floor(rcDevice.top() / dRatio));
-    const int r = static_cast<int>(std::ceil((rcDevice.right() + 1) / dRatio));
-    const int b = static_cast<int>(std::ceil((rcDevice.bottom() + 1) / dRatio));
-    return QRect(l, t, r - l, b - t);
+    if (dRatio == 1.0) {
+        return rgnDevice;
+    }
+    QRegion rgn;
+    for (const QRect& rc : rgnDevice) {
+        const int l = static_cast<int>(std::floor(rc.left() / dRatio));
+        const int t = static_cast<int>(std::floor(rc.top() / dRatio));
+        const int r = static_cast<int>(std::ceil((rc.right() + 1) / dRatio));
+        const int b = static_cast<int>(std::ceil((rc.bottom() + 1) / dRatio));
+        rgn |= QRect(l, t, r - l, b - t);
+    }
+    return rgn;
 }
 
 // A spare that no paint is reading: the front is the back buffer's (it was
@@ -488,8 +492,8 @@ void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, cons
         const bool bSameLayout =
             m_recPresent.bFrame && m_recFront.bFrame && m_recPresent.layout == m_recFront.layout;
         if (bSameLayout) {
-            m_rgnDamage |= m_recPresent.rcChanging;
-            m_rgnDamage |= m_recFront.rcChanging;
+            m_rgnDamage |= m_recPresent.rgnChanging;
+            m_rgnDamage |= m_recFront.rgnChanging;
         } else {
             m_bDamageAll = true;
         }
@@ -618,8 +622,15 @@ void CSpectrumView::ShowFront(const QRegion& rgnPainted) {
         m_bDamageAll = false;
     }
     {
+        // A rectangle at a time: under a clip of one rectangle the picture is
+        // copied line by line, where a clip of several would have Qt blend it
+        // span by span, on threads of its own for larger areas.
         QPainter painter(this);
-        painter.drawImage(QPointF(0, 0), img, QRectF(rc));
+        for (const QRect& rcPainted : rgnPainted) {
+            painter.setClipRect(rcPainted);
+            painter.drawImage(QPointF(0, 0), img, QRectF(rc));
+        }
+        painter.setClipping(false);
         const double dRatio = img.isNull() ? 1.0 : img.devicePixelRatio();
         const double dWidth = rc.width() / dRatio;
         const double dHeight = rc.height() / dRatio;

@@ -210,19 +210,19 @@ private:
         bool operator==(const SFrameLayout&) const = default;
     };
     // What a buffer's pixels hold: a running frame of a layout whose changing
-    // parts lie inside rcChanging (logical pixels), or anything else.
+    // parts lie inside rgnChanging (logical pixels), or anything else.
     struct SCanvasRecord {
         const uchar* pBits = nullptr;
         bool bFrame = false;
         SFrameLayout layout;
-        QRect rcChanging;
+        QRegion rgnChanging;
     };
 
     // Hand-over (SpectrumView.cpp).
     void TakeFreshCanvas(std::initializer_list<QRect> aKeep);
     const QImage* SwapInSpare();
     SCanvasRecord& CanvasRecord();
-    QRect LogicalRect(const QRect& rcDevice) const;
+    QRegion LogicalRegion(const QRegion& rgnDevice) const;
     QRegion DamageToPaint() const;
     QImage* FreeSpare();
     void AnnounceFrame();
@@ -253,10 +253,10 @@ private:
 
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
-    bool CanRefill(const QRect& rcChanging) const;
-    QRect DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
-                      const SFrameSettings& set, const QRect* pRefill);
-    void FillPlot(const QRect* pRefill);
+    bool CanRefill(const QRegion& rgnChanging) const;
+    QRegion DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
+                        const SFrameSettings& set, const QRegion* pRefill);
+    void FillPlot(const QRegion* pRefill);
     void DrawLevelGrid(const SPass& pass, int nZeroY);
     SPass MakePass(int nIndex, const CAnalysisChannel& chan, const SFrameSettings& set) const;
     static bool HasArrays(const SPass& pass) {

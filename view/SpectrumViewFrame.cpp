@@ -79,28 +79,28 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
                               set.nYScale, m_dBufferRatio, m_nScaleGeneration};
     const QImage* pShown = SwapInSpare();
     SCanvasRecord& rec = CanvasRecord();
-    const bool bRefill = rec.bFrame && rec.layout == layout && CanRefill(rec.rcChanging);
+    const bool bRefill = rec.bFrame && rec.layout == layout && CanRefill(rec.rgnChanging);
     if (pShown != nullptr && !bRefill) {
         const int nPlotBottom = layout.nPlotBottom;
         const int nWidth = layout.nWidth;
         m_dcMemory.CopyFrom(*pShown, 0, nPlotBottom, nWidth, layout.nHeight - nPlotBottom);
         m_dcMemory.CopyFrom(*pShown, 27, 0, 1, nPlotBottom);
     }
-    const QRect rcOld = rec.rcChanging;
+    const QRegion rgnOld = rec.rgnChanging;
     rec.bFrame = false; // while it is being drawn
-    rec.rcChanging =
-        DrawSpectra(nFlags, pLeft, m_pRightChannel.load(), set, bRefill ? &rcOld : nullptr);
+    rec.rgnChanging =
+        DrawSpectra(nFlags, pLeft, m_pRightChannel.load(), set, bRefill ? &rgnOld : nullptr);
     rec.layout = layout;
     rec.bFrame = true;
 }
 
-// Whether refilling the plot and the margin covers rcChanging: nothing of it
+// Whether refilling the plot and the margin covers rgnChanging: nothing of it
 // lies in the axis column or the scale strip, which frames do not draw.
-bool CSpectrumView::CanRefill(const QRect& rcChanging) const {
+bool CSpectrumView::CanRefill(const QRegion& rgnChanging) const {
     const int nPlotH = m_nPlotBottom;
     const QRegion rgnFilled =
         QRegion(28, 0, m_nWidth - 28, nPlotH + 1).united(QRect(0, 0, 27, nPlotH + 5));
-    return QRegion(rcChanging).subtracted(rgnFilled).isEmpty();
+    return rgnChanging.subtracted(rgnFilled).isEmpty();
 }
 
 // The y of a power value: a natural-log scale with values below 1.0 at 1.0.
@@ -147,12 +147,12 @@ CSpectrumView::SPass CSpectrumView::MakePass(int nIndex, const CAnalysisChannel&
     return pass;
 }
 
-// Draws the spectra of a frame; returns the logical box of what changes from
-// frame to frame (all but the fills and the level grid). pRefill, when given,
-// is the box of that in the canvas's earlier frame of the same layout: only
-// it needs filling.
-QRect CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
-                                 const SFrameSettings& set, const QRect* pRefill) {
+// Draws the spectra of a frame; returns the logical region of what changes
+// from frame to frame (all but the fills and the level grid). pRefill, when
+// given, is that region of the canvas's earlier frame of the same layout:
+// only it needs filling.
+QRegion CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
+                                   const SFrameSettings& set, const QRegion* pRefill) {
     const int nPlotH = m_nPlotBottom;
     const SSpanGeometry geo = ComputeSpanGeometry();
     const int nZeroY = static_cast<int>(nPlotH * 0.125);
@@ -210,26 +210,25 @@ QRect CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisC
     }
     DrawStatistics();
     DrawNotice();
-    return LogicalRect(m_dcMemory.Touched());
+    return LogicalRegion(m_dcMemory.Touched());
 }
 
 // The black plot around the left bars, then the grey margin. Only the part
 // given, if any, holds something else than what these fills would leave.
-void CSpectrumView::FillPlot(const QRect* pRefill) {
+void CSpectrumView::FillPlot(const QRegion* pRefill) {
     const int nPlotH = m_nPlotBottom;
-    QRect rcPlot(28, 0, m_nWidth - 28, nPlotH + 1);
-    QRect rcMargin(0, 0, 27, nPlotH + 5);
+    QRegion rgnPlot(28, 0, m_nWidth - 28, nPlotH + 1);
+    QRegion rgnMargin(0, 0, 27, nPlotH + 5);
     if (pRefill != nullptr) {
-        rcPlot &= *pRefill;
-        rcMargin &= *pRefill;
+        rgnPlot &= *pRefill;
+        rgnMargin &= *pRefill;
     }
-    if (!rcPlot.isEmpty()) {
-        m_dcMemory.FillSolidRectAround(rcPlot.x(), rcPlot.y(), rcPlot.width(), rcPlot.height(),
-                                       kBlack, m_aBars.data(), static_cast<int>(m_aBars.size()));
+    for (const QRect& rc : rgnPlot) {
+        m_dcMemory.FillSolidRectAround(rc.x(), rc.y(), rc.width(), rc.height(), kBlack,
+                                       m_aBars.data(), static_cast<int>(m_aBars.size()));
     }
-    if (!rcMargin.isEmpty()) {
-        m_dcMemory.FillSolidRect(rcMargin.x(), rcMargin.y(), rcMargin.width(), rcMargin.height(),
-                                 kMarginGrey);
+    for (const QRect& rc : rgnMargin) {
+        m_dcMemory.FillSolidRect(rc.x(), rc.y(), rc.width(), rc.height(), kMarginGrey);
     }
     // Texts stand on the margin's grey, as after the fill.
     m_dcMemory.SetBkColor(kMarginGrey);
