@@ -4,8 +4,10 @@
 
 #include "analysis/AnalysisChannel.h"
 
+#include <QBackingStore>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QScreen>
 #include <QSpinBox>
@@ -99,6 +101,18 @@ void CSpectrumView::hideEvent(QHideEvent*) {
 
 void CSpectrumView::paintEvent(QPaintEvent* pEvent) {
     FollowScreenRatio();
+    QPainter painter(this);
+    if (!PaintsWindow(painter)) {
+        // A picture taken of the view (grab, render): the window's own paints
+        // go on as they were. A hidden view's front may be old: draw anew.
+        if (!m_bShown) {
+            m_bInPaint = true;
+            OnPaint();
+            m_bInPaint = false;
+        }
+        ShowFront(painter, pEvent->region(), false);
+        return;
+    }
     m_clockPaint.start();
     m_timerRepaint.stop();
     m_bRepaintPosted = false;
@@ -111,11 +125,18 @@ void CSpectrumView::paintEvent(QPaintEvent* pEvent) {
         OnPaint();
         m_bInPaint = false;
     }
-    ShowFront(pEvent->region());
+    ShowFront(painter, pEvent->region(), true);
     m_nRefreshNs = RefreshNs();
     m_nPaintedNs = SteadyNs();
-    // A picture taken of a hidden window is painted too, but shown nowhere.
     m_bShown = CanBeSeen();
+}
+
+// Whether a paint goes to the window, rather than into a picture of it.
+bool CSpectrumView::PaintsWindow(const QPainter& painter) const {
+    QBackingStore* pStore = backingStore();
+    const QPaintEngine* pEngine = painter.paintEngine();
+    return pStore != nullptr && pEngine != nullptr &&
+           pEngine->paintDevice() == pStore->paintDevice();
 }
 
 void CSpectrumView::resizeEvent(QResizeEvent*) {
@@ -607,8 +628,8 @@ QRegion CSpectrumView::DamageToPaint() const {
 
 // Paints the front 1:1 in device pixels, holding the lock only to take it.
 // Qt paints only rgnPainted; whatever else of the front the window lacks is
-// asked for at once.
-void CSpectrumView::ShowFront(const QRegion& rgnPainted) {
+// asked for at once (for the window, bWindow, only).
+void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow) {
     QImage img;
     QRect rc;
     QRegion rgnLeft;
@@ -617,30 +638,30 @@ void CSpectrumView::ShowFront(const QRegion& rgnPainted) {
         img = m_imgFront;
         rc = m_rcFront;
         m_pPaintedBits = img.constBits();
-        rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage).subtracted(rgnPainted);
-        m_rgnDamage = rgnLeft;
-        m_bDamageAll = false;
-    }
-    {
-        // A rectangle at a time: under a clip of one rectangle the picture is
-        // copied line by line, where a clip of several would have Qt blend it
-        // span by span, on threads of its own for larger areas.
-        QPainter painter(this);
-        for (const QRect& rcPainted : rgnPainted) {
-            painter.setClipRect(rcPainted);
-            painter.drawImage(QPointF(0, 0), img, QRectF(rc));
-        }
-        painter.setClipping(false);
-        const double dRatio = img.isNull() ? 1.0 : img.devicePixelRatio();
-        const double dWidth = rc.width() / dRatio;
-        const double dHeight = rc.height() / dRatio;
-        if (dWidth < width()) {
-            painter.fillRect(QRectF(dWidth, 0, width() - dWidth, height()), Qt::black);
-        }
-        if (dHeight < height()) {
-            painter.fillRect(QRectF(0, dHeight, width(), height() - dHeight), Qt::black);
+        if (bWindow) {
+            rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage).subtracted(rgnPainted);
+            m_rgnDamage = rgnLeft;
+            m_bDamageAll = false;
         }
     }
+    // A rectangle at a time: under a clip of one rectangle the picture is
+    // copied line by line, where a clip of several would have Qt blend it
+    // span by span, on threads of its own for larger areas.
+    for (const QRect& rcPainted : rgnPainted) {
+        painter.setClipRect(rcPainted);
+        painter.drawImage(QPointF(0, 0), img, QRectF(rc));
+    }
+    painter.setClipping(false);
+    const double dRatio = img.isNull() ? 1.0 : img.devicePixelRatio();
+    const double dWidth = rc.width() / dRatio;
+    const double dHeight = rc.height() / dRatio;
+    if (dWidth < width()) {
+        painter.fillRect(QRectF(dWidth, 0, width() - dWidth, height()), Qt::black);
+    }
+    if (dHeight < height()) {
+        painter.fillRect(QRectF(0, dHeight, width(), height() - dHeight), Qt::black);
+    }
+    painter.end();
     img = QImage();
     {
         std::lock_guard lock(m_lockFront);

@@ -22,6 +22,7 @@
 #include <vector>
 
 class CAnalysisChannel;
+class QPainter;
 class QSpinBox;
 
 // Where the bins of the displayed span fall on the logarithmic x axis: bin b
@@ -229,7 +230,8 @@ private:
     // Invoked by name through the event queue: no functor built on the frame
     // thread then crosses to the user-interface thread.
     Q_INVOKABLE void ScheduleRepaint();
-    void ShowFront(const QRegion& rgnPainted);
+    bool PaintsWindow(const QPainter& painter) const;
+    void ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow);
     // Visibility (user-interface thread).
     bool CanBeSeen() const;
     void WatchWindow();

@@ -362,7 +362,7 @@ public:
 };
 
 // Paints cover only where frames changed, and the window shows each whole
-// frame all the same.
+// frame all the same, also when pictures are taken of the view meanwhile.
 TEST_F(HandOverTest, PaintsOfWhatChangedLeaveTheWindowShowingTheWholeFrame) {
     StartRun(44100, 4096, 40, 16000);
     m_pView->show();
@@ -371,6 +371,8 @@ TEST_F(HandOverTest, PaintsOfWhatChangedLeaveTheWindowShowingTheWholeFrame) {
     HandleEventsUntil([&] { return !painted.m_aPainted.empty(); });
     for (int i = 0; i < 10; ++i) {
         SetChangingSpectrum(m_left, i);
+        if (i % 3 == 1)
+            m_pView->grab();
         const std::size_t nPaints = painted.m_aPainted.size();
         m_pView->RenderFrame(2);
         HandleEventsUntil([&] { return painted.m_aPainted.size() > nPaints; });
