@@ -61,11 +61,12 @@ CSpectrumView::~CSpectrumView() {
 // would deliver a release or a move outside the view, which the view ignores.
 
 bool CSpectrumView::event(QEvent* pEvent) {
-    if (pEvent->type() == QEvent::ScreenChangeInternal) {
+    const QEvent::Type type = pEvent->type();
+    if (type == QEvent::ScreenChangeInternal) {
         FollowScreenRatio();
     }
     const bool bResult = QWidget::event(pEvent);
-    if (pEvent->type() == QEvent::WindowStateChange) {
+    if (type == QEvent::WindowStateChange) {
         FollowVisibility(); // the view is a window of its own
     }
     return bResult;
