@@ -1,21 +1,26 @@
 // Cycle harness: runs the real engine on the built-in device with the spectrum
 // view drawing offscreen, about ten cycles per configuration, and prints per
 // configuration the passes per cycle (the figure the statistics line shows,
-// median of the last eight cycles) and the work of one pass in milliseconds of
-// the timer thread's CPU time (median).
+// median of the last eight cycles), the frames drawn and painted per second,
+// the mean work of one pass in milliseconds of the timer thread's CPU time,
+// and the age of the newest frame when it is painted (median and largest).
 //
 //   bench_capture [cycles per configuration, default 10] [--no-drawing]
 //                 [--ratio R]
 //
-// --no-drawing keeps the frames from the view, to tell the cycle's own work
-// (ring, transforms, peak tracking) from the drawing's. --ratio R runs on a
-// screen of R device pixels per logical pixel (as QT_SCALE_FACTOR=R does);
-// sizes stay logical.
+// The view is a shown window of the offscreen platform, whose screen refreshes
+// at 60 Hz, and this thread handles its events every few milliseconds: the
+// frames are drawn for a window that is painted at each refresh, as on a
+// desktop. --no-drawing keeps the frames from the view, to tell the cycle's
+// own work (ring, transforms, peak tracking) from the drawing's. --ratio R
+// runs on a screen of R device pixels per logical pixel (as QT_SCALE_FACTOR=R
+// does); sizes stay logical.
 #include <QApplication>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,11 +41,42 @@ double ThreadCpuMs() {
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
+double SteadyMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The view, noting the age of the newest frame at each paint that shows one
+// it has not shown before.
+class CTimedView : public CSpectrumView {
+public:
+    // The time the pass whose arrays a frame shows handed it to the view.
+    std::atomic<double> m_dPresentedMs{0.0};
+    std::vector<double> m_adAgeMs; // user-interface thread only
+    int m_nPaints = 0;             // user-interface thread only
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override {
+        const double dPresented = m_dPresentedMs.load();
+        CSpectrumView::paintEvent(pEvent);
+        if (dPresented > m_dLastShownMs) {
+            m_adAgeMs.push_back(SteadyMs() - dPresented);
+            m_dLastShownMs = dPresented;
+        }
+        ++m_nPaints;
+    }
+
+private:
+    double m_dLastShownMs = 0.0;
+};
+
 // Passes the calls on to the real view and, on the timer thread, notes where
-// each cycle begins and how much CPU time each pass took.
+// each cycle begins, how much CPU time the passes took and how many frames
+// they drew.
 class CMeasuringView : public IEngineView {
 public:
-    CMeasuringView(CSpectrumView& view, const CCaptureEngine& engine, bool bDraw)
+    CMeasuringView(CTimedView& view, const CCaptureEngine& engine, bool bDraw)
         : m_view(view), m_engine(engine), m_bDraw(bDraw) {}
 
     void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
@@ -49,42 +85,64 @@ public:
     }
     void DrawScale() override { m_view.DrawScale(); }
     bool IsScaleBusy() const override { return m_view.IsScaleBusy(); }
-    void SetFftsPerCycle(int nPasses) override { m_view.SetFftsPerCycle(nPasses); }
     void SetSignalLost(bool bLost) override { m_view.SetSignalLost(bLost); }
-    void RenderFrame(int nFlags) override {
-        if (m_bDraw)
-            m_view.RenderFrame(nFlags);
+    bool IsFrameWanted() const override { return m_view.IsFrameWanted(); }
+    // Every pass hands its count on, drawing or not.
+    void SetFftsPerCycle(int nPasses) override {
+        m_view.SetFftsPerCycle(nPasses);
         const double now = ThreadCpuMs();
         std::lock_guard lock(m_lock);
         if (m_engine.m_nPassCount.load() == 0) {
-            m_cyclePasses.push_back(0); // the first pass of a new cycle
+            m_cycles.push_back(SCycle{}); // the first pass of a new cycle
         } else {
-            m_passCpuMs.push_back(now - m_lastCpuMs);
+            m_dPassCpuMs += now - m_lastCpuMs;
+            ++m_nPassesTimed;
         }
-        ++m_cyclePasses.back();
+        ++m_cycles.back().nPasses;
         m_lastCpuMs = now;
     }
+    void RenderFrame(int nFlags) override {
+        const double dHanded = SteadyMs();
+        if (m_bDraw) {
+            m_view.RenderFrame(nFlags);
+            m_view.m_dPresentedMs = dHanded;
+        }
+        std::lock_guard lock(m_lock);
+        ++m_cycles.back().nFrames;
+    }
 
+    struct SCycle {
+        int nPasses = 0;
+        int nFrames = 0;
+    };
+    int FramesDrawn() {
+        std::lock_guard lock(m_lock);
+        int n = 0;
+        for (const SCycle& cycle : m_cycles)
+            n += cycle.nFrames;
+        return n;
+    }
     int CompletedCycles() {
         std::lock_guard lock(m_lock);
-        return static_cast<int>(m_cyclePasses.size()) - 1;
+        return static_cast<int>(m_cycles.size()) - 1;
     }
-    std::vector<int> CyclePasses() {
+    std::vector<SCycle> Cycles() {
         std::lock_guard lock(m_lock);
-        return m_cyclePasses;
+        return m_cycles;
     }
-    std::vector<double> PassCpuMs() {
+    double MeanPassCpuMs() {
         std::lock_guard lock(m_lock);
-        return m_passCpuMs;
+        return m_nPassesTimed > 0 ? m_dPassCpuMs / m_nPassesTimed : 0.0;
     }
 
 private:
-    CSpectrumView& m_view;
+    CTimedView& m_view;
     const CCaptureEngine& m_engine;
     const bool m_bDraw;
     std::mutex m_lock;
-    std::vector<int> m_cyclePasses{0};
-    std::vector<double> m_passCpuMs;
+    std::vector<SCycle> m_cycles{SCycle{}};
+    double m_dPassCpuMs = 0.0;
+    int m_nPassesTimed = 0;
     double m_lastCpuMs = 0.0;
 };
 
@@ -112,7 +170,7 @@ void HandleEventsUntil(const std::function<bool()>& done) {
 
 void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     constexpr int kRate = 44100;
-    CSpectrumView view;
+    CTimedView view;
     view.resize(c.nWidth, c.nHeight);
     view.show();
     view.UpdateBackBuffer();
@@ -140,7 +198,16 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
         std::printf("could not open the built-in device\n");
         std::exit(1);
     }
+    // Frames, paints and frame ages per second, from the third cycle on.
+    HandleEventsUntil([&] { return measuring.CompletedCycles() >= 2; });
+    const int nPaintsBefore = view.m_nPaints;
+    const int nFramesBefore = measuring.FramesDrawn();
+    const double dStartMs = SteadyMs();
+    view.m_adAgeMs.clear();
     HandleEventsUntil([&] { return measuring.CompletedCycles() >= nCycles; });
+    const double dSeconds = (SteadyMs() - dStartMs) / 1000.0;
+    const double dPaintsPerSecond = (view.m_nPaints - nPaintsBefore) / dSeconds;
+    const double dFramesPerSecond = (measuring.FramesDrawn() - nFramesBefore) / dSeconds;
     pEngine->m_bStopCycle = 1;
     pEngine->m_nPassCount = 20000;
     pEngine->Stop();
@@ -148,13 +215,19 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     view.m_pLeftChannel = nullptr;
     view.m_pRightChannel = nullptr;
 
-    std::vector<int> cycles = measuring.CyclePasses();
+    std::vector<CMeasuringView::SCycle> cycles = measuring.Cycles();
     cycles.pop_back(); // the one Stop cut short
     const size_t keep = std::min<size_t>(8, cycles.size());
-    const std::vector<int> last(cycles.end() - static_cast<long>(keep), cycles.end());
-    std::printf("%4dx%-4d  %5d  %-6s  %d            %3d               %6.3f\n", c.nWidth, c.nHeight,
-                c.nFftSize, c.bStereo ? "stereo" : "mono", c.nMinXSpace, Median(last),
-                Median(measuring.PassCpuMs()));
+    std::vector<int> passes;
+    for (size_t i = cycles.size() - keep; i < cycles.size(); ++i)
+        passes.push_back(cycles[i].nPasses);
+    const double dMaxAge = view.m_adAgeMs.empty()
+                               ? 0.0
+                               : *std::max_element(view.m_adAgeMs.begin(), view.m_adAgeMs.end());
+    std::printf("%4dx%-4d  %5d  %-6s  %d      %3d     %5.1f   %5.1f   %6.3f   %5.1f  %5.1f\n",
+                c.nWidth, c.nHeight, c.nFftSize, c.bStereo ? "stereo" : "mono", c.nMinXSpace,
+                Median(passes), dFramesPerSecond, dPaintsPerSecond, measuring.MeanPassCpuMs(),
+                Median(view.m_adAgeMs), dMaxAge);
     std::fflush(stdout);
 }
 
@@ -178,7 +251,9 @@ int main(int argc, char** argv) {
     std::printf("Built-in device, 44100 Hz, Hanning, one whole block, %d cycles each%s, "
                 "device pixel ratio %.2f\n",
                 nCycles, bDraw ? "" : ", frames not drawn", qApp->devicePixelRatio());
-    std::printf("view       N      mode    Min X-space  passes/cycle  ms CPU per pass\n");
+    std::printf(
+        "                                  passes    per second     ms CPU    frame age ms\n");
+    std::printf("view       N      mode    Min X  /cycle  frames  paints  per pass  median  max\n");
     struct SSize {
         int nWidth;
         int nHeight;

@@ -182,7 +182,10 @@ int CCaptureEngine::RunCycle() {
             if (pView->IsScaleBusy())
                 return 1;
             pView->SetFftsPerCycle(g_nLastCyclePasses.load(kRelaxed));
-            pView->RenderFrame(2 + stereo);
+            // The analysis above runs on every pass; a frame only when the
+            // window will show it.
+            if (pView->IsFrameWanted())
+                pView->RenderFrame(2 + stereo);
         }
         if (static_cast<uint32_t>(TimeGetTime() - start) > kCycleBudgetMs)
             m_bStopCycle.store(1);

@@ -18,6 +18,11 @@ public:
     virtual bool IsScaleBusy() const = 0;
     // Passes of the previous cycle, shown by the statistics line.
     virtual void SetFftsPerCycle(int nPasses) = 0;
+    // Whether a frame drawn now would be seen: the window can be seen and has
+    // shown the frame before. The window is painted at most once per screen
+    // refresh, so a pass that draws whenever this says yes draws no frame that
+    // is never shown. Asked by every pass; quick and never waits.
+    virtual bool IsFrameWanted() const = 0;
     // Draws one frame (flags 2 mono, 3 stereo) and hands it to the window; never
     // waits for the user-interface thread.
     virtual void RenderFrame(int nFlags) = 0;

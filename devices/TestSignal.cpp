@@ -64,40 +64,80 @@ double CTestSignal::NextPink() {
     return pink * 0.11;
 }
 
+void CTestSignal::SOscillator::SetFrequency(double dHz, double dRate) {
+    const double dStep = kTwoPi * dHz / dRate;
+    dStepCos = std::cos(dStep);
+    dStepSin = std::sin(dStep);
+}
+
+void CTestSignal::SOscillator::Advance() {
+    const double c = dCos * dStepCos - dSin * dStepSin;
+    dSin = dSin * dStepCos + dCos * dStepSin;
+    dCos = c;
+}
+
+void CTestSignal::SOscillator::Normalise() {
+    const double dRadius = std::sqrt(dCos * dCos + dSin * dSin);
+    dCos /= dRadius;
+    dSin /= dRadius;
+}
+
 // Frequencies change only while the left tone glides; most samples reuse them.
 void CTestSignal::UpdatePitch(double dPitch) {
     if (dPitch == m_dPitch)
         return;
+    const double rate = m_nSampleRate;
     m_dPitch = dPitch;
     m_dLeftHz = MidiToHz(dPitch);
+    m_oscLeft.SetFrequency(m_dLeftHz, rate);
     // The chord follows the notes without the glide.
     const double root = std::round(dPitch) - 12.0;
-    m_adChordHz[0] = MidiToHz(root);
-    m_adChordHz[1] = MidiToHz(root + 4.0);
-    m_adChordHz[2] = MidiToHz(root + 7.0);
+    if (root == m_dChordRoot)
+        return;
+    m_dChordRoot = root;
+    const double chord[3] = {root, root + 4.0, root + 7.0};
+    for (int v = 0; v < 3; ++v)
+        m_aoscChord[v].SetFrequency(MidiToHz(chord[v]), rate);
+}
+
+// The harmonics from the fundamental's phase by complex powers: the sine of
+// h times the phase is the imaginary part of (cos + i sin) to the h.
+double CTestSignal::LeftSample() const {
+    const double nyquist = m_nSampleRate / 2.0;
+    const double c1 = m_oscLeft.dCos;
+    const double s1 = m_oscLeft.dSin;
+    double c = c1;
+    double s = s1;
+    double left = 0.0;
+    for (int h = 0; h < 4; ++h) {
+        if (m_dLeftHz * (h + 1) < nyquist)
+            left += kHarmonics[h] * s;
+        const double cNext = c * c1 - s * s1;
+        s = s * c1 + c * s1;
+        c = cNext;
+    }
+    return left;
 }
 
 void CTestSignal::Render(int16_t* pFrames, uint32_t nFrames) {
+    constexpr uint64_t kNormaliseEvery = 1024;
     const double rate = m_nSampleRate;
-    const double nyquist = rate / 2.0;
     for (uint32_t i = 0; i < nFrames; ++i, ++m_nFrame) {
-        const double t = static_cast<double>(m_nFrame) / rate;
-        UpdatePitch(LeftPitch(t));
-        const double f0 = m_dLeftHz;
-
-        double left = 0.0;
-        for (int h = 0; h < 4; ++h)
-            if (f0 * (h + 1) < nyquist)
-                left += kHarmonics[h] * std::sin(m_dLeftPhase * (h + 1));
-        m_dLeftPhase = std::fmod(m_dLeftPhase + kTwoPi * f0 / rate, kTwoPi);
-
+        UpdatePitch(LeftPitch(static_cast<double>(m_nFrame) / rate));
+        const double left = LeftSample();
         double right = kPinkLevel * NextPink();
-        for (int v = 0; v < 3; ++v) {
-            right += kChordLevel * std::sin(m_adChordPhase[v]);
-            m_adChordPhase[v] =
-                std::fmod(m_adChordPhase[v] + kTwoPi * m_adChordHz[v] / rate, kTwoPi);
-        }
+        for (const SOscillator& osc : m_aoscChord)
+            right += kChordLevel * osc.dSin;
         pFrames[2 * i] = ToSample(left);
         pFrames[2 * i + 1] = ToSample(right);
+
+        m_oscLeft.Advance();
+        for (SOscillator& osc : m_aoscChord)
+            osc.Advance();
+        if (m_nFrame % kNormaliseEvery == 0) {
+            m_oscLeft.Normalise();
+            for (SOscillator& osc : m_aoscChord)
+                osc.Normalise();
+        }
     }
 }

@@ -1,8 +1,6 @@
 #include "devices/TestSignalCaptureBuffer.h"
 
 #include <algorithm>
-#include <chrono>
-#include <system_error>
 
 #include "devices/CaptureFormat.h"
 
@@ -12,8 +10,9 @@ CTestSignalCaptureBuffer::CTestSignalCaptureBuffer(uint32_t nBytes, uint32_t nSa
 CTestSignalCaptureBuffer::~CTestSignalCaptureBuffer() = default;
 
 int CTestSignalCaptureBuffer::OnStart() {
+    std::lock_guard lock(m_lockSignal);
     if (m_block.empty()) {
-        // Room for ten blocks: a writer that was held up catches up in steps.
+        // Ten blocks at a time: a reader that asks seldom is caught up in steps.
         const uint32_t frames = std::max<uint32_t>(1, m_nSampleRate * kBlockMs / 100);
         try {
             m_block.resize(2 * static_cast<size_t>(frames));
@@ -21,45 +20,38 @@ int CTestSignalCaptureBuffer::OnStart() {
             return kCaptureErrOutOfMemory;
         }
     }
-    m_bStopWriter = false;
-    try {
-        m_writer = std::thread(&CTestSignalCaptureBuffer::WriterLoop, this);
-    } catch (const std::system_error&) {
-        return kCaptureErrGeneric;
-    }
+    m_start = Clock::now();
+    m_nFirstFrame = m_signal.FramesRendered();
+    m_bRunning = true;
     return kCaptureOk;
 }
 
 void CTestSignalCaptureBuffer::OnStop() {
-    {
-        std::lock_guard lock(m_lockWriter);
-        m_bStopWriter = true;
-    }
-    m_wakeWriter.notify_all();
-    if (m_writer.joinable())
-        m_writer.join();
+    std::lock_guard lock(m_lockSignal);
+    m_bRunning = false;
 }
 
-void CTestSignalCaptureBuffer::WriterLoop() {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    const uint64_t firstFrame = m_signal.FramesRendered();
+int CTestSignalCaptureBuffer::GetCurrentPosition(uint32_t* pCapturePos, uint32_t* pReadPos) {
+    CatchUp();
+    return CRingCaptureBuffer::GetCurrentPosition(pCapturePos, pReadPos);
+}
+
+// Writes everything the clock says has been recorded by the end of the last
+// whole block.
+void CTestSignalCaptureBuffer::CatchUp() {
+    std::lock_guard lock(m_lockSignal);
+    if (!m_bRunning)
+        return;
+    const auto elapsedUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_start).count();
+    const int64_t blockUs = int64_t{kBlockMs} * 1000;
+    const auto deliveredUs = static_cast<uint64_t>(elapsedUs / blockUs * blockUs);
+    const uint64_t target = m_nFirstFrame + deliveredUs * m_nSampleRate / 1000000;
     const auto blockFrames = static_cast<uint32_t>(m_block.size() / 2);
-    std::unique_lock lock(m_lockWriter);
-    for (int block = 1;; ++block) {
-        const Clock::time_point due = start + std::chrono::milliseconds(kBlockMs * block);
-        if (m_wakeWriter.wait_until(lock, due, [this] { return m_bStopWriter; }))
-            return;
-        // Everything the clock says has been "recorded" by now.
-        const auto elapsedUs =
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-        const uint64_t target =
-            firstFrame + static_cast<uint64_t>(elapsedUs) * m_nSampleRate / 1000000;
-        while (m_signal.FramesRendered() < target) {
-            const auto n = static_cast<uint32_t>(
-                std::min<uint64_t>(blockFrames, target - m_signal.FramesRendered()));
-            m_signal.Render(m_block.data(), n);
-            WriteFrames(m_block.data(), n);
-        }
+    while (m_signal.FramesRendered() < target) {
+        const auto n = static_cast<uint32_t>(
+            std::min<uint64_t>(blockFrames, target - m_signal.FramesRendered()));
+        m_signal.Render(m_block.data(), n);
+        WriteFrames(m_block.data(), n);
     }
 }

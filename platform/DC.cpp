@@ -75,6 +75,7 @@ CDC::~CDC() = default;
 
 void CDC::Attach(QImage* pBitmap) {
     Detach();
+    ResetTouched();
     if (pBitmap == nullptr || pBitmap->isNull()) {
         return;
     }
@@ -146,9 +147,41 @@ void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
     if (l >= r) {
         return;
     }
+    Touch(l, t, r, b);
     for (int y = t; y < b; ++y) {
         FillPixels(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + l, r - l, px);
     }
+}
+
+// Columns l..r-1 of rows t..b-1, already clipped to the bitmap.
+void CDC::Touch(int l, int t, int r, int b) {
+    if (l < r && t < b) {
+        m_rcTouched |= QRect(l, t, r - l, b - t);
+    }
+}
+
+// Beyond this many, block copies count into the one box.
+constexpr std::size_t kMaxTouchedBlocks = 16;
+
+void CDC::TouchBlock(const QRect& rc) {
+    if (m_aTouchedBlocks.size() < kMaxTouchedBlocks) {
+        m_aTouchedBlocks.push_back(rc);
+    } else {
+        m_rcTouched |= rc;
+    }
+}
+
+void CDC::ResetTouched() {
+    m_rcTouched = QRect();
+    m_aTouchedBlocks.clear();
+}
+
+QRegion CDC::Touched() const {
+    QRegion rgn(m_rcTouched);
+    for (const QRect& rc : m_aTouchedBlocks) {
+        rgn |= rc;
+    }
+    return rgn;
 }
 
 // The pen's square at logical pixel (x, y).
@@ -279,6 +312,8 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
     if (!BuildColumnTable(pBoxes, nCount)) {
         for (int i = 0; i < nCount; ++i) {
             const SRectangle& rc = pBoxes[i];
+            Touch(std::max(rc.l, 0), std::max(rc.t, 0), std::min(rc.r, m_nImageWidth),
+                  std::min(rc.b, m_nImageHeight));
             for (int y = std::max(rc.t, 0); y < std::min(rc.b, m_nImageHeight); ++y) {
                 RectangleRow(rc, y, pen, brush);
             }
@@ -299,6 +334,7 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
         nTopAll = std::min(nTopAll, band.nTop);
         nBottomAll = std::max(nBottomAll, band.nBottom);
     }
+    Touch(m_nColumnsFirst, nTopAll, m_nColumnsEnd, nBottomAll);
     for (int y = nTopAll; y < nBottomAll; ++y) {
         std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride;
         for (int i = 0; i < nBands; ++i) {
@@ -402,6 +438,7 @@ void CDC::FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const S
     }
     // In bands of columns as Rectangles goes, leaving out the rows where every
     // column of a band lies in a hole.
+    Touch(l, t, r, b);
     const int nBands = MeasureBands(l, r, 0, px, px);
     for (int yRow = t; yRow < b; ++yRow) {
         std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(yRow) * m_nStride;
@@ -468,6 +505,8 @@ bool CDC::Ellipse(int l, int t, int r, int b) {
         return true;
     }
     if (m_dRatio == 1.0) {
+        Touch(std::max(l, 0), std::max(t, 0), std::min(r, m_nImageWidth),
+              std::min(b, m_nImageHeight));
         PaintEllipse(m_pImage, QRect(l, t, r - l - 1, b - t - 1));
     } else {
         ScaleEllipse(l, t, r, b);
@@ -598,6 +637,7 @@ void CDC::CopyImage(const QImage& src, int xSrc, int ySrc, int cx, int cy, int x
     if (cx <= 0 || cy <= 0) {
         return;
     }
+    TouchBlock(QRect(x, y, cx, cy));
     for (int row = 0; row < cy; ++row) {
         const auto* pSrc = reinterpret_cast<const std::uint32_t*>(src.constScanLine(ySrc + row));
         std::memcpy(m_pBits + static_cast<std::ptrdiff_t>(y + row) * m_nStride + x, pSrc + xSrc,

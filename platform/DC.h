@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -93,6 +94,13 @@ public:
     // and ratio, to the same place here; src is only read.
     void CopyFrom(const QImage& src, int x, int y, int cx, int cy);
 
+    // The device pixels written since the last ResetTouched: what a picture
+    // changed over the one before it. One box bounds the fills, lines and
+    // shapes; each block copy (a text) keeps its own, so that a few texts
+    // far apart do not make one box of the whole picture.
+    void ResetTouched();
+    QRegion Touched() const;
+
     // The font every DC starts with: DejaVu Sans at 11 pixels.
     static QFont DefaultFont();
 
@@ -103,6 +111,8 @@ private:
     void SetDevicePixelRatio(double dRatio);
     SRectangle DeviceBox(const SRectangle& rc) const;
     void FillBox(int l, int t, int r, int b, std::uint32_t px);
+    void Touch(int l, int t, int r, int b);
+    void TouchBlock(const QRect& rc);
     void PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px);
     void PlotDot(int x, int y, std::uint32_t px);
     void RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush);
@@ -124,7 +134,9 @@ private:
 
     QImage* m_pImage = nullptr;
     std::uint32_t* m_pBits = nullptr;
-    int m_nStride = 0; // pixels per scan line
+    QRect m_rcTouched;                   // device pixels
+    std::vector<QRect> m_aTouchedBlocks; // device pixels
+    int m_nStride = 0;                   // pixels per scan line
     int m_nImageWidth = 0;
     int m_nImageHeight = 0;
     double m_dRatio = 1.0;

@@ -4,16 +4,30 @@
 
 #include "analysis/AnalysisChannel.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QScreen>
 #include <QSpinBox>
 #include <QThread>
+#include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
+
+namespace {
+
+qint64 SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
 
 CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddress(g_szWebAddress) {
     m_penLeft.CreatePen(PS_SOLID, 1, RGB(30, 30, 130));
@@ -34,7 +48,7 @@ CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddre
     m_dBufferRatio = m_dScreenRatio;
     m_timerRepaint.setSingleShot(true);
     m_timerRepaint.setTimerType(Qt::PreciseTimer);
-    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { update(DamageToPaint()); });
 }
 
 CSpectrumView::~CSpectrumView() {
@@ -48,25 +62,83 @@ CSpectrumView::~CSpectrumView() {
 // would deliver a release or a move outside the view, which the view ignores.
 
 bool CSpectrumView::event(QEvent* pEvent) {
-    if (pEvent->type() == QEvent::ScreenChangeInternal) {
+    const QEvent::Type type = pEvent->type();
+    if (type == QEvent::ScreenChangeInternal) {
         FollowScreenRatio();
     }
-    return QWidget::event(pEvent);
+    const bool bResult = QWidget::event(pEvent);
+    if (type == QEvent::WindowStateChange) {
+        FollowVisibility(); // the view is a window of its own
+    }
+    return bResult;
 }
 
-void CSpectrumView::paintEvent(QPaintEvent*) {
+// The top-level widget and its window tell when the view stops being seen:
+// hidden, minimised, unmapped, on another workspace or covered where the
+// platform says so (the window is then not exposed).
+bool CSpectrumView::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    switch (pEvent->type()) {
+    case QEvent::Hide:
+        m_bShown = false;
+        break;
+    case QEvent::Show:
+    case QEvent::Expose:
+    case QEvent::WindowStateChange:
+        FollowVisibility();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(pWatched, pEvent);
+}
+
+void CSpectrumView::showEvent(QShowEvent*) {
+    WatchWindow();
+    FollowVisibility();
+}
+
+void CSpectrumView::hideEvent(QHideEvent*) {
+    m_bShown = false;
+}
+
+void CSpectrumView::paintEvent(QPaintEvent* pEvent) {
     FollowScreenRatio();
+    QPainter painter(this);
+    if (!PaintsWindow(painter)) {
+        // A picture taken of the view (grab, render): the window's own paints
+        // go on as they were. A hidden view's front may be old: draw anew.
+        if (!m_bShown) {
+            m_bInPaint = true;
+            OnPaint();
+            m_bInPaint = false;
+        }
+        ShowFront(painter, pEvent->region(), false);
+        return;
+    }
     m_clockPaint.start();
     m_timerRepaint.stop();
     m_bRepaintPosted = false;
     // A paint that follows a presented frame only shows it; one that Qt asks for
-    // by itself (expose, resize) draws the frame again first.
-    if (!m_bFrameWaiting.exchange(false)) {
+    // by itself (expose, resize) draws the frame again first, and so does the
+    // first paint since the window came back: what waited meanwhile is old.
+    const bool bFrameWaiting = m_bFrameWaiting.exchange(false);
+    if (!bFrameWaiting || !m_bShown) {
         m_bInPaint = true;
         OnPaint();
         m_bInPaint = false;
     }
-    ShowFront();
+    ShowFront(painter, pEvent->region(), true);
+    m_nRefreshNs = RefreshNs();
+    m_nPaintedNs = SteadyNs();
+    m_bShown = CanBeSeen();
+}
+
+// Whether a paint goes to the window, rather than into a picture of it.
+bool CSpectrumView::PaintsWindow(const QPainter& painter) const {
+    QBackingStore* pStore = backingStore();
+    const QPaintEngine* pEngine = painter.paintEngine();
+    return pStore != nullptr && pEngine != nullptr &&
+           pEngine->paintDevice() == pStore->paintDevice();
 }
 
 void CSpectrumView::resizeEvent(QResizeEvent*) {
@@ -285,6 +357,10 @@ void CSpectrumView::ReleaseBackBuffer() {
     m_aimgSpare[0] = QImage();
     m_aimgSpare[1] = QImage();
     m_bCanvasShown = false;
+    for (SCanvasRecord& rec : m_aCanvasRecord) {
+        rec = SCanvasRecord{};
+    }
+    m_recPresent = SCanvasRecord{};
 }
 
 // A buffer of the logical buffer size in device pixels, black.
@@ -356,16 +432,69 @@ void CSpectrumView::FollowScreenRatio() {
 // swap in a spare and bring over, from the picture last presented, the logical
 // rectangles that the drawing will not cover.
 void CSpectrumView::TakeFreshCanvas(std::initializer_list<QRect> aKeep) {
-    if (!m_bCanvasShown) {
+    const QImage* pShown = SwapInSpare();
+    if (pShown == nullptr) {
         return;
+    }
+    for (const QRect& rc : aKeep) {
+        m_dcMemory.CopyFrom(*pShown, rc.x(), rc.y(), rc.width(), rc.height());
+    }
+}
+
+// Swaps a spare in for a back buffer whose pixels the window may be reading;
+// returns the picture last presented, or null when the back buffer was not
+// presented and can be drawn on as it is.
+const QImage* CSpectrumView::SwapInSpare() {
+    if (!m_bCanvasShown) {
+        return nullptr;
     }
     QImage* pSpare = FreeSpare();
     m_hBitmap->swap(*pSpare);
     m_dcMemory.Attach(m_hBitmap.get());
-    for (const QRect& rc : aKeep) {
-        m_dcMemory.CopyFrom(*pSpare, rc.x(), rc.y(), rc.width(), rc.height());
-    }
     m_bCanvasShown = false;
+    return pSpare;
+}
+
+// The record of the back buffer's pixels; a buffer not seen before holds
+// nothing known.
+CSpectrumView::SCanvasRecord& CSpectrumView::CanvasRecord() {
+    const uchar* pBits = m_hBitmap->constBits();
+    for (SCanvasRecord& rec : m_aCanvasRecord) {
+        if (rec.pBits == pBits) {
+            return rec;
+        }
+    }
+    auto isBuffer = [this](const uchar* p) {
+        return p == m_hBitmap->constBits() || p == m_aimgSpare[0].constBits() ||
+               p == m_aimgSpare[1].constBits();
+    };
+    for (SCanvasRecord& rec : m_aCanvasRecord) {
+        if (rec.pBits == nullptr || !isBuffer(rec.pBits)) {
+            rec = SCanvasRecord{};
+            rec.pBits = pBits;
+            return rec;
+        }
+    }
+    m_aCanvasRecord[0] = SCanvasRecord{};
+    m_aCanvasRecord[0].pBits = pBits;
+    return m_aCanvasRecord[0];
+}
+
+// The logical pixels that cover a region of device pixels.
+QRegion CSpectrumView::LogicalRegion(const QRegion& rgnDevice) const {
+    const double dRatio = m_dBufferRatio;
+    if (dRatio == 1.0) {
+        return rgnDevice;
+    }
+    QRegion rgn;
+    for (const QRect& rc : rgnDevice) {
+        const int l = static_cast<int>(std::floor(rc.left() / dRatio));
+        const int t = static_cast<int>(std::floor(rc.top() / dRatio));
+        const int r = static_cast<int>(std::ceil((rc.right() + 1) / dRatio));
+        const int b = static_cast<int>(std::ceil((rc.bottom() + 1) / dRatio));
+        rgn |= QRect(l, t, r - l, b - t);
+    }
+    return rgn;
 }
 
 // A spare that no paint is reading: the front is the back buffer's (it was
@@ -383,8 +512,19 @@ void CSpectrumView::Present(const QImage& imgSource, const QRect& rcSource, cons
     }
     {
         std::lock_guard lock(m_lockFront);
+        // Between two running frames of one layout only their changing parts
+        // differ; anything else may differ anywhere.
+        const bool bSameLayout =
+            m_recPresent.bFrame && m_recFront.bFrame && m_recPresent.layout == m_recFront.layout;
+        if (bSameLayout) {
+            m_rgnDamage |= m_recPresent.rgnChanging;
+            m_rgnDamage |= m_recFront.rgnChanging;
+        } else {
+            m_bDamageAll = true;
+        }
         m_imgFront = imgSource;
         m_rcFront = rcShown;
+        m_recFront = m_recPresent;
     }
     m_bCanvasShown = true;
     AnnounceFrame();
@@ -411,44 +551,131 @@ void CSpectrumView::AnnounceFrame() {
 // At most one paint per screen refresh: a frame that comes sooner is painted
 // when the refresh is over.
 void CSpectrumView::ScheduleRepaint() {
-    const QScreen* pScreen = screen();
-    const double dHz =
-        pScreen != nullptr && pScreen->refreshRate() >= 1.0 ? pScreen->refreshRate() : 60.0;
-    const qint64 nRefreshNs = static_cast<qint64>(1e9 / dHz);
-    const qint64 nWaitNs = m_clockPaint.isValid() ? nRefreshNs - m_clockPaint.nsecsElapsed() : 0;
+    const qint64 nWaitNs = m_clockPaint.isValid() ? RefreshNs() - m_clockPaint.nsecsElapsed() : 0;
     if (nWaitNs <= 0) {
-        update();
+        update(DamageToPaint());
     } else if (!m_timerRepaint.isActive()) {
         m_timerRepaint.start(static_cast<int>((nWaitNs + 999999) / 1000000));
     }
 }
 
+qint64 CSpectrumView::RefreshNs() const {
+    const QScreen* pScreen = screen();
+    const double dHz =
+        pScreen != nullptr && pScreen->refreshRate() >= 1.0 ? pScreen->refreshRate() : 60.0;
+    return static_cast<qint64>(1e9 / dHz);
+}
+
+// --- Pace of the frames -------------------------------------------------------
+
+// Asked by every pass of the acquisition cycle. A frame drawn now is painted
+// at the first refresh after the last paint; when the next pass, and the time
+// a frame takes, still fit before that refresh, the next pass draws it from
+// newer arrays. The first pass after a gap (a new cycle) draws at once.
+bool CSpectrumView::IsFrameWanted() const {
+    const qint64 nNow = SteadyNs();
+    const qint64 nSinceAsked = nNow - m_nAskedNs.exchange(nNow);
+    if (!m_bShown.load() || m_bFrameWaiting.load()) {
+        return false;
+    }
+    const qint64 nDue = m_nPaintedNs.load() + m_nRefreshNs.load();
+    return nNow + nSinceAsked + m_nFrameNs.load() >= nDue;
+}
+
+bool CSpectrumView::CanBeSeen() const {
+    const QWidget* pTop = window();
+    const QWindow* pWindow = pTop->windowHandle();
+    return isVisible() && !pTop->isMinimized() && pWindow != nullptr && pWindow->isExposed();
+}
+
+// The top-level widget and its window may change (the view is put in another
+// window, or its window is made anew for other flags); each show looks again.
+void CSpectrumView::WatchWindow() {
+    QWidget* pTop = window();
+    QObject* pWidget = pTop != this ? pTop : nullptr; // the view's own events come anyway
+    QObject* pWindow = pTop->windowHandle();
+    if (m_pWatchedWidget != pWidget) {
+        if (m_pWatchedWidget != nullptr) {
+            m_pWatchedWidget->removeEventFilter(this);
+        }
+        m_pWatchedWidget = pWidget;
+        if (pWidget != nullptr) {
+            pWidget->installEventFilter(this);
+        }
+    }
+    if (m_pWatchedWindow != pWindow) {
+        if (m_pWatchedWindow != nullptr) {
+            m_pWatchedWindow->removeEventFilter(this);
+        }
+        m_pWatchedWindow = pWindow;
+        if (pWindow != nullptr) {
+            pWindow->installEventFilter(this);
+        }
+    }
+}
+
+// Frames stop as soon as the view cannot be seen. When it can again, a paint
+// is asked for: it draws a current frame, and from then on frames flow.
+void CSpectrumView::FollowVisibility() {
+    if (!CanBeSeen()) {
+        m_bShown = false;
+    } else if (!m_bShown) {
+        update();
+    }
+}
+
+// What the window must paint to show the front: where they may differ.
+QRegion CSpectrumView::DamageToPaint() const {
+    std::lock_guard lock(m_lockFront);
+    return m_bDamageAll || m_rgnDamage.isEmpty() ? QRegion(rect()) : m_rgnDamage;
+}
+
 // Paints the front 1:1 in device pixels, holding the lock only to take it.
-void CSpectrumView::ShowFront() {
+// Qt paints only rgnPainted; whatever else of the front the window lacks is
+// asked for at once (for the window, bWindow, only).
+void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow) {
     QImage img;
     QRect rc;
+    QRegion rgnLeft;
     {
         std::lock_guard lock(m_lockFront);
         img = m_imgFront;
         rc = m_rcFront;
         m_pPaintedBits = img.constBits();
+        if (bWindow) {
+            rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage).subtracted(rgnPainted);
+            m_rgnDamage = rgnLeft;
+            m_bDamageAll = false;
+        }
     }
-    {
-        QPainter painter(this);
+    // A rectangle at a time: under a clip of one rectangle the picture is
+    // copied line by line, where a clip of several would have Qt blend it
+    // span by span, on threads of its own for larger areas.
+    for (const QRect& rcPainted : rgnPainted) {
+        painter.setClipRect(rcPainted);
         painter.drawImage(QPointF(0, 0), img, QRectF(rc));
-        const double dRatio = img.isNull() ? 1.0 : img.devicePixelRatio();
-        const double dWidth = rc.width() / dRatio;
-        const double dHeight = rc.height() / dRatio;
-        if (dWidth < width()) {
-            painter.fillRect(QRectF(dWidth, 0, width() - dWidth, height()), Qt::black);
-        }
-        if (dHeight < height()) {
-            painter.fillRect(QRectF(0, dHeight, width(), height() - dHeight), Qt::black);
-        }
     }
+    painter.setClipping(false);
+    const double dRatio = img.isNull() ? 1.0 : img.devicePixelRatio();
+    const double dWidth = rc.width() / dRatio;
+    const double dHeight = rc.height() / dRatio;
+    if (dWidth < width()) {
+        painter.fillRect(QRectF(dWidth, 0, width() - dWidth, height()), Qt::black);
+    }
+    if (dHeight < height()) {
+        painter.fillRect(QRectF(0, dHeight, width(), height() - dHeight), Qt::black);
+    }
+    painter.end();
     img = QImage();
-    std::lock_guard lock(m_lockFront);
-    m_pPaintedBits = nullptr;
+    {
+        std::lock_guard lock(m_lockFront);
+        m_pPaintedBits = nullptr;
+    }
+    if (!rgnLeft.isEmpty()) {
+        m_bFrameWaiting = true;
+        m_bRepaintPosted = true;
+        update(rgnLeft);
+    }
 }
 
 QImage CSpectrumView::FrontImage() const {

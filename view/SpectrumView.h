@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -20,6 +22,7 @@
 #include <vector>
 
 class CAnalysisChannel;
+class QPainter;
 class QSpinBox;
 
 // Where the bins of the displayed span fall on the logarithmic x axis: bin b
@@ -51,6 +54,10 @@ struct SSpanGeometry {
 // next drawing swaps in one of two spare buffers that the window no longer
 // reads and carries over the parts it does not redraw (the scale strip for a
 // frame), so that no frame copies the whole picture.
+//
+// Pace: the acquisition cycle draws a frame only when IsFrameWanted says so:
+// while the window can be seen, once the frame before has been painted, and
+// on the last pass before the next screen refresh is due.
 class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
     Q_OBJECT
 
@@ -75,6 +82,7 @@ public:
     void DrawScale() override;
     bool IsScaleBusy() const override { return m_bScaleBusy.load() != 0; }
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
+    bool IsFrameWanted() const override;
     void RenderFrame(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
 
@@ -165,6 +173,9 @@ public:
 
 protected:
     bool event(QEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
+    void hideEvent(QHideEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
@@ -190,14 +201,46 @@ private:
     void RedrawAll();
     void FollowScreenRatio();
 
+    // What a running frame draws the same way as long as none of these
+    // change: the black plot with its level grid, the margin with its labels
+    // and the scale strip. The rest of a frame changes from frame to frame.
+    struct SFrameLayout {
+        int nWidth = 0;
+        int nHeight = 0;
+        int nPlotBottom = 0;
+        int nMode = 0;
+        int nYScale = 0;
+        double dRatio = 0.0;
+        unsigned nScaleGeneration = 0;
+        bool operator==(const SFrameLayout&) const = default;
+    };
+    // What a buffer's pixels hold: a running frame of a layout whose changing
+    // parts lie inside rgnChanging (logical pixels), or anything else.
+    struct SCanvasRecord {
+        const uchar* pBits = nullptr;
+        bool bFrame = false;
+        SFrameLayout layout;
+        QRegion rgnChanging;
+    };
+
     // Hand-over (SpectrumView.cpp).
     void TakeFreshCanvas(std::initializer_list<QRect> aKeep);
+    const QImage* SwapInSpare();
+    SCanvasRecord& CanvasRecord();
+    QRegion LogicalRegion(const QRegion& rgnDevice) const;
+    QRegion DamageToPaint() const;
     QImage* FreeSpare();
     void AnnounceFrame();
     // Invoked by name through the event queue: no functor built on the frame
     // thread then crosses to the user-interface thread.
     Q_INVOKABLE void ScheduleRepaint();
-    void ShowFront();
+    bool PaintsWindow(const QPainter& painter) const;
+    void ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow);
+    // Visibility (user-interface thread).
+    bool CanBeSeen() const;
+    void WatchWindow();
+    void FollowVisibility();
+    qint64 RefreshNs() const;
 
     // The display settings one frame draws with, read once as it begins: the
     // user interface may change any of them while the frame is drawn, and a
@@ -215,7 +258,11 @@ private:
     SFrameSettings ReadFrameSettings() const;
 
     // Frame steps (SpectrumViewFrame.cpp, SpectrumViewNotes.cpp, SpectrumViewIdle.cpp).
-    void DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight);
+    void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
+    bool CanRefill(const QRegion& rgnChanging) const;
+    QRegion DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
+                        const SFrameSettings& set, const QRegion* pRefill);
+    void FillPlot(const QRegion* pRefill);
     void DrawLevelGrid(const SPass& pass, int nZeroY);
     SPass MakePass(int nIndex, const CAnalysisChannel& chan, const SFrameSettings& set) const;
     static bool HasArrays(const SPass& pass) {
@@ -240,20 +287,43 @@ private:
     std::string m_strNotice;
     std::chrono::steady_clock::time_point m_noticeUntil;
     std::atomic<double> m_dDevicePixelRatio{1.0};
-    double m_dBufferRatio = 1.0;    // the buffers' ratio, inside the frame guard only
-    double m_dScreenRatio = 1.0;    // the window's ratio last seen, user-interface thread only
-    QImage m_aimgSpare[2];          // inside the frame guard only
-    bool m_bCanvasShown = false;    // m_hBitmap's pixels are the front's, inside the frame guard
-    mutable std::mutex m_lockFront; // guards the three fields below
-    QImage m_imgFront;              // shares the pixels of the back buffer it was presented from
-    QRect m_rcFront;                // the part of m_imgFront to show, in device pixels
+    double m_dBufferRatio = 1.0;      // the buffers' ratio, inside the frame guard only
+    double m_dScreenRatio = 1.0;      // the window's ratio last seen, user-interface thread only
+    QImage m_aimgSpare[2];            // inside the frame guard only
+    bool m_bCanvasShown = false;      // m_hBitmap's pixels are the front's, inside the frame guard
+    SCanvasRecord m_aCanvasRecord[3]; // one per buffer, inside the frame guard only
+    SCanvasRecord m_recPresent;       // the picture being presented, inside the frame guard only
+    unsigned m_nScaleGeneration = 0;  // scales drawn, inside the frame guard only
+    mutable std::mutex m_lockFront;   // guards the three fields below
+    QImage m_imgFront;                // shares the pixels of the back buffer it was presented from
+    QRect m_rcFront;                  // the part of m_imgFront to show, in device pixels
+    SCanvasRecord m_recFront;         // what m_imgFront holds
+    // Where the window's picture may differ from the front (logical pixels):
+    // a paint needs to cover no more than this.
+    QRegion m_rgnDamage;
+    bool m_bDamageAll = true;
     const uchar* m_pPaintedBits = nullptr;     // the pixels a paint is reading, if any
     std::atomic<bool> m_bFrameWaiting{false};  // a presented frame waits to be painted
     std::atomic<bool> m_bRepaintPosted{false}; // a repaint is asked for and not yet done
     bool m_bInPaint = false;                   // user-interface thread only
-    QTimer m_timerRepaint;                     // user-interface thread only
-    QElapsedTimer m_clockPaint;                // since the last paint, user-interface thread only
-    std::vector<double> m_adLogBin;            // ln(b), inside the frame guard only
-    std::vector<SRectangle> m_aBars;           // a pass's bars, inside the frame guard only
-    std::vector<SRectangle> m_aHoldLevels;     // their hold lines (l..r at row t)
+    // The window can be seen and has been painted since it could: frames are
+    // wanted. Cleared as soon as the window is hidden, minimised or covered;
+    // set again by the first paint after it came back, which draws anew.
+    std::atomic<bool> m_bShown{false};
+    // Steady-clock times in ns: the last paint, and the last time the cycle
+    // asked for a frame; the screen's refresh period; the time the last frame
+    // took to draw.
+    std::atomic<qint64> m_nPaintedNs{0};
+    mutable std::atomic<qint64> m_nAskedNs{0};
+    std::atomic<qint64> m_nRefreshNs{16666667};
+    std::atomic<qint64> m_nFrameNs{0};
+    // The top-level widget and its window, whose events tell whether the view
+    // can be seen (user-interface thread only).
+    QPointer<QObject> m_pWatchedWidget;
+    QPointer<QObject> m_pWatchedWindow;
+    QTimer m_timerRepaint;                 // user-interface thread only
+    QElapsedTimer m_clockPaint;            // since the last paint, user-interface thread only
+    std::vector<double> m_adLogBin;        // ln(b), inside the frame guard only
+    std::vector<SRectangle> m_aBars;       // a pass's bars, inside the frame guard only
+    std::vector<SRectangle> m_aHoldLevels; // their hold lines (l..r at row t)
 };

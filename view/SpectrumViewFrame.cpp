@@ -5,6 +5,7 @@
 #include "analysis/AnalysisChannel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -54,17 +55,52 @@ void CSpectrumView::RenderFrame(int nFlags) {
         if (pLeft == nullptr) {
             TakeFreshCanvas({});
             DrawIdlePage();
+            CanvasRecord().bFrame = false;
         } else if ((nFlags & 2) != 0 && m_nSampleRate > 0 && m_nFftSize > 0) {
-            // The frame repaints all but the scale's strip and axis.
-            const int nPlotBottom = m_nPlotBottom;
-            TakeFreshCanvas({QRect(0, nPlotBottom, nWidth, nHeight - nPlotBottom),
-                             QRect(27, 0, 1, nPlotBottom)});
-            DrawSpectra(nFlags, pLeft, m_pRightChannel.load());
+            const auto start = std::chrono::steady_clock::now();
+            DrawRunningFrame(nFlags, pLeft);
+            m_nFrameNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
         }
+        m_recPresent = CanvasRecord();
         m_dcWindow.BitBlt(0, 0, nWidth, nHeight, &m_dcMemory, 0, 0, SRCCOPY);
     }
     lock.unlock();
     m_bFrameBusy = 0;
+}
+
+// A running frame repaints all but the scale's strip and axis. A canvas that
+// holds an earlier frame of the same layout differs from this frame only in
+// the changing parts of both: the rest of it is left as it is.
+void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
+    const SFrameSettings set = ReadFrameSettings();
+    const SFrameLayout layout{m_nWidth,    m_nHeight,      m_nPlotBottom,     set.nMode,
+                              set.nYScale, m_dBufferRatio, m_nScaleGeneration};
+    const QImage* pShown = SwapInSpare();
+    SCanvasRecord& rec = CanvasRecord();
+    const bool bRefill = rec.bFrame && rec.layout == layout && CanRefill(rec.rgnChanging);
+    if (pShown != nullptr && !bRefill) {
+        const int nPlotBottom = layout.nPlotBottom;
+        const int nWidth = layout.nWidth;
+        m_dcMemory.CopyFrom(*pShown, 0, nPlotBottom, nWidth, layout.nHeight - nPlotBottom);
+        m_dcMemory.CopyFrom(*pShown, 27, 0, 1, nPlotBottom);
+    }
+    const QRegion rgnOld = rec.rgnChanging;
+    rec.bFrame = false; // while it is being drawn
+    rec.rgnChanging =
+        DrawSpectra(nFlags, pLeft, m_pRightChannel.load(), set, bRefill ? &rgnOld : nullptr);
+    rec.layout = layout;
+    rec.bFrame = true;
+}
+
+// Whether refilling the plot and the margin covers rgnChanging: nothing of it
+// lies in the axis column or the scale strip, which frames do not draw.
+bool CSpectrumView::CanRefill(const QRegion& rgnChanging) const {
+    const int nPlotH = m_nPlotBottom;
+    const QRegion rgnFilled =
+        QRegion(28, 0, m_nWidth - 28, nPlotH + 1).united(QRect(0, 0, 27, nPlotH + 5));
+    return rgnChanging.subtracted(rgnFilled).isEmpty();
 }
 
 // The y of a power value: a natural-log scale with values below 1.0 at 1.0.
@@ -111,11 +147,15 @@ CSpectrumView::SPass CSpectrumView::MakePass(int nIndex, const CAnalysisChannel&
     return pass;
 }
 
-void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight) {
+// Draws the spectra of a frame; returns the logical region of what changes
+// from frame to frame (all but the fills and the level grid). pRefill, when
+// given, is that region of the canvas's earlier frame of the same layout:
+// only it needs filling.
+QRegion CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisChannel* pRight,
+                                   const SFrameSettings& set, const QRegion* pRefill) {
     const int nPlotH = m_nPlotBottom;
     const SSpanGeometry geo = ComputeSpanGeometry();
     const int nZeroY = static_cast<int>(nPlotH * 0.125);
-    const SFrameSettings set = ReadFrameSettings();
 
     // Both channels' arrays stay put while the frame reads them.
     const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
@@ -133,14 +173,13 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
     } else {
         m_aBars.clear();
     }
-    m_dcMemory.FillSolidRectAround(28, 0, m_nWidth - 28, nPlotH + 1, kBlack, m_aBars.data(),
-                                   static_cast<int>(m_aBars.size()));
-    m_dcMemory.FillSolidRect(0, 0, 27, nPlotH + 5, kMarginGrey);
+    FillPlot(pRefill);
 
     for (int nPass = 0; nPass < (bStereo ? 2 : 1); ++nPass) {
         const SPass pass = nPass == 0 ? left : MakePass(1, *pRight, set);
         if (nPass == 0) {
             DrawLevelGrid(pass, nZeroY);
+            m_dcMemory.ResetTouched(); // from here on, all changes with the frame
             m_dcMemory.SelectObject(&m_penLeft);
             m_dcMemory.SelectObject(m_pBrushLeft.get());
         } else {
@@ -171,6 +210,28 @@ void CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysisCh
     }
     DrawStatistics();
     DrawNotice();
+    return LogicalRegion(m_dcMemory.Touched());
+}
+
+// The black plot around the left bars, then the grey margin. Only the part
+// given, if any, holds something else than what these fills would leave.
+void CSpectrumView::FillPlot(const QRegion* pRefill) {
+    const int nPlotH = m_nPlotBottom;
+    QRegion rgnPlot(28, 0, m_nWidth - 28, nPlotH + 1);
+    QRegion rgnMargin(0, 0, 27, nPlotH + 5);
+    if (pRefill != nullptr) {
+        rgnPlot &= *pRefill;
+        rgnMargin &= *pRefill;
+    }
+    for (const QRect& rc : rgnPlot) {
+        m_dcMemory.FillSolidRectAround(rc.x(), rc.y(), rc.width(), rc.height(), kBlack,
+                                       m_aBars.data(), static_cast<int>(m_aBars.size()));
+    }
+    for (const QRect& rc : rgnMargin) {
+        m_dcMemory.FillSolidRect(rc.x(), rc.y(), rc.width(), rc.height(), kMarginGrey);
+    }
+    // Texts stand on the margin's grey, as after the fill.
+    m_dcMemory.SetBkColor(kMarginGrey);
 }
 
 // Lines every 10 dB from +50 to -190, labelled right-aligned in the margin.

@@ -18,6 +18,8 @@ void CSpectrumView::DrawScale() {
             m_nFftSize > 0) {
             const int nPlotBottom = m_nPlotBottom;
             TakeFreshCanvas({QRect(0, 0, nWidth, nHeight)});
+            CanvasRecord().bFrame = false;
+            ++m_nScaleGeneration;
             m_dcMemory.SetBkColor(RGB(0, 0, 0));
             m_dcMemory.SetTextColor(RGB(197, 197, 197));
             if (m_penScale.GetSafeHandle() != nullptr) {

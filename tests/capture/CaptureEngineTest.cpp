@@ -368,6 +368,23 @@ TEST(CaptureCycle, ABusyScaleEndsTheCycleWithoutDrawingAndKeepsTheCount) {
     EXPECT_GT(PowerSum(s.engine.m_chanLeft), 0.0); // the pass did its analysis
 }
 
+// A window that cannot show a frame gets none, while every pass still
+// analyses, tracks the peak and counts.
+TEST(CaptureCycle, PassesDrawOnlyTheFramesTheViewWants) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    s.view.m_fnFrameWanted = [](int nAsked) { return nAsked == 3 || nAsked == 6; };
+    s.StopAfter(2);
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    EXPECT_EQ(s.view.m_nAsked, 6);
+    EXPECT_EQ(s.view.m_nRenders, 2);
+    EXPECT_EQ(s.view.PassCounts().size(), 6u);
+    EXPECT_EQ(g_nLastCyclePasses, 6);
+    EXPECT_GT(PowerSum(s.engine.m_chanLeft), 0.0);
+    EXPECT_GT(s.engine.m_chanLeft.m_dPeakHz.load(), 0.0);
+}
+
 TEST(CaptureCycle, AForcedStopStoresThePassesReallyMade) {
     SScriptedEngine s(44100, 4096, 93);
     ASSERT_EQ(s.Open(), 1);

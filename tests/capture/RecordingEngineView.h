@@ -31,6 +31,10 @@ public:
         std::lock_guard guard(m_lock);
         m_passCounts.push_back(nPasses);
     }
+    bool IsFrameWanted() const override {
+        const int nAsked = ++m_nAsked;
+        return m_fnFrameWanted ? m_fnFrameWanted(nAsked) : m_bFrameWanted.load();
+    }
     void RenderFrame(int nFlags) override {
         ++m_nInside;
         {
@@ -80,6 +84,11 @@ public:
     std::atomic<int> m_nRendersBeforeScale{-1};
     std::atomic<bool> m_bScaleBusy{false};
     std::atomic<int> m_nRenders{0};
+    // The answer to IsFrameWanted (or, when set, the answer to its nth asking),
+    // and how often the engine asked.
+    std::atomic<bool> m_bFrameWanted{true};
+    std::function<bool(int)> m_fnFrameWanted;
+    mutable std::atomic<int> m_nAsked{0};
     std::atomic<int> m_nInside{0};
     double m_dLastSum = 0.0;
     // Called after each frame with the number of frames so far (timer thread).

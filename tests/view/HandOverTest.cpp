@@ -3,9 +3,11 @@
 // most once per screen refresh. Built on its own to run under the sanitizers.
 #include "ViewTestSupport.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <algorithm>
@@ -35,6 +37,48 @@ protected:
         return m_pView->FrontImage().copy(0, m_pView->m_nPlotBottom + 1, 600, 21);
     }
 };
+
+// Spectra that change from frame to frame: a few bars that rise, fall and
+// move over an empty plot, hold levels above them.
+void SetChangingSpectrum(CAnalysisChannel& chan, int i) {
+    auto lock = chan.LockArrays();
+    const int nPeak = 20 + i * 397 % 1500;
+    for (int b = 0; b < chan.m_nSize; ++b) {
+        const bool bPeak = b >= nPeak && b < nPeak + 8;
+        chan.m_pPower[b] = bPeak ? 1e13 / (1 + i % 4) / (1 + b - nPeak) : 0.0;
+        chan.m_pHold[b] = chan.m_pPower[b] * (2 + i % 2);
+    }
+}
+
+// A frame drawn over an earlier one of the same layout, where only what
+// changes is filled anew, is the picture a frame drawn afresh would be.
+TEST_F(HandOverTest, AFrameDrawnOverAnEarlierOneIsTheOneDrawnAfresh) {
+    StartRun(44100, 4096, 40, 16000);
+    CSpectrumView fresh;
+    for (CSpectrumView* pView : {m_pView.get(), &fresh}) {
+        pView->resize(m_pView->size());
+        pView->UpdateBackBuffer();
+        pView->m_nSpanLowHz = 40;
+        pView->m_nSpanHighHz = 16000;
+        pView->m_nMinXSpace = 0;
+        pView->m_bHold = 1;
+        pView->SetFftsPerCycle(25);
+        pView->m_nCursorY = 100;
+    }
+    fresh.BindChannels(&m_left, &m_right, 4096, 44100);
+    for (int i = 0; i < 12; ++i) {
+        SetChangingSpectrum(m_left, i);
+        SetChangingSpectrum(m_right, i + 1);
+        const int nFlags = i % 5 == 4 ? 3 : 2;
+        for (CSpectrumView* pView : {m_pView.get(), &fresh})
+            pView->m_nCursorX = i % 3 == 0 ? 10 : 60 + 45 * i;
+        m_pView->RenderFrame(nFlags);
+        fresh.DrawScale(); // every buffer's picture is then old: drawn afresh
+        fresh.RenderFrame(nFlags);
+        ASSERT_TRUE(m_pView->FrontImage() == fresh.FrontImage()) << "frame " << i;
+    }
+    fresh.BindChannels(nullptr, nullptr, 0, 0);
+}
 
 TEST_F(HandOverTest, EachFrameIsDrawnInABufferOtherThanThePresentedOne) {
     StartRun(44100, 4096, 40, 16000, 1e11, 1e12);
@@ -249,33 +293,124 @@ public:
     int m_nRequests = 0;
 };
 
-TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndAskedOnceAtATime) {
+// Passes as the acquisition cycle makes them, on a thread of their own: each
+// one a new spectrum, and a frame when the view wants one.
+class CPasses {
+public:
+    CPasses(CSpectrumView& view, std::function<void(int)> fnSpectrum)
+        : m_thread([this, &view, fnSpectrum] {
+              for (int i = 0; !m_bDone; ++i) {
+                  fnSpectrum(i);
+                  if (view.IsFrameWanted()) {
+                      view.RenderFrame(2);
+                      ++m_nFrames;
+                  }
+                  ++m_nPasses;
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    ~CPasses() { Stop(); }
+    void Stop() {
+        m_bDone = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    std::atomic<int> m_nPasses{0};
+    std::atomic<int> m_nFrames{0};
+
+private:
+    std::atomic<bool> m_bDone{false};
+    std::thread m_thread;
+};
+
+void HandleEventsUntil(const std::function<bool()>& fnDone) {
+    while (!fnDone())
+        QCoreApplication::processEvents();
+}
+
+TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesNotPaint) {
     StartRun(44100, 4096, 40, 16000, 1e10);
     m_pView->show();
     QCoreApplication::processEvents();
     CPaintCounter counter;
     m_pView->installEventFilter(&counter);
-    std::atomic<bool> bDone{false};
     QElapsedTimer timer;
     timer.start();
-    std::thread cycle([&] {
-        while (timer.elapsed() < 500) {
-            m_pView->RenderFrame(2);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        bDone = true;
-    });
-    while (!bDone) {
-        QCoreApplication::processEvents();
-    }
-    cycle.join();
+    CPasses passes(*m_pView, [this](int i) { SetPower(1e8 * (1 + i % 50)); });
+    HandleEventsUntil([&] { return timer.elapsed() >= 500; });
+    passes.Stop();
     const double dRefreshes = timer.elapsed() * m_pView->screen()->refreshRate() / 1000.0;
     QCoreApplication::processEvents();
     m_pView->removeEventFilter(&counter);
-    EXPECT_GE(counter.m_nPaints, 1);
+    EXPECT_GE(passes.m_nFrames, 2);
     EXPECT_LE(counter.m_nPaints, dRefreshes + 2);
+    // Every frame but one still on its way has been painted.
+    EXPECT_LE(passes.m_nFrames, counter.m_nPaints + 1) << "of " << passes.m_nPasses << " passes";
     // A request is posted only while none is outstanding.
     EXPECT_LE(counter.m_nRequests, counter.m_nPaints + 1);
+}
+
+// Notes the part of the window each paint covers.
+class CPaintedRegions : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::Paint)
+            m_aPainted.push_back(static_cast<QPaintEvent*>(pEvent)->region().boundingRect());
+        return false;
+    }
+    std::vector<QRect> m_aPainted;
+};
+
+// Paints cover only where frames changed, and the window shows each whole
+// frame all the same, also when pictures are taken of the view meanwhile.
+TEST_F(HandOverTest, PaintsOfWhatChangedLeaveTheWindowShowingTheWholeFrame) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->show();
+    CPaintedRegions painted;
+    m_pView->installEventFilter(&painted);
+    HandleEventsUntil([&] { return !painted.m_aPainted.empty(); });
+    for (int i = 0; i < 10; ++i) {
+        SetChangingSpectrum(m_left, i);
+        if (i % 3 == 1)
+            m_pView->grab();
+        const std::size_t nPaints = painted.m_aPainted.size();
+        m_pView->RenderFrame(2);
+        HandleEventsUntil([&] { return painted.m_aPainted.size() > nPaints; });
+        QPaintDevice* pWindow = m_pView->backingStore()->paintDevice();
+        ASSERT_EQ(pWindow->devType(), QInternal::Image);
+        const QImage shown = static_cast<QImage*>(pWindow)->convertToFormat(QImage::Format_RGB32);
+        const QImage front = m_pView->FrontImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_TRUE(shown.copy(front.rect()) == front) << "frame " << i;
+    }
+    m_pView->removeEventFilter(&painted);
+    const auto nPartial = std::count_if(painted.m_aPainted.begin(), painted.m_aPainted.end(),
+                                        [&](const QRect& rc) { return rc != m_pView->rect(); });
+    EXPECT_GE(nPartial, 5);
+}
+
+// While the window is hidden the passes go on and draw nothing; the first
+// paint after it is shown again has the newest spectrum.
+TEST_F(HandOverTest, AHiddenWindowGetsNoFramesAndShowsACurrentOneWhenBack) {
+    StartRun(44100, 4096, 40, 16000);
+    SetPower(1e12);
+    m_pView->RenderFrame(2);
+    const QImage current = m_pView->FrontImage();
+    m_pView->show();
+    CPasses passes(*m_pView, [this](int i) { SetPower(1e8 + i); });
+    HandleEventsUntil([&] { return passes.m_nFrames >= 3; });
+    m_pView->hide();
+    const int nFramesShown = passes.m_nFrames;
+    const int nPassesShown = passes.m_nPasses;
+    HandleEventsUntil([&] { return passes.m_nPasses >= nPassesShown + 40; });
+    passes.Stop();
+    EXPECT_LE(passes.m_nFrames, nFramesShown + 1); // one may have been under way
+    SetPower(1e12);
+    m_pView->show();
+    CPaintCounter counter;
+    m_pView->installEventFilter(&counter);
+    HandleEventsUntil([&] { return counter.m_nPaints >= 1; });
+    m_pView->removeEventFilter(&counter);
+    EXPECT_TRUE(m_pView->FrontImage() == current) << "the paint showed an older frame";
 }
 
 } // namespace

@@ -13,6 +13,7 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:QCoreApplicationPrivate::sendPostedEvents\n"
            "race:QCoreApplicationPrivate::sendThroughObjectEventFilters\n"
            "race:QMetaCallEvent::~QMetaCallEvent\n"
+           "race:QMetaMethod::invoke\n"
            "race:QMetaObject::invokeMethodImpl\n";
 }
 
