@@ -353,7 +353,7 @@ void CSpectrumView::ReleaseBackBuffer() {
     m_dcWindow.Detach();
     m_dcMemory.Detach();
     m_pWindowDC.reset();
-    m_hBitmap.reset();
+    m_pBackImage.reset();
     m_aimgSpare[0] = QImage();
     m_aimgSpare[1] = QImage();
     m_bCanvasShown = false;
@@ -398,10 +398,10 @@ void CSpectrumView::UpdateBackBuffer() {
         m_nBufferHeight = static_cast<int>(1.5 * nHeight);
     }
     m_dBufferRatio = dRatio;
-    m_hBitmap = std::make_unique<QImage>(NewBuffer());
+    m_pBackImage = std::make_unique<QImage>(NewBuffer());
     m_aimgSpare[0] = NewBuffer();
     m_aimgSpare[1] = NewBuffer();
-    m_dcMemory.Attach(m_hBitmap.get());
+    m_dcMemory.Attach(m_pBackImage.get());
 }
 
 void CSpectrumView::SetDevicePixelRatio(double dRatio) {
@@ -423,7 +423,7 @@ void CSpectrumView::FollowScreenRatio() {
 
 // --- Hand-over ------------------------------------------------------------------
 //
-// Three buffers take turns: the back buffer (m_hBitmap), which the drawing
+// Three buffers take turns: the back buffer (m_pBackImage), which the drawing
 // writes; the front, whose pixels the window reads, shared with the back buffer
 // it came from; and the spares. A paint reads the front's pixels outside the
 // lock and says which ones in m_pPaintedBits, so that no drawing picks them.
@@ -449,8 +449,8 @@ const QImage* CSpectrumView::SwapInSpare() {
         return nullptr;
     }
     QImage* pSpare = FreeSpare();
-    m_hBitmap->swap(*pSpare);
-    m_dcMemory.Attach(m_hBitmap.get());
+    m_pBackImage->swap(*pSpare);
+    m_dcMemory.Attach(m_pBackImage.get());
     m_bCanvasShown = false;
     return pSpare;
 }
@@ -458,14 +458,14 @@ const QImage* CSpectrumView::SwapInSpare() {
 // The record of the back buffer's pixels; a buffer not seen before holds
 // nothing known.
 CSpectrumView::SCanvasRecord& CSpectrumView::CanvasRecord() {
-    const uchar* pBits = m_hBitmap->constBits();
+    const uchar* pBits = m_pBackImage->constBits();
     for (SCanvasRecord& rec : m_aCanvasRecord) {
         if (rec.pBits == pBits) {
             return rec;
         }
     }
     auto isBuffer = [this](const uchar* p) {
-        return p == m_hBitmap->constBits() || p == m_aimgSpare[0].constBits() ||
+        return p == m_pBackImage->constBits() || p == m_aimgSpare[0].constBits() ||
                p == m_aimgSpare[1].constBits();
     };
     for (SCanvasRecord& rec : m_aCanvasRecord) {

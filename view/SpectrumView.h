@@ -158,7 +158,7 @@ public:
     CDC m_dcWindow;
     CDC m_dcMemory;
     std::unique_ptr<CWindowDC> m_pWindowDC;
-    std::unique_ptr<QImage> m_hBitmap;
+    std::unique_ptr<QImage> m_pBackImage;
 
     // Span gesture state (user-interface thread only).
     int m_nDragLowHz = 0;
@@ -287,10 +287,10 @@ private:
     std::string m_strNotice;
     std::chrono::steady_clock::time_point m_noticeUntil;
     std::atomic<double> m_dDevicePixelRatio{1.0};
-    double m_dBufferRatio = 1.0;      // the buffers' ratio, inside the frame guard only
-    double m_dScreenRatio = 1.0;      // the window's ratio last seen, user-interface thread only
-    QImage m_aimgSpare[2];            // inside the frame guard only
-    bool m_bCanvasShown = false;      // m_hBitmap's pixels are the front's, inside the frame guard
+    double m_dBufferRatio = 1.0; // the buffers' ratio, inside the frame guard only
+    double m_dScreenRatio = 1.0; // the window's ratio last seen, user-interface thread only
+    QImage m_aimgSpare[2];       // inside the frame guard only
+    bool m_bCanvasShown = false; // m_pBackImage's pixels are the front's, inside the frame guard
     SCanvasRecord m_aCanvasRecord[3]; // one per buffer, inside the frame guard only
     SCanvasRecord m_recPresent;       // the picture being presented, inside the frame guard only
     unsigned m_nScaleGeneration = 0;  // scales drawn, inside the frame guard only

@@ -29,19 +29,19 @@ protected:
 TEST_F(BufferTest, TheBufferGrowsByHalfAgainAndNeverShrinks) {
     EXPECT_EQ(m_pView->m_nBufferWidth.load(), 900);
     EXPECT_EQ(m_pView->m_nBufferHeight.load(), 450);
-    const QImage* pBitmap = m_pView->m_hBitmap.get();
+    const QImage* pBitmap = m_pView->m_pBackImage.get();
     ASSERT_NE(pBitmap, nullptr);
     EXPECT_EQ(pBitmap->size(), QSize(900, 450));
 
     m_pView->setGeometry(0, 0, 400, 200);
-    EXPECT_EQ(m_pView->m_hBitmap.get(), pBitmap);
+    EXPECT_EQ(m_pView->m_pBackImage.get(), pBitmap);
     EXPECT_EQ(m_pView->m_nWidth.load(), 400);
     EXPECT_EQ(m_pView->m_nPlotBottom.load(), 178);
 
     m_pView->setGeometry(0, 0, 1000, 300);
-    EXPECT_EQ(m_pView->m_hBitmap->size(), QSize(1500, 450));
+    EXPECT_EQ(m_pView->m_pBackImage->size(), QSize(1500, 450));
     m_pView->setGeometry(0, 0, 1000, 460);
-    EXPECT_EQ(m_pView->m_hBitmap->size(), QSize(1500, 690));
+    EXPECT_EQ(m_pView->m_pBackImage->size(), QSize(1500, 690));
 }
 
 TEST_F(BufferTest, ResizeWhileRunningRedrawsScaleAndFrame) {
@@ -79,8 +79,8 @@ TEST_F(BufferTest, ARatioChangeRebuildsTheBufferAndRedrawsTheScale) {
     m_pView->SetDevicePixelRatio(2.0);
     EXPECT_EQ(m_pView->DevicePixelRatio(), 2.0);
     EXPECT_EQ(m_pView->m_nBufferWidth.load(), 900);
-    EXPECT_EQ(m_pView->m_hBitmap->size(), QSize(1800, 900));
-    EXPECT_EQ(m_pView->m_hBitmap->devicePixelRatio(), 2.0);
+    EXPECT_EQ(m_pView->m_pBackImage->size(), QSize(1800, 900));
+    EXPECT_EQ(m_pView->m_pBackImage->devicePixelRatio(), 2.0);
     const QImage twice = m_pView->FrontImage();
     ASSERT_EQ(twice.size(), QSize(1200, 600));
     EXPECT_EQ(twice.devicePixelRatio(), 2.0);
@@ -92,7 +92,7 @@ TEST_F(BufferTest, ARatioChangeRebuildsTheBufferAndRedrawsTheScale) {
     }
 
     m_pView->SetDevicePixelRatio(1.5);
-    EXPECT_EQ(m_pView->m_hBitmap->size(), QSize(1350, 675));
+    EXPECT_EQ(m_pView->m_pBackImage->size(), QSize(1350, 675));
     EXPECT_EQ(m_pView->FrontImage().size(), QSize(900, 450));
     m_pView->SetDevicePixelRatio(1.0);
     EXPECT_EQ(m_pView->FrontImage(), before);
@@ -110,8 +110,8 @@ TEST_F(BufferTest, AViewWithoutAreaDrawsNothingAndDoesNotFault) {
         m_pView->RenderFrame(3);
         m_pView->m_nDisplayMode = 2;
         m_pView->RenderFrame(3);
-        ASSERT_NE(m_pView->m_hBitmap, nullptr);
-        EXPECT_FALSE(m_pView->m_hBitmap->isNull());
+        ASSERT_NE(m_pView->m_pBackImage, nullptr);
+        EXPECT_FALSE(m_pView->m_pBackImage->isNull());
     }
 }
 

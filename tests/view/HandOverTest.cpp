@@ -85,20 +85,20 @@ TEST_F(HandOverTest, EachFrameIsDrawnInABufferOtherThanThePresentedOne) {
     m_pView->m_bHold = 1;
     m_pView->RenderFrame(2);
     const QImage first = m_pView->FrontImage();
-    const QImage* pBackBuffer = m_pView->m_hBitmap.get();
+    const QImage* pBackBuffer = m_pView->m_pBackImage.get();
     const uchar* pPresented = pBackBuffer->constBits();
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(i);
         m_pView->RenderFrame(2);
-        EXPECT_NE(m_pView->m_hBitmap->constBits(), pPresented);
-        pPresented = m_pView->m_hBitmap->constBits();
+        EXPECT_NE(m_pView->m_pBackImage->constBits(), pPresented);
+        pPresented = m_pView->m_pBackImage->constBits();
         // Whichever buffer it is drawn in, the frame shows the same picture.
         ASSERT_EQ(m_pView->FrontImage(), first);
     }
-    EXPECT_EQ(m_pView->m_hBitmap.get(), pBackBuffer);
+    EXPECT_EQ(m_pView->m_pBackImage.get(), pBackBuffer);
     // A frame that draws nothing shows the presented picture again.
     m_pView->RenderFrame(0);
-    EXPECT_EQ(m_pView->m_hBitmap->constBits(), pPresented);
+    EXPECT_EQ(m_pView->m_pBackImage->constBits(), pPresented);
 }
 
 TEST_F(HandOverTest, TheScaleIsInEveryBufferAndTheShownPictureWaitsForAFrame) {
@@ -211,8 +211,8 @@ public:
         m_pixels.insert(img.constBits());
         for (int i = 0; i < 3; ++i) {
             m_fnFrame();
-            m_pixels.insert(m_view.m_hBitmap->constBits());
-            m_nWrittenWhileRead += m_view.m_hBitmap->constBits() == img.constBits() ? 1 : 0;
+            m_pixels.insert(m_view.m_pBackImage->constBits());
+            m_nWrittenWhileRead += m_view.m_pBackImage->constBits() == img.constBits() ? 1 : 0;
         }
         m_nChanged += img == before ? 0 : 1;
         ++m_nRead;

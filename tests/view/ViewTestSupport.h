@@ -54,7 +54,7 @@ protected:
     // at dPower (hold at dHold).
     void StartRun(int nRate, int nFft, int nLowHz, int nHighHz, double dPower = 0.0,
                   double dHold = 0.0);
-    const QImage& Back() const { return *m_pView->m_hBitmap; }
+    const QImage& Back() const { return *m_pView->m_pBackImage; }
     COLORREF Back(int x, int y) const { return PixelAt(Back(), x, y); }
     SExpectedGeometry Geometry() const;
 
