@@ -49,10 +49,6 @@ void FillPixels(std::uint32_t* p, int n, std::uint32_t px) {
 #define VEMRA_WIDE_VECTORS
 #endif
 
-// Mapped coordinates stay well inside int, whatever the logical ones: beyond
-// this they are off every bitmap anyway.
-constexpr double kFarDevice = 1 << 29;
-
 } // namespace
 
 QFont CDC::DefaultFont() {
@@ -110,13 +106,6 @@ void CDC::SetDevicePixelRatio(double dRatio) {
     m_mapTextBox.clear();
 }
 
-int CDC::DeviceCoordinate(int v) const {
-    if (m_dRatio == 1.0) {
-        return v;
-    }
-    return static_cast<int>(std::clamp(std::round(v * m_dRatio), -kFarDevice, kFarDevice));
-}
-
 QRect CDC::DeviceRect(int x, int y, int cx, int cy) const {
     const int l = DeviceCoordinate(x);
     const int t = DeviceCoordinate(y);
@@ -140,6 +129,12 @@ COLORREF CDC::SetTextColor(COLORREF cr) {
 
 // Fills columns l..r-1 of rows t..b-1.
 void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
+    Touch(std::max(l, 0), std::max(t, 0), std::min(r, m_nImageWidth), std::min(b, m_nImageHeight));
+    WriteBox(l, t, r, b, px);
+}
+
+// FillBox without recording what it touched.
+void CDC::WriteBox(int l, int t, int r, int b, std::uint32_t px) {
     l = std::max(l, 0);
     t = std::max(t, 0);
     r = std::min(r, m_nImageWidth);
@@ -147,9 +142,17 @@ void CDC::FillBox(int l, int t, int r, int b, std::uint32_t px) {
     if (l >= r) {
         return;
     }
-    Touch(l, t, r, b);
-    for (int y = t; y < b; ++y) {
-        FillPixels(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nStride + l, r - l, px);
+    std::uint32_t* pRow = m_pBits + static_cast<std::ptrdiff_t>(t) * m_nStride + l;
+    // The narrow boxes of a line's steep runs are a pixel or two per row.
+    if (r - l <= 2) {
+        for (int y = t; y < b; ++y, pRow += m_nStride) {
+            pRow[0] = px;
+            pRow[r - l - 1] = px;
+        }
+        return;
+    }
+    for (int y = t; y < b; ++y, pRow += m_nStride) {
+        FillPixels(pRow, r - l, px);
     }
 }
 
@@ -184,32 +187,76 @@ QRegion CDC::Touched() const {
     return rgn;
 }
 
+int CDC::PenWidth() const {
+    if (m_pPen != nullptr && m_pPen->CoversLogicalPixels()) {
+        return std::max(1, static_cast<int>(std::ceil(m_dRatio - 1e-6)));
+    }
+    return m_nLineWidth;
+}
+
 // The pen's square at logical pixel (x, y).
 void CDC::PlotDot(int x, int y, std::uint32_t px) {
     const int l = DeviceCoordinate(x);
     const int t = DeviceCoordinate(y);
-    FillBox(l, t, l + m_nLineWidth, t + m_nLineWidth, px);
+    const int w = PenWidth();
+    FillBox(l, t, l + w, t + w, px);
 }
 
 // Every logical pixel from (x0, y0) towards (x1, y1), the end point excluded.
 // An axis-aligned line covers the whole device pixels of its logical ones
 // along its length and the line width across it.
 void CDC::PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
+    const int w = PenWidth();
     if (y0 == y1) {
         const int l = DeviceCoordinate(x0 < x1 ? x0 : x1 + 1);
         const int r = DeviceCoordinate(x0 < x1 ? x1 : x0 + 1);
         const int t = DeviceCoordinate(y0);
-        FillBox(l, t, r, t + m_nLineWidth, px);
+        FillBox(l, t, r, t + w, px);
         return;
     }
     if (x0 == x1) {
         const int t = DeviceCoordinate(y0 < y1 ? y0 : y1 + 1);
         const int b = DeviceCoordinate(y0 < y1 ? y1 : y0 + 1);
         const int l = DeviceCoordinate(x0);
-        FillBox(l, t, l + m_nLineWidth, b, px);
+        FillBox(l, t, l + w, b, px);
         return;
     }
-    // Bresenham for the slanted case.
+    PlotSlantedLine(x0, y0, x1, y1, px);
+}
+
+// Bresenham's pixels, each the pen's square. Where the squares of neighbouring
+// logical pixels meet (the pen is at least as wide as the step between their
+// device coordinates), the pixels of one column of a steep line, or of one row
+// of a flat one, are one box: the same pixels, a run at a time.
+void CDC::PlotSlantedLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
+    const int w = PenWidth();
+    if (std::ceil(m_dRatio - 1e-6) > w) {
+        PlotDotByDot(x0, y0, x1, y1, px);
+        return;
+    }
+    // The line's box is touched once; its runs lie inside it.
+    Touch(std::max(DeviceCoordinate(std::min(x0, x1)), 0),
+          std::max(DeviceCoordinate(std::min(y0, y1)), 0),
+          std::min(DeviceCoordinate(std::max(x0, x1)) + w, m_nImageWidth),
+          std::min(DeviceCoordinate(std::max(y0, y1)) + w, m_nImageHeight));
+    SBresenham line(x0, y0, x1, y1);
+    const bool bSteep = line.IsSteep();
+    while (!line.AtEnd()) {
+        const auto [nAcross, nFirst, nLast] = line.NextRun();
+        const int c = DeviceCoordinate(nAcross);
+        const int a = DeviceCoordinate(std::min(nFirst, nLast));
+        const int b = DeviceCoordinate(std::max(nFirst, nLast)) + w;
+        if (bSteep) {
+            WriteBox(c, a, c + w, b, px);
+        } else {
+            WriteBox(a, c, b, c + w, px);
+        }
+    }
+}
+
+// Every pixel of the line as the pen's square, for ratios at which the
+// squares of neighbouring pixels leave gaps between them.
+void CDC::PlotDotByDot(int x0, int y0, int x1, int y1, std::uint32_t px) {
     const int dx = std::abs(x1 - x0);
     const int dy = -std::abs(y1 - y0);
     const int sx = x0 < x1 ? 1 : -1;
@@ -228,6 +275,61 @@ void CDC::PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px) {
             err += dx;
             y += sy;
         }
+    }
+}
+
+// Bresenham's walk from (x0, y0) to (x1, y1), the end point excluded, a run
+// at a time: a column of a steep line, a row of a flat one. Within a run only
+// the one coordinate steps and the error moves by the same amount each time,
+// so where the run ends follows from the error at its start; the step that
+// leaves it is the walk's own.
+CDC::SBresenham::SBresenham(int x0, int y0, int x1, int y1)
+    : m_nDx(std::abs(x1 - x0)), m_nDy(-std::abs(y1 - y0)), m_nSx(x0 < x1 ? 1 : -1),
+      m_nSy(y0 < y1 ? 1 : -1), m_bSteep(-m_nDy > m_nDx), m_nErr(m_nDx + m_nDy), m_nX(x0), m_nY(y0),
+      m_nX1(x1), m_nY1(y1) {}
+
+CDC::SRun CDC::SBresenham::NextRun() {
+    if (m_bSteep) {
+        const int nFirst = m_nY;
+        if (m_nX == m_nX1) {
+            m_nY = m_nY1; // the last column goes up to the end point
+            return {m_nX, nFirst, m_nY1 - m_nSy};
+        }
+        // y alone steps while 2 err < dy, each step adding dx to the error.
+        if (2 * m_nErr < m_nDy) {
+            const int nSteps = (m_nDy - 2 * m_nErr + 2 * m_nDx - 1) / (2 * m_nDx);
+            m_nErr += nSteps * m_nDx;
+            m_nY += nSteps * m_nSy;
+        }
+        const SRun run{m_nX, nFirst, m_nY};
+        Step();
+        return run;
+    }
+    const int nFirst = m_nX;
+    if (m_nY == m_nY1) {
+        m_nX = m_nX1; // the last row goes up to the end point
+        return {m_nY, nFirst, m_nX1 - m_nSx};
+    }
+    // x alone steps while 2 err > dx, each step adding dy to the error.
+    if (2 * m_nErr > m_nDx) {
+        const int nSteps = (2 * m_nErr - m_nDx - 2 * m_nDy - 1) / (-2 * m_nDy);
+        m_nErr += nSteps * m_nDy;
+        m_nX += nSteps * m_nSx;
+    }
+    const SRun run{m_nY, nFirst, m_nX};
+    Step();
+    return run;
+}
+
+void CDC::SBresenham::Step() {
+    const int e2 = 2 * m_nErr;
+    if (e2 >= m_nDy) {
+        m_nErr += m_nDy;
+        m_nX += m_nSx;
+    }
+    if (e2 <= m_nDx) {
+        m_nErr += m_nDx;
+        m_nY += m_nSy;
     }
 }
 

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QRect>
 #include <QRegion>
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -53,7 +55,15 @@ public:
     QImage* GetBitmap() const { return m_pImage; }
     double GetDevicePixelRatio() const { return m_dRatio; }
     // The device pixel where logical coordinate v begins.
-    int DeviceCoordinate(int v) const;
+    // Mapped coordinates stay well inside int, whatever the logical ones:
+    // beyond this they are off every bitmap anyway.
+    static constexpr double kFarDevice = 1 << 29;
+    int DeviceCoordinate(int v) const {
+        if (m_dRatio == 1.0) {
+            return v;
+        }
+        return static_cast<int>(std::clamp(std::round(v * m_dRatio), -kFarDevice, kFarDevice));
+    }
     // The device pixels of the logical rectangle (x, y, cx, cy).
     QRect DeviceRect(int x, int y, int cx, int cy) const;
 
@@ -111,10 +121,37 @@ private:
     void SetDevicePixelRatio(double dRatio);
     SRectangle DeviceBox(const SRectangle& rc) const;
     void FillBox(int l, int t, int r, int b, std::uint32_t px);
+    void WriteBox(int l, int t, int r, int b, std::uint32_t px);
     void Touch(int l, int t, int r, int b);
     void TouchBlock(const QRect& rc);
     void PlotLine(int x0, int y0, int x1, int y1, std::uint32_t px);
+    void PlotSlantedLine(int x0, int y0, int x1, int y1, std::uint32_t px);
+    void PlotDotByDot(int x0, int y0, int x1, int y1, std::uint32_t px);
+    // A run of a slanted line: the column of a steep line or the row of a flat
+    // one, and its first and last pixel along it.
+    struct SRun {
+        int nAcross;
+        int nFirst;
+        int nLast;
+    };
+    class SBresenham {
+    public:
+        SBresenham(int x0, int y0, int x1, int y1);
+        bool IsSteep() const { return m_bSteep; }
+        bool AtEnd() const { return m_nX == m_nX1 && m_nY == m_nY1; }
+        SRun NextRun();
+
+    private:
+        void Step();
+
+        const int m_nDx, m_nDy, m_nSx, m_nSy;
+        const bool m_bSteep;
+        int m_nErr, m_nX, m_nY;
+        const int m_nX1, m_nY1;
+    };
     void PlotDot(int x, int y, std::uint32_t px);
+    // Device pixels across a line of the selected pen.
+    int PenWidth() const;
     void RectangleRow(const SRectangle& rc, int y, std::uint32_t pen, std::uint32_t brush);
     bool BuildColumnTable(const SRectangle* pRects, int nCount);
     struct SBand;

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -106,6 +107,60 @@ TEST_F(DCTest, SlantedLineStopsBeforeItsEndPoint) {
         EXPECT_EQ(At(i, i), kInk) << i;
     }
     EXPECT_EQ(At(5, 5), kPaper);
+}
+
+// Bresenham's pixels from (x0, y0) towards (x1, y1), the end point excluded.
+std::vector<QPoint> BresenhamPixels(QPoint from, QPoint to) {
+    const int dx = std::abs(to.x() - from.x());
+    const int dy = -std::abs(to.y() - from.y());
+    const int sx = from.x() < to.x() ? 1 : -1;
+    const int sy = from.y() < to.y() ? 1 : -1;
+    std::vector<QPoint> pixels;
+    int err = dx + dy;
+    for (QPoint pt = from; pt != to;) {
+        pixels.push_back(pt);
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            pt.rx() += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            pt.ry() += sy;
+        }
+    }
+    return pixels;
+}
+
+// Slanted lines are written a column or a row at a time; they cover exactly
+// Bresenham's pixels in every direction, each pixel whole with a pen that
+// covers its logical pixels, also at 1.5.
+TEST_F(DCTest, SlantedLinesCoverBresenhamsPixelsInEveryDirection) {
+    CPen covering(PS_SOLID, 1, kInk);
+    covering.SetCoversLogicalPixels(true);
+    const QPoint points[] = {{2, 3}, {37, 5}, {20, 27}, {6, 25}, {33, 21}, {14, 14}, {15, 16}};
+    for (double dRatio : {1.0, 1.5}) {
+        for (const QPoint& from : points) {
+            for (const QPoint& to : points) {
+                QImage img = Bitmap(m_img.size(), dRatio, Qt::white);
+                QImage expected = img;
+                CDC dc;
+                dc.Attach(&img);
+                dc.SelectObject(&covering);
+                dc.MoveTo(from.x(), from.y());
+                dc.LineTo(to.x(), to.y());
+                const int w = static_cast<int>(std::ceil(dRatio));
+                for (const QPoint& pt : BresenhamPixels(from, to)) {
+                    const int x = dc.DeviceCoordinate(pt.x());
+                    const int y = dc.DeviceCoordinate(pt.y());
+                    for (int i = 0; i < w * w; ++i)
+                        expected.setPixel(x + i % w, y + i / w, PixelFromColour(kInk));
+                }
+                ASSERT_EQ(img, expected) << dRatio << ": " << from.x() << "," << from.y() << " to "
+                                         << to.x() << "," << to.y();
+            }
+        }
+    }
 }
 
 TEST_F(DCTest, RectangleOutlinesInPenAndFillsInBrush) {
