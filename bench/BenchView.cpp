@@ -5,9 +5,12 @@
 //       --benchmark_report_aggregates_only=true
 //
 // Arguments: width, height (logical pixels), transform size, stereo, Min
-// X-space, display mode, and the device pixel ratio in hundredths.
+// X-space, display mode, the device pixel ratio in hundredths, and whether a
+// reference line is drawn over the bars (BM_RenderFrameReference runs the
+// same frames with and without one, to compare in one run).
 
 #include "analysis/AnalysisChannel.h"
+#include "analysis/ReferenceSpectrum.h"
 #include "view/SpectrumView.h"
 
 #include <QApplication>
@@ -62,6 +65,13 @@ void BM_RenderFrame(benchmark::State& state) {
     view.BindChannels(&left, &right, nFft, nRate);
     view.DrawScale();
     view.SetFftsPerCycle(37);
+    if (state.range(7) != 0) {
+        CAnalysisChannel kept;
+        kept.Setup(nFft, static_cast<double>(nFft) / nRate);
+        FillSpectrum(kept, nFft, 3);
+        view.SetReference(std::make_shared<const CReferenceSpectrum>(CReferenceSpectrum::FromBins(
+            kept.m_pPower, nFft / 2 + 1, static_cast<double>(nRate) / nFft, "kept")));
+    }
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it
 
@@ -73,14 +83,14 @@ void BM_RenderFrame(benchmark::State& state) {
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio"});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref"});
     for (int nRatio : {100, 150, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nFft : {4096, 16384}) {
                 for (int nStereo : {0, 1}) {
                     for (int nMinX : {0, 2}) {
                         for (int nMode : {0, 1}) {
-                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio});
+                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0});
                         }
                     }
                 }
@@ -89,7 +99,24 @@ void FrameArguments(benchmark::internal::Benchmark* pBench) {
     }
 }
 
+void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref"});
+    for (int nRatio : {100, 200}) {
+        for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+            for (int nMinX : {0, 2}) {
+                for (int nRef : {0, 1}) {
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef});
+                }
+            }
+        }
+    }
+}
+
 BENCHMARK(BM_RenderFrame)->Apply(FrameArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameReference")
+    ->Apply(ReferenceArguments)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "view/BuildInfo.h"
 
 #include "analysis/AnalysisChannel.h"
+#include "analysis/ReferenceSpectrum.h"
 
 #include <QBackingStore>
 #include <QCoreApplication>
@@ -35,6 +36,9 @@ CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddre
     m_penScale.CreatePen(PS_SOLID, 1, RGB(100, 100, 100));
     m_penCursor.CreatePen(PS_SOLID, 1, RGB(180, 180, 0));
     m_penGrid.CreatePen(PS_SOLID, 1, RGB(80, 80, 80));
+    m_penReference.CreatePen(PS_SOLID, 1, kReferenceColour);
+    // At least a logical pixel thick at any ratio, to be seen over the bars.
+    m_penReference.SetCoversLogicalPixels(true);
     m_pBrushLeft = std::make_unique<CBrush>(RGB(70, 70, 180));
     m_pBrushRight = std::make_unique<CBrush>(RGB(185, 50, 50));
 
@@ -344,6 +348,7 @@ void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRig
     }
     m_pRightChannel = pRight;
     m_pLeftChannel = pLeft;
+    MapReference();
     // A repaint still pending for a frame of the old channels must draw anew:
     // after a Stop it shows the idle page, not the last spectrum.
     m_bFrameWaiting = false;
@@ -681,4 +686,20 @@ void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool
 QImage CSpectrumView::FrontImage() const {
     std::lock_guard lock(m_lockFront);
     return m_imgFront.copy(m_rcFront);
+}
+
+void CSpectrumView::SetReference(std::shared_ptr<const CReferenceSpectrum> pReference) {
+    std::lock_guard lock(m_lockFrame);
+    m_pReference = std::move(pReference);
+    MapReference();
+}
+
+// Under m_lockFrame: the reference's power at bins 0 to N/2 of the run.
+void CSpectrumView::MapReference() {
+    const int nFftSize = m_nFftSize;
+    if (m_pReference == nullptr || nFftSize <= 0) {
+        m_adReference.clear();
+        return;
+    }
+    m_pReference->MapOntoBins(m_dBinWidth, nFftSize / 2 + 1, m_adReference);
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 class CAnalysisChannel;
+class CReferenceSpectrum;
 class QPainter;
 class QSpinBox;
 
@@ -69,6 +70,13 @@ public:
     // opens (the build's web address until the dialog says otherwise). A page
     // on show is drawn again with the new address.
     void SetWebAddress(const std::string& strAddress);
+
+    // A spectrum to compare the live one with, drawn over the bars as a line
+    // at the left channel's levels; null draws none. It is laid onto the bins
+    // of each run anew, whatever its rate and size.
+    void SetReference(std::shared_ptr<const CReferenceSpectrum> pReference);
+    // The line's colour, used nowhere else on the plot.
+    static constexpr COLORREF kReferenceColour = RGB(255, 140, 0);
     std::string WebAddress() const;
 
     // A line across the upper plot, over the spectrum or the welcome page,
@@ -144,6 +152,7 @@ public:
     CPen m_penScale;
     CPen m_penCursor;
     CPen m_penGrid;
+    CPen m_penReference;
     std::unique_ptr<CBrush> m_pBrushLeft;
     std::unique_ptr<CBrush> m_pBrushRight;
 
@@ -270,6 +279,8 @@ private:
     }
     void BuildBars(const SPass& pass, const SSpanGeometry& geo, const SFrameSettings& set);
     void DrawBars();
+    void DrawReferenceLine();
+    void MapReference();
     void DrawPowerReadout(const SPass& pass);
     void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY,
                            const SFrameSettings& set);
@@ -326,4 +337,11 @@ private:
     std::vector<double> m_adLogBin;        // ln(b), inside the frame guard only
     std::vector<SRectangle> m_aBars;       // a pass's bars, inside the frame guard only
     std::vector<SRectangle> m_aHoldLevels; // their hold lines (l..r at row t)
+    // The reference, and its power at the bins of the run (NaN where it has
+    // none): under m_lockFrame.
+    std::shared_ptr<const CReferenceSpectrum> m_pReference;
+    std::vector<double> m_adReference;
+    // Where the reference line passes through each bar of the left channel;
+    // a point with x < 0 breaks it. Inside the frame guard only.
+    std::vector<CPoint> m_aReferenceLine;
 };

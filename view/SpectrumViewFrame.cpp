@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -15,6 +16,7 @@ const double kLn10 = std::log(10.0);
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kMarginGrey = RGB(32, 32, 32);
+const double kNoReference = std::numeric_limits<double>::quiet_NaN();
 
 // Formats a text for TextOut; the texts of a frame are short.
 template <typename... Args> std::string Format(const char* pszFormat, Args... args) {
@@ -172,6 +174,7 @@ QRegion CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysi
         BuildBars(left, geo, set);
     } else {
         m_aBars.clear();
+        m_aReferenceLine.clear();
     }
     FillPlot(pRefill);
 
@@ -205,6 +208,8 @@ QRegion CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysi
             DrawCursorReadout(pass, geo, nZeroY, set);
         }
     }
+    // Over the bars of both channels, under the texts.
+    DrawReferenceLine();
     if (m_bSignalLost) {
         DrawSignalLost();
     }
@@ -254,7 +259,10 @@ void CSpectrumView::DrawLevelGrid(const SPass& pass, int nZeroY) {
 
 // One bar per group of bins at least Min X-space wide, from the previous bar's
 // right edge to the geometric middle of the group's last bin, at the group's
-// mean power; the hold level is the mean of the group's held values.
+// mean power; the hold level is the mean of the group's held values. For the
+// left channel, the reference line passes through the middle of each bar at
+// the height the bar would have at the reference's mean power over its bins,
+// kept inside the plot: from its top row to the row above its floor.
 void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo,
                               const SFrameSettings& set) {
     const int nBottom = m_nPlotBottom - 16 * set.nMode;
@@ -262,19 +270,28 @@ void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo,
     const bool bHold = set.bHold;
     const int nBinEnd = std::min(geo.nBinMax, pass.nBins);
     const std::vector<double>& adLn = LogTable(std::max(geo.nBinMax, pass.nBins) + 1);
+    const bool bReference = pass.nIndex == 0;
+    const int nReferenceBins = static_cast<int>(m_adReference.size());
     m_aBars.clear();
     m_aHoldLevels.clear();
+    if (bReference) {
+        m_aReferenceLine.clear();
+    }
     int nPrevX = 28;
     int n = 0;
     double dMeanP = 0.0;
     double dMeanH = 0.0;
+    double dMeanR = 0.0; // NaN once a bin of the group lies beyond the reference
     for (int b = geo.nBinLow; b < nBinEnd; ++b) {
         const int x = static_cast<int>(geo.nXOff + geo.dXScale * (adLn[b] + adLn[b + 1]) * 0.5);
         const double dP = (dMeanP * n + pass.pPower[b]) / (n + 1);
         const double dH = (dMeanH * n + pass.pHold[b]) / (n + 1);
+        const double dRef = b < nReferenceBins ? m_adReference[b] : kNoReference;
+        const double dR = (dMeanR * n + dRef) / (n + 1);
         if (x < nPrevX + nMinXSpace) {
             dMeanP = dP;
             dMeanH = dH;
+            dMeanR = dR;
             ++n;
             continue;
         }
@@ -286,12 +303,47 @@ void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo,
                 m_aHoldLevels.push_back(
                     SRectangle{nPrevX, std::min(LevelY(pass, dH), nBottom), x, 0});
             }
+            if (bReference && nReferenceBins > 0) {
+                m_aReferenceLine.push_back(
+                    std::isnan(dR)
+                        ? CPoint{-1, 0}
+                        : CPoint{(nPrevX + x) / 2, std::clamp(LevelY(pass, dR), 0, nBottom - 1)});
+            }
         }
         nPrevX = x;
         n = 0;
         dMeanP = 0.0;
         dMeanH = 0.0;
+        dMeanR = 0.0;
     }
+}
+
+// The reference from bar to bar; it breaks where it has no value. A line
+// stops short of its end point, so each run ends with its last point drawn.
+void CSpectrumView::DrawReferenceLine() {
+    m_dcMemory.SelectObject(&m_penReference);
+    bool bDrawing = false;
+    CPoint ptLast{};
+    const auto endRun = [&] {
+        if (bDrawing) {
+            m_dcMemory.LineTo(ptLast.x + 1, ptLast.y);
+        }
+        bDrawing = false;
+    };
+    for (const CPoint& pt : m_aReferenceLine) {
+        if (pt.x < 0) {
+            endRun();
+            continue;
+        }
+        if (bDrawing) {
+            m_dcMemory.LineTo(pt.x, pt.y);
+        } else {
+            m_dcMemory.MoveTo(pt.x, pt.y);
+        }
+        bDrawing = true;
+        ptLast = pt;
+    }
+    endRun();
 }
 
 // The bars of a pass share no column and each hold line lies in its own bar's
