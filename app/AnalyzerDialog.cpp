@@ -20,6 +20,7 @@
 #include "app/HelpPage.h"
 #include "app/MeasurementExport.h"
 #include "app/Prompts.h"
+#include "app/ReferenceCommands.h"
 #include "app/RunControl.h"
 #include "app/RunSetup.h"
 #include "app/SpectrumCsv.h"
@@ -45,12 +46,13 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
     m_pView->SetWebAddress(WebPage().toString().toStdString());
     m_pDevices =
         std::make_unique<CDeviceChooser>(m_strip.DeviceList(), m_desktop.pfnEnumerateDevices);
-    m_pExport = std::make_unique<CMeasurementExport>(this, m_pView, [this] {
-        return CSpectrumCsv::Take(*Engine(), m_settings, m_settings.m_nSampleRate,
-                                  m_settings.m_nFftSize, m_pDevices->SelectedDeviceName(),
-                                  m_strip.List(IDC_LIST_WINDOW)->currentText());
-    });
+    m_pExport =
+        std::make_unique<CMeasurementExport>(this, m_pView, [this] { return TakeSnapshot(); });
     m_pRun = std::make_unique<CRunControl>(m_pView);
+    m_pReference =
+        std::make_unique<CReferenceCommands>(this, m_pView, [this](std::string strSource) {
+            return m_pRun->LeftSpectrum(std::move(strSource));
+        });
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -64,6 +66,20 @@ CAnalyzerDialog::~CAnalyzerDialog() {
 
 CCaptureEngine* CAnalyzerDialog::Engine() const {
     return m_pRun->Engine();
+}
+
+// The pass shown now, what the file says of the run, and the reference
+// shown, laid onto the same bins.
+SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
+    SSpectrumSnapshot snapshot = CSpectrumCsv::Take(
+        *Engine(), m_settings, m_settings.m_nSampleRate, m_settings.m_nFftSize,
+        m_pDevices->SelectedDeviceName(), m_strip.List(IDC_LIST_WINDOW)->currentText());
+    if (const auto pReference = m_pReference->Reference()) {
+        const double dBinWidth = double(m_settings.m_nSampleRate) / m_settings.m_nFftSize;
+        pReference->MapOntoBins(dBinWidth, int(snapshot.leftPower.size()), snapshot.reference);
+        snapshot.strReference = QString::fromStdString(pReference->Source());
+    }
+    return snapshot;
 }
 
 void CAnalyzerDialog::CreateHelpActions() {
@@ -90,6 +106,8 @@ void CAnalyzerDialog::WireControls() {
     connect(m_pActionAbout, &QAction::triggered, this, &CAnalyzerDialog::OnAbout);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pExport.get(),
             &CMeasurementExport::SetRunning);
+    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pReference.get(),
+            &CReferenceCommands::SetRunning);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pDevices.get(),
             &CDeviceChooser::SetRunning);
 }
@@ -110,6 +128,10 @@ bool CAnalyzerDialog::OnInitDialog() {
     pMenu->addAction(m_pExport->SaveSpectrumAction());
     pMenu->addAction(m_pExport->SavePictureAction());
     pMenu->addAction(m_pExport->CopyPictureAction());
+    pMenu->addSeparator();
+    pMenu->addAction(m_pReference->KeepAction());
+    pMenu->addAction(m_pReference->LoadAction());
+    pMenu->addAction(m_pReference->ClearAction());
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();

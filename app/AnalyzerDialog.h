@@ -14,8 +14,10 @@
 class CCaptureEngine;
 class CDeviceChooser;
 class CMeasurementExport;
+class CReferenceCommands;
 class CRunControl;
 class CSpectrumView;
+struct SSpectrumSnapshot;
 class QAction;
 class QToolButton;
 
@@ -70,6 +72,7 @@ public:
     CControlStrip& Strip() { return m_strip; }
     CDeviceChooser& Devices() const { return *m_pDevices; }
     CMeasurementExport& Export() const { return *m_pExport; }
+    CReferenceCommands& Reference() const { return *m_pReference; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
     QAction* AboutAction() const { return m_pActionAbout; }
@@ -104,6 +107,7 @@ private:
     void UpdateMinimumSize();
     void CreateHelpActions();
     void WireControls();
+    SSpectrumSnapshot TakeSnapshot() const;
 
     SDesktop m_desktop;
     SDialogSettings m_settings;
@@ -122,6 +126,7 @@ private:
     QAction* m_pActionAbout = nullptr;
     std::unique_ptr<CDeviceChooser> m_pDevices;
     std::unique_ptr<CMeasurementExport> m_pExport;
+    std::unique_ptr<CReferenceCommands> m_pReference;
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;
 };

@@ -24,6 +24,11 @@ SaveFileHook& SaveFileOverride() {
     return s_hook;
 }
 
+OpenFileHook& OpenFileOverride() {
+    static OpenFileHook s_hook;
+    return s_hook;
+}
+
 } // namespace
 
 QMessageBox::StandardButton ShowMessageBox(QWidget* pOwner, const QString& strCaption,
@@ -118,4 +123,15 @@ QString AskSaveFileName(QWidget* pOwner, const QString& strCaption, const QStrin
 
 void SetSaveFileHook(SaveFileHook hook) {
     SaveFileOverride() = std::move(hook);
+}
+
+QString AskOpenFileName(QWidget* pOwner, const QString& strCaption, const QString& strFolder,
+                        const QString& strFilter) {
+    if (OpenFileOverride())
+        return OpenFileOverride()(strCaption, strFolder, strFilter);
+    return QFileDialog::getOpenFileName(pOwner, strCaption, strFolder, strFilter);
+}
+
+void SetOpenFileHook(OpenFileHook hook) {
+    OpenFileOverride() = std::move(hook);
 }

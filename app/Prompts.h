@@ -28,6 +28,10 @@ void OpenUrl(QWidget* pOwner, const QUrl& url);
 QString AskSaveFileName(QWidget* pOwner, const QString& strCaption, const QString& strSuggested,
                         const QString& strFilter);
 
+// Asks which file to open: the path chosen, or empty when the user cancels.
+QString AskOpenFileName(QWidget* pOwner, const QString& strCaption, const QString& strFolder,
+                        const QString& strFilter);
+
 // What a test puts in place of the real box: receives owner, caption, text and
 // buttons and returns the button "chosen". Null restores the real box.
 using MessageBoxHook = std::function<QMessageBox::StandardButton(
@@ -39,3 +43,6 @@ using SaveFileHook = std::function<QString(const QString&, const QString&, const
 void SetMessageBoxHook(MessageBoxHook hook);
 void SetOpenUrlHook(OpenUrlHook hook);
 void SetSaveFileHook(SaveFileHook hook);
+// Receives caption, folder and filter; returns the path "chosen".
+using OpenFileHook = SaveFileHook;
+void SetOpenFileHook(OpenFileHook hook);

@@ -91,3 +91,15 @@ void CRunControl::Stop() {
     m_pView->update();
     emit RunningChanged(false);
 }
+
+CReferenceSpectrum CRunControl::LeftSpectrum(std::string strSource) const {
+    if (!m_pEngine)
+        return {};
+    const CAnalysisChannel& left = m_pEngine->m_chanLeft;
+    const auto lock = left.LockArrays();
+    if (!left.m_pPower || left.m_nSize <= 0)
+        return {};
+    const double dBinWidth = double(m_pEngine->m_nSampleRate.load()) / left.m_nSize;
+    return CReferenceSpectrum::FromBins(left.m_pPower, left.m_nSize / 2 + 1, dBinWidth,
+                                        std::move(strSource));
+}

@@ -2,6 +2,9 @@
 
 #include <QObject>
 
+#include <string>
+
+#include "analysis/ReferenceSpectrum.h"
 #include "app/DialogSettings.h"
 #include "devices/CaptureFormat.h"
 
@@ -38,6 +41,10 @@ public:
     // Ends the run: a cycle in progress leaves after its current pass, the
     // engine goes, and the view shows its idle page.
     void Stop();
+
+    // The left channel's averaged power spectrum as the bars show it now,
+    // bins 0 to N/2; empty while no engine runs.
+    CReferenceSpectrum LeftSpectrum(std::string strSource) const;
 
 signals:
     void RunningChanged(bool bRunning);

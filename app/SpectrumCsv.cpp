@@ -1,5 +1,6 @@
 #include "app/SpectrumCsv.h"
 
+#include <cmath>
 #include <mutex>
 
 #include "analysis/AnalysisChannel.h"
@@ -54,6 +55,13 @@ void AppendChannel(QString& strRow, const std::vector<double>& power,
     strRow += u',' + Exact(power[nBin]);
 }
 
+// On the left channel's grid; a bin the reference does not reach stays empty.
+void AppendReference(QString& strRow, double dPower, int nOffset, int nYScale) {
+    strRow += u',';
+    if (!std::isnan(dPower))
+        strRow += Number(GridLevelDb(dPower, nOffset, nYScale), 3);
+}
+
 } // namespace
 
 SSpectrumSnapshot CSpectrumCsv::Take(const CCaptureEngine& engine, const SDialogSettings& settings,
@@ -105,6 +113,9 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     if (s.bStereo)
         comment(QStringLiteral("Offset (R)"), QString::number(s.nOffsetRight));
     comment(QStringLiteral("Y-scale"), QString::number(s.nYScale));
+    const bool bReference = !s.reference.empty() && s.reference.size() == s.leftPower.size();
+    if (bReference)
+        comment(QStringLiteral("Reference"), s.strReference);
 
     // A column is written for every row or not at all.
     const size_t nBins = s.leftPower.size();
@@ -113,13 +124,16 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
         s.bHold && s.leftHold.size() == nBins && (!bRight || s.rightHold.size() == nBins);
     const std::vector<double> none;
     line(QStringLiteral("Frequency (Hz)") + ChannelHeader(QStringLiteral("Left"), bHold) +
-         (bRight ? ChannelHeader(QStringLiteral("Right"), bHold) : QString()));
+         (bRight ? ChannelHeader(QStringLiteral("Right"), bHold) : QString()) +
+         (bReference ? QStringLiteral(",Reference level (dB)") : QString()));
     for (size_t k = 0; k < nBins; ++k) {
         QString row = Exact(double(k) * s.nSampleRate / s.nFftSize);
         AppendChannel(row, s.leftPower, bHold ? s.leftHold : none, k, s.nOffset, s.nYScale);
         if (bRight)
             AppendChannel(row, s.rightPower, bHold ? s.rightHold : none, k, s.nOffsetRight,
                           s.nYScale);
+        if (bReference)
+            AppendReference(row, s.reference[k], s.nOffset, s.nYScale);
         line(row);
     }
     return text.toUtf8();

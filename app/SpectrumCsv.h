@@ -28,13 +28,18 @@ struct SSpectrumSnapshot {
     // Bins 0 to N/2 as the channels hold them: the averaged power, and the held
     // maximum only while Hold is on (what it holds otherwise is not shown).
     std::vector<double> leftPower, leftHold, rightPower, rightHold;
+    // The reference shown, as power at the same bins (NaN where it has none),
+    // and where it came from; empty while none is shown.
+    std::vector<double> reference;
+    QString strReference;
 };
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe
 // the run, a header row, then one row per bin from 0 to N/2 with its frequency
 // and, per channel, its level in dB on the display's grid, its held level
-// while Hold is on, and its linear power. '.' is the decimal point whatever the
-// locale; the text is UTF-8.
+// while Hold is on, and its linear power; with a reference shown, the
+// reference's level on the grid (empty beyond the reference's frequencies). '.' is the decimal
+// point whatever the locale; the text is UTF-8.
 //
 // Every reader must take the file the same way, however the device is named:
 // each '#' line is one field (no separator, quote or line break in it), and

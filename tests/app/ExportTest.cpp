@@ -16,6 +16,7 @@
 #include <numbers>
 #include <unistd.h>
 
+#include "app/ReferenceCommands.h"
 #include "app/SpectrumCsv.h"
 #include "tests/app/AppTestSupport.h"
 #include "view/GridLevel.h"
@@ -121,8 +122,9 @@ protected:
 
     // Runs on the scripted device with a tone in both channels, the right one
     // softer, until the spectrum stands still (inertia 1, one block).
-    void StartWithTone(bool bStereo) {
-        ChooseSetup(kScripted, "44100 Hz", "4096");
+    void StartWithTone(bool bStereo, const char* pszRate = "44100 Hz",
+                       const char* pszSize = "4096") {
+        ChooseSetup(kScripted, pszRate, pszSize);
         ClickStart();
         ASSERT_NE(Dlg().Engine(), nullptr);
         Spin(D::IDC_SPIN_INERTIA)->setValue(1);
@@ -394,4 +396,210 @@ TEST_F(ExportTest, TheBuiltInSignalsToneIsItsPeakRow) {
     if (!strKeep.isEmpty())
         QFile::copy(m_strAnswer, strKeep + QStringLiteral("/built-in-signal.csv"));
     ClickStop();
+}
+
+// ---------------------------------------------------------------------------
+// Comparing with a reference
+
+namespace {
+
+class ReferenceTest : public ExportTest {
+protected:
+    void SetUp() override {
+        ExportTest::SetUp();
+        SetOpenFileHook(
+            [this](const QString&, const QString&, const QString&) { return m_strOpen; });
+    }
+    void TearDown() override {
+        SetOpenFileHook(nullptr);
+        ExportTest::TearDown();
+    }
+
+    // The picture shown once a few frames of the present state have come.
+    QImage Shown() {
+        WaitForPasses(2);
+        QTest::qWait(60);
+        return Dlg().View()->FrontImage().convertToFormat(QImage::Format_RGB32);
+    }
+    static bool IsReference(QRgb px) {
+        const COLORREF cr = CSpectrumView::kReferenceColour;
+        return qRed(px) == GetRValue(cr) && qGreen(px) == GetGValue(cr) &&
+               qBlue(px) == GetBValue(cr);
+    }
+    // Per column, the topmost row of the reference's line, or -1.
+    static std::vector<int> LineRows(const QImage& img) {
+        std::vector<int> rows(size_t(img.width()), -1);
+        for (int x = 0; x < img.width(); ++x)
+            for (int y = 0; y < img.height() && rows[size_t(x)] < 0; ++y)
+                if (IsReference(img.pixel(x, y)))
+                    rows[size_t(x)] = y;
+        return rows;
+    }
+    // The tallest bar: its first and last column and its top row, found by
+    // the outline of the left channel's bars.
+    struct SBar {
+        int l = -1, r = -1, t = -1;
+    };
+    static SBar PeakBar(const QImage& img, int nPlotBottom) {
+        const QRgb outline = qRgb(30, 30, 130);
+        SBar bar;
+        for (int y = 0; y < nPlotBottom && bar.t < 0; ++y)
+            for (int x = 28; x < img.width(); ++x)
+                if (img.pixel(x, y) == outline) {
+                    bar.t = y;
+                    bar.l = x;
+                    while (x + 1 < img.width() && img.pixel(x + 1, y) == outline)
+                        ++x;
+                    bar.r = x;
+                    break;
+                }
+        return bar;
+    }
+    void Load(const QString& strPath) {
+        m_strOpen = strPath;
+        QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_O, Qt::ControlModifier);
+    }
+
+    QString m_strOpen;
+};
+
+} // namespace
+
+// Kept from a steady tone, the line passes through the top of every bar in
+// the bar's middle; when the tone falls, the bars fall and the line stays.
+TEST_F(ReferenceTest, AKeptSpectrumIsDrawnThroughTheBarsAndStaysWhenTheyFall) {
+    QStringList texts;
+    for (QAction* pAction : Dlg().HelpButton()->menu()->actions())
+        texts << (pAction->isSeparator() ? QStringLiteral("-") : pAction->text());
+    EXPECT_EQ(texts.mid(4, 3), QStringList({QStringLiteral("Keep as reference"),
+                                            QStringLiteral("Load reference\u2026"),
+                                            QStringLiteral("Clear reference")}));
+    EXPECT_FALSE(Dlg().Reference().KeepAction()->isEnabled());
+
+    StartWithTone(false);
+    const int nPlotBottom = Dlg().View()->m_nPlotBottom;
+    const SBar bar = PeakBar(Shown(), nPlotBottom);
+    ASSERT_GE(bar.t, 0);
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_NE(Dlg().Reference().Reference(), nullptr);
+    QImage img = Shown();
+    std::vector<int> rows = LineRows(img);
+    EXPECT_EQ(rows[size_t((bar.l + bar.r + 1) / 2)], bar.t);
+    // Never below the plot's floor.
+    for (int y = nPlotBottom; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            ASSERT_FALSE(IsReference(img.pixel(x, y))) << x << "," << y;
+
+    PlayTone(3000, 750); // 12 dB less
+    img = Shown();
+    const SBar fallen = PeakBar(img, nPlotBottom);
+    EXPECT_GT(fallen.t, bar.t + 10);
+    EXPECT_EQ(LineRows(img)[size_t((bar.l + bar.r + 1) / 2)], bar.t);
+    SaveShot(&Dlg(), "reference");
+
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Dlg().Reference().Reference(), nullptr);
+    rows = LineRows(Shown());
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), -1), std::ssize(rows));
+}
+
+// A file saved at 22050 Hz and 8192 points, loaded into a run at 44100 Hz and
+// 4096 points, draws the line the same spectrum kept in that run draws; it
+// has no line, and the file no level, beyond the file's 11025 Hz.
+TEST_F(ReferenceTest, AFileOfAnotherRateAndSizeDrawsTheLineTheKeptSpectrumDraws) {
+    StartWithTone(false, "22050 Hz", "8192");
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier);
+    const QString strSaved = SaveCsv(QStringLiteral("reference.csv"));
+    ClickStop();
+
+    StartWithTone(false);
+    const std::vector<int> kept = LineRows(Shown());
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    Load(strSaved);
+    ASSERT_TRUE(m_prompts.empty()) << m_prompts[0].strText.toStdString();
+    const std::vector<int> loaded = LineRows(Shown());
+    int nDrawn = 0;
+    for (size_t x = 0; x < kept.size(); ++x) {
+        ASSERT_EQ(kept[x] < 0, loaded[x] < 0) << x;
+        EXPECT_LE(std::abs(kept[x] - loaded[x]), 1) << x;
+        int nHz = 0;
+        if (loaded[x] >= 0 && Dlg().View()->FrequencyAt(int(x), &nHz)) {
+            EXPECT_LE(nHz, 11025 + 2 * 44100 / 4096) << x;
+            ++nDrawn;
+        }
+    }
+    EXPECT_GT(nDrawn, 100);
+
+    const SCsv csv = SCsv::Read(SaveCsv());
+    EXPECT_EQ(csv.Comment(QStringLiteral("Reference")), QStringLiteral("reference.csv"));
+    ASSERT_EQ(csv.records.value(0).last(), QStringLiteral("Reference level (dB)"));
+    EXPECT_EQ(csv.records.value(1 + 2048).last(), QString()); // 22050 Hz: beyond the file
+    EXPECT_FALSE(csv.records.value(1 + 1000).last().isEmpty());
+}
+
+// The reference column is on the grid's scale, like the level columns: kept
+// from a steady tone, it is the level column again.
+TEST_F(ReferenceTest, TheFileGetsTheReferencesLevelsAndWhereItCameFrom) {
+    StartWithTone(false);
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier);
+    Spin(D::IDC_SPIN_OFFSET)->setValue(130);
+    WaitForPasses(2);
+    const SCsv csv = SCsv::Read(SaveCsv());
+    EXPECT_TRUE(csv.Comment(QStringLiteral("Reference")).startsWith(QStringLiteral("kept at ")));
+    ASSERT_EQ(csv.records.value(0), QStringList({"Frequency (Hz)", "Left level (dB)", "Left power",
+                                                 "Reference level (dB)"}));
+    for (int k = 0; k <= 2048; ++k)
+        ASSERT_EQ(csv.records[k + 1][3], csv.records[k + 1][1]) << k;
+}
+
+// A file that is not a saved spectrum leaves the reference shown as it was,
+// and the message says why and where reading stopped.
+TEST_F(ReferenceTest, AFileThatIsNoSavedSpectrumChangesNothingAndSaysWhy) {
+    StartWithTone(false);
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier);
+    const auto pKept = Dlg().Reference().Reference();
+    ASSERT_NE(pKept, nullptr);
+    const QByteArray header = "# Vemra-2\r\nFrequency (Hz),Left level (dB),Left power\r\n";
+    const struct {
+        const char* pszName;
+        QByteArray data;
+        const char* pszSaid;
+    } files[] = {
+        {"no-power.csv", "Frequency (Hz),Right power\r\n0,1\r\n10,2\r\n",
+         "line 1: there is no \"Left power\" column"},
+        {"formula.csv", header + "0,-100,1\r\n10,=1+1,2\r\n", "line 4: "},
+        {"one-row.csv", header + "0,-100,1\r\n", "at least two rows"},
+        {"falling.csv", header + "10,-100,1\r\n5,-100,2\r\n", "line 4: the frequency"},
+        {"binary.csv", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "line 1: this is not text"},
+        {"empty.csv", "", "line 1: the file is empty"},
+    };
+    for (const auto& file : files) {
+        QFile out(m_dir.filePath(QString::fromUtf8(file.pszName)));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(file.data);
+        out.close();
+        m_prompts.clear();
+        Load(out.fileName());
+        ASSERT_EQ(m_prompts.size(), 1u) << file.pszName;
+        EXPECT_TRUE(m_prompts[0].strText.startsWith(
+            QStringLiteral("Sorry!\nBut I couldn't load a reference from ") + out.fileName()));
+        EXPECT_TRUE(m_prompts[0].strText.contains(QString::fromUtf8(file.pszSaid)))
+            << m_prompts[0].strText.toStdString();
+        EXPECT_EQ(Dlg().Reference().Reference(), pKept) << file.pszName;
+    }
+    // Too large to be one, and what cannot be read at all: a folder, and a
+    // file that refuses every read (even root's).
+    QFile huge(m_dir.filePath(QStringLiteral("huge.csv")));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(65 * 1024 * 1024));
+    huge.close();
+    for (const QString& strPath :
+         {huge.fileName(), m_dir.path(), QStringLiteral("/proc/self/mem")}) {
+        m_prompts.clear();
+        Load(strPath);
+        ASSERT_EQ(m_prompts.size(), 1u) << strPath.toStdString();
+        EXPECT_GT(m_prompts[0].strText.split(u'\n').value(2).size(), 3)
+            << m_prompts[0].strText.toStdString();
+        EXPECT_EQ(Dlg().Reference().Reference(), pKept) << strPath.toStdString();
+    }
+    EXPECT_TRUE(m_prompts[0].strText.contains(QStringLiteral("/proc/self/mem")));
 }

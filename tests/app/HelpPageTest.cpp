@@ -72,9 +72,11 @@ TEST(HelpPage, CarriesTheBuildsAddresses) {
     EXPECT_FALSE(strPage.contains(QStringLiteral("@VEMRA_")));
 }
 
-TEST(HelpPage, SaysHowToSaveAndCopy) {
+TEST(HelpPage, SaysHowToSaveCopyAndCompare) {
     const QString strPage = BuiltHelpPage();
-    for (const char* pszText : {"Save spectrum as CSV", "Save picture", "Copy picture",
-                                "<kbd>Ctrl</kbd>+<kbd>S</kbd>", "href=\"#keeping\""})
+    for (const char* pszText :
+         {"Save spectrum as CSV", "Save picture", "Copy picture", "<kbd>Ctrl</kbd>+<kbd>S</kbd>",
+          "href=\"#keeping\"", "Keep as reference", "Load reference", "Clear reference",
+          "href=\"#reference\""})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }
