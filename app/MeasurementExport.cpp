@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "app/Prompts.h"
+#include "app/RunCommand.h"
 #include "app/SpectrumCsv.h"
 #include "view/SpectrumView.h"
 
@@ -31,32 +32,22 @@ bool WriteFileAtomically(const QString& strPath, const std::function<bool(QIODev
 CMeasurementExport::CMeasurementExport(QWidget* pWindow, CSpectrumView* pView,
                                        TakeSnapshotFn fnTakeSnapshot)
     : m_pWindow(pWindow), m_pView(pView), m_fnTakeSnapshot(std::move(fnTakeSnapshot)),
-      m_pActionSaveSpectrum(MakeAction(QStringLiteral("Save spectrum as CSV\u2026"),
-                                       QKeySequence(Qt::CTRL | Qt::Key_S))),
-      m_pActionSavePicture(MakeAction(QStringLiteral("Save picture\u2026"),
-                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S))),
-      m_pActionCopyPicture(
-          MakeAction(QStringLiteral("Copy picture"), QKeySequence(Qt::CTRL | Qt::Key_C))),
+      m_pActionSaveSpectrum(MakeRunCommand(m_pWindow, QStringLiteral("Save spectrum as CSV\u2026"),
+                                           QKeySequence(Qt::CTRL | Qt::Key_S))),
+      m_pActionSavePicture(MakeRunCommand(m_pWindow, QStringLiteral("Save picture\u2026"),
+                                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S))),
+      m_pActionCopyPicture(MakeRunCommand(m_pWindow, QStringLiteral("Copy picture"),
+                                          QKeySequence(Qt::CTRL | Qt::Key_C))),
       m_strExportFolder(QDir::homePath()) {
     connect(m_pActionSaveSpectrum, &QAction::triggered, this, &CMeasurementExport::OnSaveSpectrum);
     connect(m_pActionSavePicture, &QAction::triggered, this, &CMeasurementExport::OnSavePicture);
     connect(m_pActionCopyPicture, &QAction::triggered, this, &CMeasurementExport::OnCopyPicture);
 }
 
-// The commands act on a running analysis: disabled until Start.
-QAction* CMeasurementExport::MakeAction(const QString& strText, const QKeySequence& keys) {
-    auto* pAction = new QAction(strText, m_pWindow);
-    pAction->setShortcut(keys);
-    pAction->setShortcutContext(Qt::WindowShortcut);
-    pAction->setEnabled(false);
-    m_pWindow->addAction(pAction);
-    return pAction;
-}
-
 void CMeasurementExport::SetRunning(bool bRunning) {
     m_bRunning = bRunning;
-    for (QAction* pAction : {m_pActionSaveSpectrum, m_pActionSavePicture, m_pActionCopyPicture})
-        pAction->setEnabled(bRunning);
+    EnableRunCommands({m_pActionSaveSpectrum, m_pActionSavePicture, m_pActionCopyPicture},
+                      bRunning);
 }
 
 // Asks where to save, offering a name with the date and time in the folder

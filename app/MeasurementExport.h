@@ -40,7 +40,6 @@ public:
     void OnCopyPicture();
 
 private:
-    QAction* MakeAction(const QString& strText, const QKeySequence& keys);
     QString AskExportPath(const QString& strCaption, const QString& strExtension,
                           const QString& strFilter);
     void SayNotSaved(const QString& strWhat, const QString& strPath, const QString& strError);

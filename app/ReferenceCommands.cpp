@@ -11,37 +11,27 @@
 
 #include "app/Prompts.h"
 #include "app/ReferenceFile.h"
+#include "app/RunCommand.h"
 #include "view/SpectrumView.h"
 
 CReferenceCommands::CReferenceCommands(QWidget* pWindow, CSpectrumView* pView,
                                        TakeSpectrumFn fnTakeSpectrum)
     : m_pWindow(pWindow), m_pView(pView), m_fnTakeSpectrum(std::move(fnTakeSpectrum)),
-      m_pActionKeep(
-          MakeAction(QStringLiteral("Keep as reference"), QKeySequence(Qt::CTRL | Qt::Key_R))),
-      m_pActionLoad(
-          MakeAction(QStringLiteral("Load reference\u2026"), QKeySequence(Qt::CTRL | Qt::Key_O))),
-      m_pActionClear(MakeAction(QStringLiteral("Clear reference"),
-                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R))),
+      m_pActionKeep(MakeRunCommand(m_pWindow, QStringLiteral("Keep as reference"),
+                                   QKeySequence(Qt::CTRL | Qt::Key_R))),
+      m_pActionLoad(MakeRunCommand(m_pWindow, QStringLiteral("Load reference\u2026"),
+                                   QKeySequence(Qt::CTRL | Qt::Key_O))),
+      m_pActionClear(MakeRunCommand(m_pWindow, QStringLiteral("Clear reference"),
+                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R))),
       m_strFolder(QDir::homePath()) {
     connect(m_pActionKeep, &QAction::triggered, this, &CReferenceCommands::OnKeepReference);
     connect(m_pActionLoad, &QAction::triggered, this, &CReferenceCommands::OnLoadReference);
     connect(m_pActionClear, &QAction::triggered, this, &CReferenceCommands::OnClearReference);
 }
 
-// The commands act on a running analysis: disabled until Start.
-QAction* CReferenceCommands::MakeAction(const QString& strText, const QKeySequence& keys) {
-    auto* pAction = new QAction(strText, m_pWindow);
-    pAction->setShortcut(keys);
-    pAction->setShortcutContext(Qt::WindowShortcut);
-    pAction->setEnabled(false);
-    m_pWindow->addAction(pAction);
-    return pAction;
-}
-
 void CReferenceCommands::SetRunning(bool bRunning) {
     m_bRunning = bRunning;
-    for (QAction* pAction : {m_pActionKeep, m_pActionLoad, m_pActionClear})
-        pAction->setEnabled(bRunning);
+    EnableRunCommands({m_pActionKeep, m_pActionLoad, m_pActionClear}, bRunning);
 }
 
 void CReferenceCommands::Show(std::shared_ptr<const CReferenceSpectrum> pReference) {

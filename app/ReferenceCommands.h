@@ -40,7 +40,6 @@ public:
     void OnClearReference();
 
 private:
-    QAction* MakeAction(const QString& strText, const QKeySequence& keys);
     void Show(std::shared_ptr<const CReferenceSpectrum> pReference);
 
     QWidget* m_pWindow;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QAction>
+#include <QKeySequence>
+#include <QString>
+#include <QWidget>
+
+#include <initializer_list>
+
+// A command of the window that acts on a running analysis: disabled until a
+// run starts, its shortcut working anywhere in the window.
+inline QAction* MakeRunCommand(QWidget* pWindow, const QString& strText, const QKeySequence& keys) {
+    auto* pAction = new QAction(strText, pWindow);
+    pAction->setShortcut(keys);
+    pAction->setShortcutContext(Qt::WindowShortcut);
+    pAction->setEnabled(false);
+    pWindow->addAction(pAction);
+    return pAction;
+}
+
+inline void EnableRunCommands(std::initializer_list<QAction*> actions, bool bRunning) {
+    for (QAction* pAction : actions)
+        pAction->setEnabled(bRunning);
+}
