@@ -593,30 +593,28 @@ bool CSpectrumView::CanBeSeen() const {
     return isVisible() && !pTop->isMinimized() && pWindow != nullptr && pWindow->isExposed();
 }
 
+// Moves the view's event filter from what a pointer watched to what it is to
+// watch now.
+void CSpectrumView::Watch(QPointer<QObject>& pWatched, QObject* pNow) {
+    if (pWatched == pNow) {
+        return;
+    }
+    if (pWatched != nullptr) {
+        pWatched->removeEventFilter(this);
+    }
+    pWatched = pNow;
+    if (pNow != nullptr) {
+        pNow->installEventFilter(this);
+    }
+}
+
 // The top-level widget and its window may change (the view is put in another
 // window, or its window is made anew for other flags); each show looks again.
 void CSpectrumView::WatchWindow() {
     QWidget* pTop = window();
-    QObject* pWidget = pTop != this ? pTop : nullptr; // the view's own events come anyway
-    QObject* pWindow = pTop->windowHandle();
-    if (m_pWatchedWidget != pWidget) {
-        if (m_pWatchedWidget != nullptr) {
-            m_pWatchedWidget->removeEventFilter(this);
-        }
-        m_pWatchedWidget = pWidget;
-        if (pWidget != nullptr) {
-            pWidget->installEventFilter(this);
-        }
-    }
-    if (m_pWatchedWindow != pWindow) {
-        if (m_pWatchedWindow != nullptr) {
-            m_pWatchedWindow->removeEventFilter(this);
-        }
-        m_pWatchedWindow = pWindow;
-        if (pWindow != nullptr) {
-            pWindow->installEventFilter(this);
-        }
-    }
+    // The view's own events come anyway.
+    Watch(m_pWatchedWidget, pTop != this ? pTop : nullptr);
+    Watch(m_pWatchedWindow, pTop->windowHandle());
 }
 
 // Frames stop as soon as the view cannot be seen. When it can again, a paint

@@ -248,6 +248,7 @@ private:
     // Visibility (user-interface thread).
     bool CanBeSeen() const;
     void WatchWindow();
+    void Watch(QPointer<QObject>& pWatched, QObject* pNow);
     void FollowVisibility();
     qint64 RefreshNs() const;
 
