@@ -86,7 +86,7 @@ public:
     void DrawScale() override { m_view.DrawScale(); }
     bool IsScaleBusy() const override { return m_view.IsScaleBusy(); }
     void SetSignalLost(bool bLost) override { m_view.SetSignalLost(bLost); }
-    bool IsFrameWanted() const override { return m_view.IsFrameWanted(); }
+    bool IsFrameWanted() override { return m_view.IsFrameWanted(); }
     // Every pass hands its count on, drawing or not.
     void SetFftsPerCycle(int nPasses) override {
         m_view.SetFftsPerCycle(nPasses);

@@ -21,8 +21,9 @@ public:
     // Whether a frame drawn now would be seen: the window can be seen and has
     // shown the frame before. The window is painted at most once per screen
     // refresh, so a pass that draws whenever this says yes draws no frame that
-    // is never shown. Asked by every pass; quick and never waits.
-    virtual bool IsFrameWanted() const = 0;
+    // is never shown; a frame whose paint never comes does not stop the next
+    // ones for long. Asked by every pass; quick and never waits.
+    virtual bool IsFrameWanted() = 0;
     // Draws one frame (flags 2 mono, 3 stereo) and hands it to the window; never
     // waits for the user-interface thread.
     virtual void RenderFrame(int nFlags) = 0;

@@ -7,6 +7,7 @@
 
 #include <QBackingStore>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEngine>
@@ -19,6 +20,8 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+
+Q_LOGGING_CATEGORY(lcPacing, "vemra.view.pacing")
 
 namespace {
 
@@ -122,6 +125,7 @@ void CSpectrumView::paintEvent(QPaintEvent* pEvent) {
     m_clockPaint.start();
     m_timerRepaint.stop();
     m_bRepaintPosted = false;
+    m_bRecovering = false;
     // A paint that follows a presented frame only shows it; one that Qt asks for
     // by itself (expose, resize) draws the frame again first, and so does the
     // first paint since the window came back: what waited meanwhile is old.
@@ -542,7 +546,7 @@ void CSpectrumView::AnnounceFrame() {
     if (bOwnThread && m_bInPaint) {
         return;
     }
-    m_bFrameWaiting = true;
+    MarkFrameWaiting();
     if (m_bRepaintPosted.exchange(true)) {
         return;
     }
@@ -577,14 +581,46 @@ qint64 CSpectrumView::RefreshNs() const {
 // at the first refresh after the last paint; when the next pass, and the time
 // a frame takes, still fit before that refresh, the next pass draws it from
 // newer arrays. The first pass after a gap (a new cycle) draws at once.
-bool CSpectrumView::IsFrameWanted() const {
+bool CSpectrumView::IsFrameWanted() {
     const qint64 nNow = SteadyNs();
     const qint64 nSinceAsked = nNow - m_nAskedNs.exchange(nNow);
-    if (!m_bShown.load() || m_bFrameWaiting.load()) {
+    if (!m_bShown.load()) {
         return false;
+    }
+    if (m_bFrameWaiting.load()) {
+        if (nNow - m_nWaitingSinceNs.load() < kStallRefreshes * m_nRefreshNs.load()) {
+            return false;
+        }
+        RecoverPacing();
+        return true;
     }
     const qint64 nDue = m_nPaintedNs.load() + m_nRefreshNs.load();
     return nNow + nSinceAsked + m_nFrameNs.load() >= nDue;
+}
+
+// A presented frame now waits for its paint, from this moment on. The time
+// is stored first: whoever sees the flag sees this wait's start or a later one.
+void CSpectrumView::MarkFrameWaiting() {
+    m_nWaitingSinceNs = SteadyNs();
+    m_bFrameWaiting = true;
+}
+
+// The paint a presented frame waits for has not come for kStallRefreshes
+// refreshes while the window could be seen: Qt dropped it, or a platform
+// never sent it. The next frame is drawn anyway and the whole window is asked
+// for, so that the picture never stops; said once until a paint comes.
+void CSpectrumView::RecoverPacing() {
+    if (!m_bRecovering.exchange(true)) {
+        qCDebug(lcPacing) << "no paint came for a frame presented"
+                          << (SteadyNs() - m_nWaitingSinceNs.load()) / 1000000
+                          << "ms ago; drawing the next frame and repainting the whole window";
+    }
+    {
+        std::lock_guard lock(m_lockFront);
+        m_bDamageAll = true;
+    }
+    m_bRepaintPosted = false;
+    m_bFrameWaiting = false;
 }
 
 bool CSpectrumView::CanBeSeen() const {
@@ -627,10 +663,13 @@ void CSpectrumView::FollowVisibility() {
     }
 }
 
-// What the window must paint to show the front: where they may differ.
+// What the window must paint to show the front: where they may differ, of
+// what Qt can paint. Qt sends no paint for a region it cannot paint, and a
+// frame would then wait for one in vain.
 QRegion CSpectrumView::DamageToPaint() const {
+    const QRegion rgnPaintable = visibleRegion();
     std::lock_guard lock(m_lockFront);
-    return m_bDamageAll || m_rgnDamage.isEmpty() ? QRegion(rect()) : m_rgnDamage;
+    return m_bDamageAll || m_rgnDamage.isEmpty() ? rgnPaintable : m_rgnDamage & rgnPaintable;
 }
 
 // Paints the front 1:1 in device pixels, holding the lock only to take it.
@@ -646,7 +685,8 @@ void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool
         rc = m_rcFront;
         m_pPaintedBits = img.constBits();
         if (bWindow) {
-            rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage).subtracted(rgnPainted);
+            rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage) & visibleRegion();
+            rgnLeft -= rgnPainted;
             m_rgnDamage = rgnLeft;
             m_bDamageAll = false;
         }
@@ -675,7 +715,7 @@ void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool
         m_pPaintedBits = nullptr;
     }
     if (!rgnLeft.isEmpty()) {
-        m_bFrameWaiting = true;
+        MarkFrameWaiting();
         m_bRepaintPosted = true;
         update(rgnLeft);
     }

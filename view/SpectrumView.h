@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QRegion>
 #include <QTimer>
@@ -20,6 +21,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPacing)
 
 class CAnalysisChannel;
 class CReferenceSpectrum;
@@ -58,7 +61,18 @@ struct SSpanGeometry {
 //
 // Pace: the acquisition cycle draws a frame only when IsFrameWanted says so:
 // while the window can be seen, once the frame before has been painted, and
-// on the last pass before the next screen refresh is due.
+// on the last pass before the next screen refresh is due. Its rule, which
+// every change to the hand-over keeps:
+//
+//   A presented frame is painted, or the pacing recovers within a few
+//   refreshes. Every presented frame sets m_bFrameWaiting and asks for a
+//   paint of a region Qt can paint (never empty, never outside the view);
+//   the paint clears it. While the window can be seen, a frame that has
+//   waited kStallRefreshes refreshes without its paint is given up: the next
+//   frame is drawn anyway, the whole window asked for, and a debug line
+//   logged (category vemra.view.pacing). So frames never stop for good
+//   while a run lasts and the window can be seen, and they stop at once
+//   when it cannot.
 class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
     Q_OBJECT
 
@@ -90,7 +104,10 @@ public:
     void DrawScale() override;
     bool IsScaleBusy() const override { return m_bScaleBusy.load() != 0; }
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
-    bool IsFrameWanted() const override;
+    bool IsFrameWanted() override;
+    // Refreshes a presented frame may wait for its paint before the pacing
+    // gives up waiting.
+    static constexpr int kStallRefreshes = 4;
     void RenderFrame(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
 
@@ -244,6 +261,8 @@ private:
     // thread then crosses to the user-interface thread.
     Q_INVOKABLE void ScheduleRepaint();
     bool PaintsWindow(const QPainter& painter) const;
+    void MarkFrameWaiting();
+    void RecoverPacing();
     void ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow);
     // Visibility (user-interface thread).
     bool CanBeSeen() const;
@@ -316,7 +335,9 @@ private:
     bool m_bDamageAll = true;
     const uchar* m_pPaintedBits = nullptr;     // the pixels a paint is reading, if any
     std::atomic<bool> m_bFrameWaiting{false};  // a presented frame waits to be painted
+    std::atomic<qint64> m_nWaitingSinceNs{0};  // since when, on the steady clock
     std::atomic<bool> m_bRepaintPosted{false}; // a repaint is asked for and not yet done
+    std::atomic<bool> m_bRecovering{false};    // the pacing gave up a wait; no paint since
     bool m_bInPaint = false;                   // user-interface thread only
     // The window can be seen and has been painted since it could: frames are
     // wanted. Cleared as soon as the window is hidden, minimised or covered;
@@ -326,7 +347,7 @@ private:
     // asked for a frame; the screen's refresh period; the time the last frame
     // took to draw.
     std::atomic<qint64> m_nPaintedNs{0};
-    mutable std::atomic<qint64> m_nAskedNs{0};
+    std::atomic<qint64> m_nAskedNs{0};
     std::atomic<qint64> m_nRefreshNs{16666667};
     std::atomic<qint64> m_nFrameNs{0};
     // The top-level widget and its window, whose events tell whether the view

@@ -31,7 +31,7 @@ public:
         std::lock_guard guard(m_lock);
         m_passCounts.push_back(nPasses);
     }
-    bool IsFrameWanted() const override {
+    bool IsFrameWanted() override {
         const int nAsked = ++m_nAsked;
         return m_fnFrameWanted ? m_fnFrameWanted(nAsked) : m_bFrameWanted.load();
     }

@@ -3,6 +3,8 @@
 // most once per screen refresh. Built on its own to run under the sanitizers.
 #include "ViewTestSupport.h"
 
+#include "view/NoteTable.h"
+
 #include <QBackingStore>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,8 +12,10 @@
 #include <QPaintEvent>
 #include <QPixmap>
 #include <QScreen>
+#include <QTest>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <thread>
@@ -281,16 +285,20 @@ TEST_F(HandOverTest, FramesDrawnWhileAPaintReadsThePictureUseOtherBuffers) {
     EXPECT_EQ(reader.m_pixels.size(), 3u);
 }
 
-// Counts the paints and the queued calls that ask for them.
+// Counts the paints and the queued calls that ask for them; swallows the
+// paints instead while told to.
 class CPaintCounter : public QObject {
 public:
     bool eventFilter(QObject*, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::Paint && m_bSwallowPaints)
+            return true;
         m_nPaints += pEvent->type() == QEvent::Paint ? 1 : 0;
         m_nRequests += pEvent->type() == QEvent::MetaCall ? 1 : 0;
         return false;
     }
     int m_nPaints = 0;
     int m_nRequests = 0;
+    bool m_bSwallowPaints = false;
 };
 
 // Passes as the acquisition cycle makes them, on a thread of their own: each
@@ -337,7 +345,13 @@ TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesN
     QElapsedTimer timer;
     timer.start();
     CPasses passes(*m_pView, [this](int i) { SetPower(1e8 * (1 + i % 50)); });
-    HandleEventsUntil([&] { return timer.elapsed() >= 500; });
+    // This thread comes to its events every few passes, as a busy window
+    // does: a frame wanted while one waits for its paint would be drawn on
+    // every pass meanwhile, several times as many frames as paints.
+    HandleEventsUntil([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        return timer.elapsed() >= 500;
+    });
     passes.Stop();
     const double dRefreshes = timer.elapsed() * m_pView->screen()->refreshRate() / 1000.0;
     QCoreApplication::processEvents();
@@ -348,6 +362,150 @@ TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesN
     EXPECT_LE(passes.m_nFrames, counter.m_nPaints + 1) << "of " << passes.m_nPasses << " passes";
     // A request is posted only while none is outstanding.
     EXPECT_LE(counter.m_nRequests, counter.m_nPaints + 1);
+}
+
+// Counts the lines the frame pacing logs when it has to recover, while it
+// lives; they may come from the frame thread.
+class CPacingLog {
+public:
+    CPacingLog() : m_pfnPrevious(qInstallMessageHandler(&Handle)) { s_nLines = 0; }
+    ~CPacingLog() { qInstallMessageHandler(m_pfnPrevious); }
+    int Lines() const { return s_nLines; }
+
+private:
+    static void Handle(QtMsgType, const QMessageLogContext& context, const QString&) {
+        if (context.category != nullptr && std::strcmp(context.category, "vemra.view.pacing") == 0)
+            ++s_nLines;
+    }
+    static inline std::atomic<int> s_nLines{0};
+    QtMessageHandler m_pfnPrevious;
+};
+
+class PacingTest : public HandOverTest {
+protected:
+    double RefreshMs() const { return 1000.0 / m_pView->screen()->refreshRate(); }
+    // The paints of the shown window while passes draw frames for nRefreshes
+    // screen refreshes after its first paint. fnDuring runs on each turn of
+    // the event loop meanwhile.
+    int PaintsOver(
+        int nRefreshes, CPaintCounter& counter, const std::function<void()>& fnDuring = [] {},
+        int nPointerX = -1) {
+        m_pView->show();
+        m_pView->installEventFilter(&counter);
+        CPasses passes(*m_pView, [this](int i) { SetPower(1e8 * (1 + i % 50)); });
+        QElapsedTimer timer;
+        timer.start();
+        HandleEventsUntil([&] { return counter.m_nPaints > 0 || timer.elapsed() > 2000; });
+        const int nFirst = counter.m_nPaints;
+        // Showing the window resized it, which hides the cursor readout
+        // until the pointer moves.
+        if (nPointerX >= 0)
+            QTest::mouseMove(m_pView.get(), QPoint(nPointerX, 100));
+        timer.restart();
+        HandleEventsUntil([&] {
+            fnDuring();
+            return timer.elapsed() >= nRefreshes * RefreshMs();
+        });
+        passes.Stop();
+        m_pView->removeEventFilter(&counter);
+        m_pView->hide();
+        QCoreApplication::processEvents();
+        return counter.m_nPaints - nFirst;
+    }
+};
+
+// Whatever a frame draws at or past the plot's right edge (a text or a dot
+// that the window cannot show), the window keeps being painted, and without
+// the pacing having to recover: each paint covers only what can be painted.
+TEST_F(PacingTest, FramesKeepBeingPaintedWhateverIsDrawnAtTheRightEdge) {
+    struct SCase {
+        const char* pszName;
+        std::function<void()> fnSetUp;
+        int nPointerFromRight = -1; // where the pointer rests, if anywhere
+    };
+    const QSize smallest = CSpectrumView::MinimumPictureSize(false);
+    const auto running = [this] {
+        Resize(784, 405);
+        StartRun(44100, 4096, 40, 16000, 1e10);
+    };
+    const SCase aCases[] = {
+        {"pointer on the last column", running, 0},
+        {"pointer on the last column but one", running, 1},
+        {"pointer on the last column but two", running, 2},
+        {"pointer on the first column", running, 783},
+        {"notice in the narrowest compact window",
+         [&] {
+             Resize(smallest.width(), smallest.height());
+             StartRun(44100, 4096, 40, 16000, 1e10);
+             m_pView->ShowNotice("This desktop does not keep windows on top of the others: "
+                                 "compact mode stays below them.",
+                                 60000);
+         }},
+        {"note name at the right edge",
+         [&] {
+             // A width at which a note's line stands on one of the last two
+             // columns, its name reaching past them.
+             auto noteAtEdge = [](int nWidth) {
+                 const SExpectedGeometry geo = ExpectedGeometry(44100, 4096, 40, 1000, nWidth);
+                 for (double dHz : g_dNoteHz) {
+                     const int x = geo.X(dHz / geo.dBinWidth);
+                     if (x >= nWidth - 2 && x < nWidth)
+                         return true;
+                 }
+                 return false;
+             };
+             int nWidth = 300;
+             while (nWidth < 900 && !noteAtEdge(nWidth))
+                 ++nWidth;
+             ASSERT_LT(nWidth, 900);
+             Resize(nWidth, 300);
+             StartRun(44100, 4096, 40, 1000, 1e10);
+             m_pView->m_nDisplayMode = 1;
+         }},
+        {"signal lost at the smallest size",
+         [&] {
+             Resize(smallest.width(), smallest.height());
+             StartRun(44100, 4096, 40, 16000, 1e10);
+             m_pView->SetSignalLost(true);
+         }},
+    };
+    CPacingLog log;
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        c.fnSetUp();
+        CPaintCounter counter;
+        // At most one paint per refresh; several refreshes without one are a
+        // picture that stopped.
+        const int nPointerX =
+            c.nPointerFromRight < 0 ? -1 : m_pView->width() - 1 - c.nPointerFromRight;
+        EXPECT_GE(PaintsOver(
+                      12, counter, [] {}, nPointerX),
+                  3);
+        EXPECT_EQ(log.Lines(), 0) << "the pacing had to recover";
+        m_pView->BindChannels(nullptr, nullptr, 0, 0);
+    }
+}
+
+// Paints that do not come (Qt sends none for a region it cannot paint, or
+// a platform drops them): the pacing recovers by itself within a few
+// refreshes, says so, and frames flow again once paints come.
+TEST_F(PacingTest, PaintsThatDoNotComeDoNotStopThePicture) {
+    StartRun(44100, 4096, 40, 16000, 1e10);
+    CPacingLog log;
+    CPaintCounter counter;
+    // From the first paint on, none comes for 15 refreshes.
+    QElapsedTimer timer;
+    const int nPaints = PaintsOver(40, counter, [&] {
+        if (!timer.isValid()) {
+            timer.start();
+            counter.m_bSwallowPaints = true;
+        } else if (counter.m_bSwallowPaints && timer.elapsed() > 15 * RefreshMs()) {
+            EXPECT_GE(log.Lines(), 1) << "no recovery while paints did not come";
+            counter.m_bSwallowPaints = false;
+        }
+    });
+    EXPECT_FALSE(counter.m_bSwallowPaints);
+    EXPECT_GE(nPaints, 3);
 }
 
 // Notes the part of the window each paint covers.
