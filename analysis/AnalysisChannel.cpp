@@ -114,10 +114,19 @@ void CAnalysisChannel::SetWindow(int nType, int nLength) {
     m_nWindowLength.store(nLength, std::memory_order_relaxed);
     if (!m_pWindow)
         return;
+    FillWindow(nType, nLength, m_pWindow);
+    std::fill(m_pWindow + nLength, m_pWindow + n, 0.0);
+    m_dWindowSum = 0.0;
+    m_dWindowSumSquares = 0.0;
+    for (int i = 0; i < nLength; ++i) {
+        m_dWindowSum += m_pWindow[i];
+        m_dWindowSumSquares += m_pWindow[i] * m_pWindow[i];
+    }
+}
 
+void CAnalysisChannel::FillWindow(int nType, int nLength, double* w) {
     const int len = nLength;
     const int h = len / 2;
-    double* w = m_pWindow;
     switch (nType) {
     case 0:
         std::fill(w, w + len, 1.0);
@@ -145,7 +154,11 @@ void CAnalysisChannel::SetWindow(int nType, int nLength) {
     default:
         break;
     }
-    std::fill(w + len, w + n, 0.0);
+}
+
+SPowerScale CAnalysisChannel::PowerScale() const {
+    return SPowerScale{m_dWindowSum, m_dWindowSumSquares, m_nSize,
+                       m_bPinkToFlat.load(std::memory_order_relaxed)};
 }
 
 void CAnalysisChannel::Transform() {

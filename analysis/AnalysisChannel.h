@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "analysis/PowerScale.h"
+
 // One complex value of the transform's work array.
 struct SComplex {
     double re;
@@ -33,6 +35,12 @@ public:
     bool Setup(int nSize, double dBinsPerHz);
     // Builds the window table over the first nLength entries (0 means N).
     void SetWindow(int nType, int nLength);
+    // Writes the first nLength entries of a window of type nType into w, as
+    // SetWindow builds them.
+    static void FillWindow(int nType, int nLength, double* w);
+    // How the power this channel holds relates to the level no setting
+    // changes; the caller holds LockArrays().
+    SPowerScale PowerScale() const;
     void Transform();
     // Magnitude of the raw block's transform at dHz; expects 0 <= dHz * bins-per-Hz < N.
     double EvaluateAt(double dHz) const;
@@ -77,5 +85,8 @@ private:
     // spread into vector lanes: (re, re) and (-im, im).
     SComplex* m_pTwiddleRe = nullptr;
     SComplex* m_pTwiddleIm = nullptr;
+    // The window table's sum and sum of squares over its length.
+    double m_dWindowSum = 0.0;
+    double m_dWindowSumSquares = 0.0;
     mutable std::mutex m_lockArrays;
 };

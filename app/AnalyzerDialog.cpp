@@ -76,7 +76,8 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
         m_pDevices->SelectedDeviceName(), m_strip.List(IDC_LIST_WINDOW)->currentText());
     if (const auto pReference = m_pReference->Reference()) {
         const double dBinWidth = double(m_settings.m_nSampleRate) / m_settings.m_nFftSize;
-        pReference->MapOntoBins(dBinWidth, int(snapshot.leftPower.size()), snapshot.reference);
+        pReference->MapOntoRun(dBinWidth, int(snapshot.leftPower.size()), snapshot.leftScale,
+                               snapshot.reference);
         snapshot.strReference = QString::fromStdString(pReference->Source());
     }
     return snapshot;

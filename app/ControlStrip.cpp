@@ -64,11 +64,6 @@ constexpr EGroup kSetup = EGroup::Setup;
 constexpr EGroup kAnalysis = EGroup::Analysis;
 constexpr EGroup kStereoOnly = EGroup::StereoOnly;
 
-QStringList WindowFunctionEntries() {
-    return {QStringLiteral("Rectangular"), QStringLiteral("Triangular"), QStringLiteral("Hanning"),
-            QStringLiteral("Hamming")};
-}
-
 // The controls in the template's order, which is also the tab order.
 // clang-format off
 const SControlRow kControls[] = {
@@ -134,6 +129,11 @@ QRect ToPx(const QRect& rcDlu) {
 
 } // namespace
 
+QStringList CControlStrip::WindowFunctionNames() {
+    return {QStringLiteral("Rectangular"), QStringLiteral("Triangular"), QStringLiteral("Hanning"),
+            QStringLiteral("Hamming")};
+}
+
 CControlStrip::CControlStrip(QWidget* pWindow, CSpectrumView* pView)
     : m_pWindow(pWindow), m_pView(pView) {
     m_pWindow->setFont(DialogFont());
@@ -184,7 +184,7 @@ QWidget* CControlStrip::MakeControl(const SControlRow& row) {
             pList = new QComboBox(m_pWindow);
             pList->addItems(row.nId == IDC_LIST_RATE      ? SampleRateEntries()
                             : row.nId == IDC_LIST_SAMPLES ? FftSizeEntries()
-                                                          : WindowFunctionEntries());
+                                                          : CControlStrip::WindowFunctionNames());
         }
         pList->setEditable(false);
         pList->setGeometry(rc.x(), rc.y(), rc.width(), kListClosedHeight);

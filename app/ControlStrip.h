@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QSize>
+#include <QStringList>
 
 #include <map>
 #include <vector>
@@ -37,6 +38,9 @@ public:
     static constexpr int kHelpButtonHeight = 20;
     // Rows under the view that the strip takes in the normal arrangement.
     static constexpr int kStripHeight = 60;
+
+    // The window function list's entries, in the order of the window types.
+    static QStringList WindowFunctionNames();
 
     // Makes the controls in pWindow, at the dialog font their template sizes
     // are made for; pView is the display above the strip.

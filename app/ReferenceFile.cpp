@@ -7,22 +7,40 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "app/ControlStrip.h"
 
 namespace {
 
 const QString kFrequencyColumn = QStringLiteral("Frequency (Hz)");
 const QString kPowerColumn = QStringLiteral("Left power");
+const QString kTooLarge =
+    QStringLiteral("The file is larger than 64 MB; a saved spectrum is far smaller.");
+
+// The '#' lines that say how the powers were measured, without which they
+// cannot be compared with another run's.
+const QString kRateLine = QStringLiteral("Sample rate (Hz)");
+const QString kSizeLine = QStringLiteral("Transform size");
+const QString kWindowLine = QStringLiteral("Window function");
+const QString kLengthLine = QStringLiteral("Length (ms)");
+const QString kPinkLine = QStringLiteral("Pink 2 Flat");
 
 QString StoppedAt(int nLine, const QString& strWhy) {
     return QStringLiteral("Reading stopped at line %1: %2").arg(nLine).arg(strWhy);
 }
 
-// A header cell, with the quotes a spreadsheet may have put around it.
-QString HeaderCell(QByteArrayView cell) {
+// A cell, with the quotes a spreadsheet may have put around it.
+QString Unquoted(QByteArrayView cell) {
     QString str = QString::fromUtf8(cell).trimmed();
     if (str.size() >= 2 && str.startsWith(u'"') && str.endsWith(u'"'))
         str = str.mid(1, str.size() - 2);
@@ -80,23 +98,116 @@ int FirstLineNotText(const QByteArray& data) {
     return 0;
 }
 
+// A '#' line, also as a spreadsheet writes it back: in quotes, or followed
+// by the empty cells of the other columns. Its key and value, if it has them.
+struct SComment {
+    QString strKey;
+    QString strValue;
+    int nLine = 0;
+};
+
+std::optional<SComment> CommentLine(QByteArrayView line, int nLine) {
+    const qsizetype nComma = line.indexOf(',');
+    const QString strCell = Unquoted(nComma < 0 ? line : line.first(nComma));
+    if (!strCell.startsWith(u'#'))
+        return std::nullopt;
+    SComment comment;
+    comment.nLine = nLine;
+    const qsizetype nColon = strCell.indexOf(QStringLiteral(": "));
+    if (nColon > 0) {
+        comment.strKey = strCell.mid(1, nColon - 1).trimmed();
+        comment.strValue = strCell.mid(nColon + 2).trimmed();
+    }
+    return comment;
+}
+
+using CommentMap = std::map<QString, SComment>;
+
+// How the file's powers were measured, from its '#' lines; false with why.
+bool ScaleOfFile(const CommentMap& comments, int nHeaderLine, SPowerScale* pScale,
+                 double* pBinsPerHz, QString* pError) {
+    for (const QString& strKey : {kRateLine, kSizeLine, kWindowLine, kLengthLine, kPinkLine}) {
+        if (comments.count(strKey) == 0) {
+            *pError = StoppedAt(nHeaderLine,
+                                QStringLiteral("there is no \"# %1\" line above it, and without "
+                                               "it the levels cannot be compared.")
+                                    .arg(strKey));
+            return false;
+        }
+    }
+    const auto refuse = [pError](const SComment& c, const QString& strWhat) {
+        *pError = StoppedAt(c.nLine, QStringLiteral("\"%1\" is not %2.").arg(c.strValue, strWhat));
+        return false;
+    };
+    const SComment& rate = comments.at(kRateLine);
+    const int nRate = rate.strValue.toInt();
+    if (nRate < 1000 || nRate > 384000)
+        return refuse(rate, QStringLiteral("a sample rate"));
+    const SComment& size = comments.at(kSizeLine);
+    const int nSize = size.strValue.toInt();
+    if (nSize < 1024 || nSize > 16384 || (nSize & (nSize - 1)) != 0)
+        return refuse(size, QStringLiteral("a transform size of this program"));
+    const SComment& window = comments.at(kWindowLine);
+    const int nType = int(CControlStrip::WindowFunctionNames().indexOf(window.strValue));
+    if (nType < 0)
+        return refuse(window, QStringLiteral("a window function of this program"));
+    const SComment& length = comments.at(kLengthLine);
+    const int nLengthMs = length.strValue.toInt();
+    if (nLengthMs < 1)
+        return refuse(length, QStringLiteral("a length in milliseconds"));
+    const SComment& pink = comments.at(kPinkLine);
+    if (pink.strValue != QStringLiteral("on") && pink.strValue != QStringLiteral("off"))
+        return refuse(pink, QStringLiteral("on or off"));
+    // The samples the window covered, as the run took them.
+    const int nLength = int(std::clamp<long long>(1LL * nLengthMs * nRate / 1000, 1, nSize));
+    *pScale = SPowerScale::OfWindow(nType, nLength, nSize, pink.strValue == QStringLiteral("on"));
+    *pBinsPerHz = double(nSize) / nRate;
+    return true;
+}
+
+// Opens a regular file for reading and nothing else: a pipe, a socket or a
+// device would keep the window waiting, or never end. It is opened without
+// waiting and looked at again once open, since the path may change meanwhile.
+bool OpenRegularFile(const QString& strPath, QFile* pFile, QString* pError) {
+    const QByteArray path = QFile::encodeName(strPath);
+    const auto notRegular = [&](const struct stat& st) {
+        *pError = S_ISDIR(st.st_mode)
+                      ? QStringLiteral("It is a folder, not a file.")
+                      : QStringLiteral("It is not a plain file (it is a pipe, a socket or a "
+                                       "device); a saved spectrum is a plain file.");
+        return false;
+    };
+    struct stat st {};
+    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return notRegular(st);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *pError = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return notRegular(st);
+    }
+    if (st.st_size > CReferenceFile::kMaxBytes) {
+        ::close(fd);
+        *pError = kTooLarge;
+        return false;
+    }
+    if (!pFile->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *pError = pFile->errorString();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool CReferenceFile::Load(const QString& strPath, CReferenceSpectrum* pReference, QString* pError) {
-    const QFileInfo info(strPath);
-    if (info.isDir()) {
-        *pError = QStringLiteral("It is a folder, not a file.");
+    QFile file;
+    if (!OpenRegularFile(strPath, &file, pError))
         return false;
-    }
-    if (info.exists() && info.size() > kMaxBytes) {
-        *pError = QStringLiteral("The file is larger than 64 MB; a saved spectrum is far smaller.");
-        return false;
-    }
-    QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *pError = file.errorString();
-        return false;
-    }
     // The size may have changed since it was looked at.
     const QByteArray data = file.read(kMaxBytes + 1);
     if (file.error() != QFileDevice::NoError) {
@@ -104,14 +215,16 @@ bool CReferenceFile::Load(const QString& strPath, CReferenceSpectrum* pReference
         return false;
     }
     if (data.size() > kMaxBytes) {
-        *pError = QStringLiteral("The file is larger than 64 MB; a saved spectrum is far smaller.");
+        *pError = kTooLarge;
         return false;
     }
-    return Parse(data, info.fileName(), pReference, pError);
+    return Parse(data, QFileInfo(strPath).fileName(), pReference, pError);
 }
 
-bool CReferenceFile::Parse(const QByteArray& data, const QString& strSource,
+bool CReferenceFile::Parse(const QByteArray& dataRead, const QString& strSource,
                            CReferenceSpectrum* pReference, QString* pError) {
+    // A spreadsheet that saves "CSV UTF-8" puts a byte-order mark first.
+    const QByteArray data = dataRead.startsWith("\xEF\xBB\xBF") ? dataRead.mid(3) : dataRead;
     if (data.trimmed().isEmpty()) {
         *pError = StoppedAt(1, QStringLiteral("the file is empty."));
         return false;
@@ -126,14 +239,22 @@ bool CReferenceFile::Parse(const QByteArray& data, const QString& strSource,
     qsizetype nColumns = 0;
     qsizetype nFrequency = -1;
     qsizetype nPower = -1;
+    CommentMap comments;
+    SPowerScale scale;
+    double dBinsPerHz = 0.0;
     std::vector<CReferenceSpectrum::SPoint> points;
     while (reader.Next(&line)) {
-        if (line.trimmed().isEmpty() || line.startsWith('#'))
+        if (line.trimmed().isEmpty())
             continue;
+        if (const std::optional<SComment> comment = CommentLine(line, reader.Line())) {
+            if (nColumns == 0 && !comment->strKey.isEmpty())
+                comments.emplace(comment->strKey, *comment);
+            continue;
+        }
         const QList<QByteArray> cells = line.toByteArray().split(',');
         if (nColumns == 0) {
             for (qsizetype i = 0; i < cells.size(); ++i) {
-                const QString strName = HeaderCell(cells[i]);
+                const QString strName = Unquoted(cells[i]);
                 if (strName == kFrequencyColumn)
                     nFrequency = i;
                 else if (strName == kPowerColumn)
@@ -145,6 +266,8 @@ bool CReferenceFile::Parse(const QByteArray& data, const QString& strSource,
                                         .arg(nFrequency < 0 ? kFrequencyColumn : kPowerColumn));
                 return false;
             }
+            if (!ScaleOfFile(comments, reader.Line(), &scale, &dBinsPerHz, pError))
+                return false;
             nColumns = cells.size();
             continue;
         }
@@ -172,7 +295,10 @@ bool CReferenceFile::Parse(const QByteArray& data, const QString& strSource,
                                 QStringLiteral("the frequency is not above the row before."));
             return false;
         }
-        points.push_back({*dHz, *dPower});
+        // A bin the run could hold nothing at (0 Hz with Pink 2 Flat) says nothing.
+        const double dGain = scale.Gain(*dHz * dBinsPerHz);
+        if (dGain > 0.0)
+            points.push_back({*dHz, *dPower / dGain});
     }
     if (nColumns == 0) {
         *pError = StoppedAt(reader.Line(),
@@ -183,6 +309,7 @@ bool CReferenceFile::Parse(const QByteArray& data, const QString& strSource,
         *pError = StoppedAt(reader.Line(), QStringLiteral("a spectrum needs at least two rows."));
         return false;
     }
-    *pReference = CReferenceSpectrum(std::move(points), strSource.toStdString());
+    *pReference = CReferenceSpectrum(std::move(points), scale.NoiseBandwidthBins() / dBinsPerHz,
+                                     strSource.toStdString());
     return true;
 }

@@ -101,5 +101,5 @@ CReferenceSpectrum CRunControl::LeftSpectrum(std::string strSource) const {
         return {};
     const double dBinWidth = double(m_pEngine->m_nSampleRate.load()) / left.m_nSize;
     return CReferenceSpectrum::FromBins(left.m_pPower, left.m_nSize / 2 + 1, dBinWidth,
-                                        std::move(strSource));
+                                        left.PowerScale(), std::move(strSource));
 }

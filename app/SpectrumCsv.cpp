@@ -18,12 +18,13 @@ std::vector<double> FirstHalf(const double* pValues, int nSize) {
     return std::vector<double>(pValues, pValues + nSize / 2 + 1);
 }
 
-void CopyChannel(const CAnalysisChannel& chan, bool bHold, std::vector<double>& power,
-                 std::vector<double>& hold) {
+SPowerScale CopyChannel(const CAnalysisChannel& chan, bool bHold, std::vector<double>& power,
+                        std::vector<double>& hold) {
     auto lock = chan.LockArrays();
     power = FirstHalf(chan.m_pPower, chan.m_nSize);
     if (bHold)
         hold = FirstHalf(chan.m_pHold, chan.m_nSize);
+    return chan.PowerScale();
 }
 
 QString OnOff(bool b) {
@@ -83,7 +84,7 @@ SSpectrumSnapshot CSpectrumCsv::Take(const CCaptureEngine& engine, const SDialog
     s.nOffsetRight = settings.m_nOffsetRight;
     s.nYScale = settings.m_nYScale;
     const auto lockPass = engine.LockPass();
-    CopyChannel(engine.m_chanLeft, s.bHold, s.leftPower, s.leftHold);
+    s.leftScale = CopyChannel(engine.m_chanLeft, s.bHold, s.leftPower, s.leftHold);
     if (s.bStereo)
         CopyChannel(engine.m_chanRight, s.bHold, s.rightPower, s.rightHold);
     return s;

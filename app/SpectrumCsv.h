@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "analysis/PowerScale.h"
+
 class CCaptureEngine;
 struct SDialogSettings;
 
@@ -28,8 +30,11 @@ struct SSpectrumSnapshot {
     // Bins 0 to N/2 as the channels hold them: the averaged power, and the held
     // maximum only while Hold is on (what it holds otherwise is not shown).
     std::vector<double> leftPower, leftHold, rightPower, rightHold;
-    // The reference shown, as power at the same bins (NaN where it has none),
-    // and where it came from; empty while none is shown.
+    // How the left channel's power relates to a reference's levels.
+    SPowerScale leftScale;
+    // The reference shown, as the left channel would hold it at the same bins
+    // (NaN where it has none), and where it came from; empty while none is
+    // shown.
     std::vector<double> reference;
     QString strReference;
 };

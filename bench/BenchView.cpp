@@ -70,7 +70,8 @@ void BM_RenderFrame(benchmark::State& state) {
         kept.Setup(nFft, static_cast<double>(nFft) / nRate);
         FillSpectrum(kept, nFft, 3);
         view.SetReference(std::make_shared<const CReferenceSpectrum>(CReferenceSpectrum::FromBins(
-            kept.m_pPower, nFft / 2 + 1, static_cast<double>(nRate) / nFft, "kept")));
+            kept.m_pPower, nFft / 2 + 1, static_cast<double>(nRate) / nFft, kept.PowerScale(),
+            "kept")));
     }
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it

@@ -55,7 +55,7 @@ CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddre
     m_dBufferRatio = m_dScreenRatio;
     m_timerRepaint.setSingleShot(true);
     m_timerRepaint.setTimerType(Qt::PreciseTimer);
-    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { update(DamageToPaint()); });
+    connect(&m_timerRepaint, &QTimer::timeout, this, [this] { AskForPaint(DamageToPaint()); });
 }
 
 CSpectrumView::~CSpectrumView() {
@@ -562,7 +562,7 @@ void CSpectrumView::AnnounceFrame() {
 void CSpectrumView::ScheduleRepaint() {
     const qint64 nWaitNs = m_clockPaint.isValid() ? RefreshNs() - m_clockPaint.nsecsElapsed() : 0;
     if (nWaitNs <= 0) {
-        update(DamageToPaint());
+        AskForPaint(DamageToPaint());
     } else if (!m_timerRepaint.isActive()) {
         m_timerRepaint.start(static_cast<int>((nWaitNs + 999999) / 1000000));
     }
@@ -588,7 +588,7 @@ bool CSpectrumView::IsFrameWanted() {
         return false;
     }
     if (m_bFrameWaiting.load()) {
-        if (nNow - m_nWaitingSinceNs.load() < kStallRefreshes * m_nRefreshNs.load()) {
+        if (!IsPaintOverdue(nNow)) {
             return false;
         }
         RecoverPacing();
@@ -605,15 +605,35 @@ void CSpectrumView::MarkFrameWaiting() {
     m_bFrameWaiting = true;
 }
 
-// The paint a presented frame waits for has not come for kStallRefreshes
-// refreshes while the window could be seen: Qt dropped it, or a platform
-// never sent it. The next frame is drawn anyway and the whole window is asked
-// for, so that the picture never stops; said once until a paint comes.
+// Asks Qt for a paint of rgn and notes when (user-interface thread).
+void CSpectrumView::AskForPaint(const QRegion& rgn) {
+    m_nPaintAskedNs = SteadyNs();
+    update(rgn);
+}
+
+// Whether the frame waiting has waited too long for its paint: Qt was asked
+// for it kStallRefreshes refreshes ago, or, where the user-interface thread
+// has not come to ask (it may be busy), kBusyRefreshes since it was presented.
+bool CSpectrumView::IsPaintOverdue(qint64 nNow) const {
+    const qint64 nSince = m_nWaitingSinceNs.load();
+    const qint64 nAsked = m_nPaintAskedNs.load();
+    const qint64 nRefresh = m_nRefreshNs.load();
+    return nAsked >= nSince ? nNow - nAsked >= kStallRefreshes * nRefresh
+                            : nNow - nSince >= kBusyRefreshes * nRefresh;
+}
+
+// The paint a presented frame waits for is overdue while the window could be
+// seen: Qt dropped it, or a platform never sent it. The next frame is drawn
+// anyway and the whole window is asked for, so that the picture never stops;
+// said once until a paint comes.
 void CSpectrumView::RecoverPacing() {
     if (!m_bRecovering.exchange(true)) {
         qCDebug(lcPacing) << "no paint came for a frame presented"
-                          << (SteadyNs() - m_nWaitingSinceNs.load()) / 1000000
-                          << "ms ago; drawing the next frame and repainting the whole window";
+                          << (SteadyNs() - m_nWaitingSinceNs.load()) / 1000000 << "ms ago"
+                          << (m_nPaintAskedNs.load() >= m_nWaitingSinceNs.load()
+                                  ? "and asked for since"
+                                  : "and not yet asked for")
+                          << "; drawing the next frame and repainting the whole window";
     }
     {
         std::lock_guard lock(m_lockFront);
@@ -717,7 +737,7 @@ void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool
     if (!rgnLeft.isEmpty()) {
         MarkFrameWaiting();
         m_bRepaintPosted = true;
-        update(rgnLeft);
+        AskForPaint(rgnLeft);
     }
 }
 
@@ -732,7 +752,7 @@ void CSpectrumView::SetReference(std::shared_ptr<const CReferenceSpectrum> pRefe
     MapReference();
 }
 
-// Under m_lockFrame: the reference's power at bins 0 to N/2 of the run.
+// Under m_lockFrame: the reference's level at bins 0 to N/2 of the run.
 void CSpectrumView::MapReference() {
     const int nFftSize = m_nFftSize;
     if (m_pReference == nullptr || nFftSize <= 0) {

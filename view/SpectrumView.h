@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/PowerScale.h"
 #include "capture/EngineView.h"
 #include "platform/Brush.h"
 #include "platform/DC.h"
@@ -65,14 +66,15 @@ struct SSpanGeometry {
 // every change to the hand-over keeps:
 //
 //   A presented frame is painted, or the pacing recovers within a few
-//   refreshes. Every presented frame sets m_bFrameWaiting and asks for a
-//   paint of a region Qt can paint (never empty, never outside the view);
-//   the paint clears it. While the window can be seen, a frame that has
-//   waited kStallRefreshes refreshes without its paint is given up: the next
-//   frame is drawn anyway, the whole window asked for, and a debug line
-//   logged (category vemra.view.pacing). So frames never stop for good
-//   while a run lasts and the window can be seen, and they stop at once
-//   when it cannot.
+//   refreshes. Every presented frame sets m_bFrameWaiting, and the user
+//   interface asks Qt to paint a region it can paint (inside the view's
+//   visible region); the paint clears it. While the window can be seen, a
+//   frame whose paint has not come kStallRefreshes refreshes after it was
+//   asked for (kBusyRefreshes after the frame, where the user interface was
+//   too busy to ask) is given up: the next frame is drawn anyway, the whole
+//   window asked for, and a debug line logged (category vemra.view.pacing).
+//   So frames never stop for good while a run lasts and the window can be
+//   seen, and they stop at once when it cannot.
 class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
     Q_OBJECT
 
@@ -106,8 +108,9 @@ public:
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
     bool IsFrameWanted() override;
     // Refreshes a presented frame may wait for its paint before the pacing
-    // gives up waiting.
+    // gives up waiting: once Qt was asked for it, and before that.
     static constexpr int kStallRefreshes = 4;
+    static constexpr int kBusyRefreshes = 30;
     void RenderFrame(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
 
@@ -218,6 +221,7 @@ private:
         int nBins; // entries in pPower and pHold
         double dYScale;
         int nYBase;
+        SPowerScale scale; // how the channel's power relates to a reference's levels
     };
 
     void Present(const QImage& imgSource, const QRect& rcSource, const QPoint& ptDest) override;
@@ -262,6 +266,8 @@ private:
     Q_INVOKABLE void ScheduleRepaint();
     bool PaintsWindow(const QPainter& painter) const;
     void MarkFrameWaiting();
+    void AskForPaint(const QRegion& rgn);
+    bool IsPaintOverdue(qint64 nNow) const;
     void RecoverPacing();
     void ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow);
     // Visibility (user-interface thread).
@@ -336,6 +342,7 @@ private:
     const uchar* m_pPaintedBits = nullptr;     // the pixels a paint is reading, if any
     std::atomic<bool> m_bFrameWaiting{false};  // a presented frame waits to be painted
     std::atomic<qint64> m_nWaitingSinceNs{0};  // since when, on the steady clock
+    std::atomic<qint64> m_nPaintAskedNs{0};    // when Qt was last asked for a paint
     std::atomic<bool> m_bRepaintPosted{false}; // a repaint is asked for and not yet done
     std::atomic<bool> m_bRecovering{false};    // the pacing gave up a wait; no paint since
     bool m_bInPaint = false;                   // user-interface thread only
@@ -359,8 +366,9 @@ private:
     std::vector<double> m_adLogBin;        // ln(b), inside the frame guard only
     std::vector<SRectangle> m_aBars;       // a pass's bars, inside the frame guard only
     std::vector<SRectangle> m_aHoldLevels; // their hold lines (l..r at row t)
-    // The reference, and its power at the bins of the run (NaN where it has
-    // none): under m_lockFrame.
+    // The reference, and its level at the bins of the run (NaN where it has
+    // none), which each frame lays onto the left channel's scale: under
+    // m_lockFrame.
     std::shared_ptr<const CReferenceSpectrum> m_pReference;
     std::vector<double> m_adReference;
     // Where the reference line passes through each bar of the left channel;

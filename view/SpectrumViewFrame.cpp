@@ -146,6 +146,7 @@ CSpectrumView::SPass CSpectrumView::MakePass(int nIndex, const CAnalysisChannel&
     pass.pPower = chan.m_pPower;
     pass.pHold = chan.m_pHold;
     pass.nBins = chan.m_nSize;
+    pass.scale = chan.PowerScale();
     return pass;
 }
 
@@ -286,7 +287,8 @@ void CSpectrumView::BuildBars(const SPass& pass, const SSpanGeometry& geo,
         const int x = static_cast<int>(geo.nXOff + geo.dXScale * (adLn[b] + adLn[b + 1]) * 0.5);
         const double dP = (dMeanP * n + pass.pPower[b]) / (n + 1);
         const double dH = (dMeanH * n + pass.pHold[b]) / (n + 1);
-        const double dRef = b < nReferenceBins ? m_adReference[b] : kNoReference;
+        const double dRef =
+            b < nReferenceBins ? m_adReference[b] * pass.scale.Gain(b) : kNoReference;
         const double dR = (dMeanR * n + dRef) / (n + 1);
         if (x < nPrevX + nMinXSpace) {
             dMeanP = dP;

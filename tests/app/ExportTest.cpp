@@ -13,7 +13,11 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "app/ReferenceCommands.h"
@@ -459,6 +463,22 @@ protected:
         m_strOpen = strPath;
         QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_O, Qt::ControlModifier);
     }
+    void Keep() { QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier); }
+    // From a file saved once the present settings have taken hold: the
+    // tone's level, at its peak row, less the reference's level there.
+    double ReferenceBelowTone() {
+        WaitForPasses(3);
+        const SCsv csv = SCsv::Read(SaveCsv());
+        const QStringList header = csv.records.value(0);
+        const qsizetype nPower = header.indexOf(QStringLiteral("Left power"));
+        const qsizetype nReference = header.indexOf(QStringLiteral("Reference level (dB)"));
+        EXPECT_TRUE(nPower > 0 && nReference > 0) << header.join(u',').toStdString();
+        QStringList peak = csv.records.value(1);
+        for (const QStringList& row : csv.records.mid(1))
+            if (row.value(nPower).toDouble() > peak.value(nPower).toDouble())
+                peak = row;
+        return peak.value(1).toDouble() - peak.value(nReference).toDouble();
+    }
 
     QString m_strOpen;
 };
@@ -501,6 +521,52 @@ TEST_F(ReferenceTest, AKeptSpectrumIsDrawnThroughTheBarsAndStaysWhenTheyFall) {
     EXPECT_EQ(Dlg().Reference().Reference(), nullptr);
     rows = LineRows(Shown());
     EXPECT_EQ(std::count(rows.begin(), rows.end(), -1), std::ssize(rows));
+}
+
+// A reference is held in a level no setting changes: a tone kept at one
+// transform size lies on the same tone's bars at any other, with "Pink 2
+// Flat" either way, with another window and with another length.
+TEST_F(ReferenceTest, AToneKeptAtOneSettingLiesOnItsBarsAtEveryOther) {
+    StartWithTone(false);
+    Keep();
+    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 0.01);
+    ClickStop();
+    for (const char* pszSize : {"16384", "1024"}) {
+        SCOPED_TRACE(pszSize);
+        StartWithTone(false, "44100 Hz", pszSize);
+        EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0);
+        Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
+        EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0) << "Pink 2 Flat";
+        Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
+        ClickStop();
+    }
+    StartWithTone(false, "44100 Hz", "16384");
+    QTest::keyClick(List(D::IDC_LIST_WINDOW), Qt::Key_Down);
+    ASSERT_EQ(List(D::IDC_LIST_WINDOW)->currentText(), QStringLiteral("Hamming"));
+    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0) << "Hamming";
+    // A new length takes hold with the next cycle's windows.
+    Spin(D::IDC_SPIN_LENGTH)->setValue(50);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Dlg().Engine()->m_chanLeft.m_nWindowLength.load() == 50 * 44100 / 1000; },
+        3000));
+    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0) << "50 ms";
+}
+
+// A file saved at 16384 points with "Pink 2 Flat" on, loaded into a run at
+// 4096 without it, lies on the same tone's bars: its powers are read with
+// the size, window, length and weighting its '#' lines name, and its finer
+// points are combined over each bin without losing the tone's peak.
+TEST_F(ReferenceTest, AFileSavedAtOneSizeLiesOnItsBarsAtAnother) {
+    StartWithTone(false, "44100 Hz", "16384");
+    Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
+    WaitForPasses(3);
+    const QString strSaved = SaveCsv(QStringLiteral("fine.csv"));
+    Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
+    ClickStop();
+    StartWithTone(false);
+    Load(strSaved);
+    ASSERT_TRUE(m_prompts.empty()) << m_prompts[0].strText.toStdString();
+    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0);
 }
 
 // A file saved at 22050 Hz and 8192 points, loaded into a run at 44100 Hz and
@@ -559,7 +625,11 @@ TEST_F(ReferenceTest, AFileThatIsNoSavedSpectrumChangesNothingAndSaysWhy) {
     QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier);
     const auto pKept = Dlg().Reference().Reference();
     ASSERT_NE(pKept, nullptr);
-    const QByteArray header = "# Vemra-2\r\nFrequency (Hz),Left level (dB),Left power\r\n";
+    // What a file needs above its header to say how its powers were measured.
+    const QByteArray measured = "# Vemra-2\r\n# Sample rate (Hz): 44100\r\n# Transform size: "
+                                "4096\r\n# Window function: Hanning\r\n# Length (ms): 93\r\n";
+    const QByteArray header = measured + "# Pink 2 Flat: off\r\n"
+                                         "Frequency (Hz),Left level (dB),Left power\r\n";
     const struct {
         const char* pszName;
         QByteArray data;
@@ -567,9 +637,15 @@ TEST_F(ReferenceTest, AFileThatIsNoSavedSpectrumChangesNothingAndSaysWhy) {
     } files[] = {
         {"no-power.csv", "Frequency (Hz),Right power\r\n0,1\r\n10,2\r\n",
          "line 1: there is no \"Left power\" column"},
-        {"formula.csv", header + "0,-100,1\r\n10,=1+1,2\r\n", "line 4: "},
-        {"one-row.csv", header + "0,-100,1\r\n", "at least two rows"},
-        {"falling.csv", header + "10,-100,1\r\n5,-100,2\r\n", "line 4: the frequency"},
+        {"formula.csv", header + "0,-100,1\r\n10,=1+1,2\r\n", "line 9: "},
+        {"short-row.csv", header + "0,-100,1\r\n10,2\r\n", "line 9: this is not a row"},
+        {"one-row.csv", header + "0,-100,1\r\n", "line 8: a spectrum needs at least two rows"},
+        {"falling.csv", header + "10,-100,1\r\n5,-100,2\r\n", "line 9: the frequency"},
+        {"unmeasured.csv", measured + "Frequency (Hz),Left power\r\n0,1\r\n10,2\r\n",
+         "line 6: there is no \"# Pink 2 Flat\" line"},
+        {"unknown-window.csv",
+         QByteArray(header).replace("Hanning", "Blackman") + "0,-100,1\r\n10,-100,2\r\n",
+         "line 4: \"Blackman\" is not a window function"},
         {"binary.csv", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "line 1: this is not text"},
         {"empty.csv", "", "line 1: the file is empty"},
     };
@@ -602,4 +678,25 @@ TEST_F(ReferenceTest, AFileThatIsNoSavedSpectrumChangesNothingAndSaysWhy) {
         EXPECT_EQ(Dlg().Reference().Reference(), pKept) << strPath.toStdString();
     }
     EXPECT_TRUE(m_prompts[0].strText.contains(QStringLiteral("/proc/self/mem")));
+
+    // A pipe with no writer, a socket and a device are refused at once, never
+    // waited on.
+    const QString strFifo = m_dir.filePath(QStringLiteral("pipe.csv"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(strFifo).constData(), 0600), 0);
+    const QString strSocket = m_dir.filePath(QStringLiteral("socket.csv"));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(strSocket).constData(),
+                 sizeof address.sun_path - 1);
+    const int fdSocket = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fdSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const QString& strPath : {strFifo, strSocket, QStringLiteral("/dev/zero")}) {
+        m_prompts.clear();
+        Load(strPath);
+        ASSERT_EQ(m_prompts.size(), 1u) << strPath.toStdString();
+        EXPECT_TRUE(m_prompts[0].strText.contains(QStringLiteral("not a plain file")))
+            << m_prompts[0].strText.toStdString();
+        EXPECT_EQ(Dlg().Reference().Reference(), pKept) << strPath.toStdString();
+    }
+    close(fdSocket);
 }

@@ -1,0 +1,119 @@
+// A reference held in the level no setting changes, laid onto the bins of
+// other runs: what it reads where its points fall between bins, where they
+// are finer than the bins, and where Pink 2 Flat left a bin empty.
+#include "analysis/ReferenceSpectrum.h"
+#include "analysis/AnalysisChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+double Db(double dPower) {
+    return 10 * std::log10(dPower);
+}
+
+// A channel that has analysed a steady sine of amplitude dAmplitude at bin
+// dBin of nSize points, with a window of type nType over nLength samples.
+void AnalyseSine(CAnalysisChannel& chan, int nSize, double dBin, double dAmplitude, int nType,
+                 int nLength, bool bPink = false) {
+    ASSERT_TRUE(chan.Setup(nSize, nSize / 44100.0));
+    chan.m_nInertia = 1;
+    chan.m_bPinkToFlat = bPink;
+    chan.SetWindow(nType, nLength);
+    for (int i = 0; i < nSize; ++i)
+        chan.m_pSamples[i] =
+            i < nLength ? int32_t(dAmplitude * std::sin(2 * std::numbers::pi * dBin * i / nSize))
+                        : 0;
+    chan.Transform();
+}
+
+CReferenceSpectrum Kept(const CAnalysisChannel& chan) {
+    return CReferenceSpectrum::FromBins(chan.m_pPower, chan.m_nSize / 2 + 1, 44100.0 / chan.m_nSize,
+                                        chan.PowerScale(), "kept");
+}
+
+} // namespace
+
+// In the common level a full-scale sine at a bin centre is 0 dB, and a
+// quieter one its amplitude in dB, whatever the window, length and weighting.
+TEST(ReferenceSpectrum, ASineReadsItsAmplitudeWhateverTheRun) {
+    struct {
+        int nSize, nType, nLength;
+        bool bPink;
+    } runs[] = {{1024, 2, 1024, false},
+                {4096, 0, 4096, false},
+                {16384, 3, 2205, true},
+                {4096, 1, 4000, true}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.nSize * 10 + run.nType);
+        CAnalysisChannel chan;
+        AnalyseSine(chan, run.nSize, run.nSize / 16.0, 32767.0 / 10, run.nType, run.nLength,
+                    run.bPink);
+        std::vector<double> levels;
+        Kept(chan).MapOntoBins(44100.0 / run.nSize, run.nSize / 2 + 1, levels);
+        EXPECT_NEAR(Db(levels[size_t(run.nSize / 16)]), -20.0, 0.01);
+    }
+}
+
+// Where the bins lie between the reference's points, the level is
+// interpolated in dB, weighted by how near each point is; a bin on a point
+// takes its level, and none is made up beyond the points.
+TEST(ReferenceSpectrum, BetweenItsPointsTheLevelIsInterpolatedInDb) {
+    const CReferenceSpectrum reference({{100.0, 1.0}, {200.0, 100.0}, {300.0, 1e-4}}, 0.0, "");
+    std::vector<double> levels;
+    reference.MapOntoBins(25.0, 14, levels);
+    EXPECT_TRUE(std::isnan(levels[3]) && std::isnan(levels[13]));
+    EXPECT_DOUBLE_EQ(levels[4], 1.0);
+    EXPECT_NEAR(Db(levels[5]), 5.0, 1e-9);  // a quarter of the way to 20 dB
+    EXPECT_NEAR(Db(levels[7]), 15.0, 1e-9); // three quarters
+    EXPECT_DOUBLE_EQ(levels[8], 100.0);
+    EXPECT_NEAR(Db(levels[10]), -10.0, 1e-9); // halfway down to -40 dB
+}
+
+// Points finer than the bins are combined over each bin's width: the power
+// mean where the reference's run spread a tone as wide as a bin, so that a
+// peak between two bin centres counts; and neither a tone at a bin's centre
+// nor one between two centres loses its level where that run spread it
+// narrower, as one point taken at each centre, or a plain mean, would.
+TEST(ReferenceSpectrum, FinerPointsAreCombinedOverEachBinKeepingTonesAndPeaks) {
+    std::vector<CReferenceSpectrum::SPoint> points;
+    for (int i = 0; i <= 12; ++i)
+        points.push_back({double(i), i == 5 ? 18.0 : 2.0});
+    std::vector<double> levels;
+    CReferenceSpectrum(points, 4.0, "").MapOntoBins(4.0, 4, levels);
+    EXPECT_DOUBLE_EQ(levels[2], 2.0);
+    EXPECT_DOUBLE_EQ(levels[1], (2.0 * 3 + 18.0) / 4); // the peak at 5 Hz, off the centre 4 Hz
+
+    for (double dCoarseBin : {93.0, 92.75}) {
+        SCOPED_TRACE(dCoarseBin);
+        CAnalysisChannel fine;
+        CAnalysisChannel coarse;
+        AnalyseSine(fine, 16384, dCoarseBin * 4, 10000.0, 2, 16384);
+        AnalyseSine(coarse, 4096, dCoarseBin, 10000.0, 2, 4096);
+        Kept(fine).MapOntoBins(44100.0 / 4096, 2049, levels);
+        const auto kept = Kept(coarse);
+        std::vector<double> live;
+        kept.MapOntoBins(44100.0 / 4096, 2049, live);
+        // The tone's bin: the finer reference reads what the run itself
+        // reads there, within the window's scalloping of a quarter bin.
+        EXPECT_NEAR(Db(levels[93]), Db(live[93]), 1.0);
+    }
+}
+
+// With Pink 2 Flat a run holds nothing at 0 Hz: the reference has no point
+// there, and its other points are the run's powers over their bin index.
+TEST(ReferenceSpectrum, PinkToFlatIsTakenOutOfTheKeptLevels) {
+    const double adPower[] = {5.0, 8.0, 8.0, 9.0};
+    SPowerScale scale = SPowerScale::OfWindow(0, 8, 8, true);
+    const CReferenceSpectrum reference =
+        CReferenceSpectrum::FromBins(adPower, 4, 10.0, scale, "pink");
+    ASSERT_EQ(reference.Points().size(), 3u);
+    EXPECT_EQ(reference.Points()[0].dHz, 10.0);
+    // 8 at bin 1 and at bin 2: the second is half the level.
+    EXPECT_DOUBLE_EQ(reference.Points()[0].dLevel, 2 * reference.Points()[1].dLevel);
+    EXPECT_DOUBLE_EQ(reference.Points()[0].dLevel, 8.0 / scale.Gain(1.0));
+}
