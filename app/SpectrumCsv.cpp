@@ -144,16 +144,17 @@ QString CSpectrumCsv::CommentText(const QString& strText) {
     QString text;
     text.reserve(strText.size());
     for (const QChar c : strText) {
-        if (c == u',') {
-            text += u';';
-        } else if (c == u'"') {
+        if (c == u'"') {
             text += u'\'';
-        } else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-                   c == QChar::ParagraphSeparator) {
-            text += u' ';
-        } else {
-            text += c;
+            continue;
         }
+        // What any reader may take for a separator or a line break becomes a
+        // space, and runs of spaces one.
+        const bool bBreak = c == u',' || c == u';' || c.category() == QChar::Other_Control ||
+                            c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+        const QChar out = bBreak ? QChar(u' ') : c;
+        if (out != u' ' || !text.endsWith(u' '))
+            text += out;
     }
     return text;
 }

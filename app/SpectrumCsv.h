@@ -47,9 +47,10 @@ struct SSpectrumSnapshot {
 // point whatever the locale; the text is UTF-8.
 //
 // Every reader must take the file the same way, however the device is named:
-// each '#' line is one field (no separator, quote or line break in it), and
-// the other rows hold numbers only, so that no cell of the file can start a
-// spreadsheet formula.
+// each '#' line is one field (no separator a spreadsheet may split at, be it
+// ',', ';' or a tab, no quote and no line break in it), and the other rows
+// hold numbers only, so that no cell of the file can start a spreadsheet
+// formula.
 class CSpectrumCsv {
 public:
     // Copies both channels' arrays of one pass: under the engine's pass lock,
@@ -58,7 +59,9 @@ public:
                                   int nSampleRate, int nFftSize, const QString& strDevice,
                                   const QString& strWindowFunction);
     static QByteArray Format(const SSpectrumSnapshot& snapshot);
-    // A text as a '#' line may carry it: commas become ';', double quotes
-    // single ones, line breaks and other control characters spaces.
+    // A text as a '#' line may carry it, one cell to every reader whatever
+    // separator it splits at: commas, semicolons, tabs, line breaks and other
+    // control characters become spaces (a run of spaces one), double quotes
+    // single ones.
     static QString CommentText(const QString& strText);
 };

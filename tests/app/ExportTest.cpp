@@ -29,15 +29,18 @@ using D = CAnalyzerDialog;
 
 namespace {
 
-// The file as a strict RFC 4180 reader takes it: Python's csv module with
-// strict=True, which fails the test when it rejects the file.
-QList<QStringList> ReadStrictly(const QString& strPath) {
+// The file as a strict RFC 4180 reader takes it, splitting at cDelimiter:
+// Python's csv module with strict=True, which fails the test when it rejects
+// the file.
+QList<QStringList> ReadStrictly(const QString& strPath, char cDelimiter = ',') {
     const char* pszScript = "import csv, json, sys\n"
                             "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
-                            "    json.dump(list(csv.reader(f, strict=True)), sys.stdout)\n";
+                            "    json.dump(list(csv.reader(f, strict=True, delimiter=sys.argv[2])),"
+                            " sys.stdout)\n";
     QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"), QString::fromUtf8(pszScript), strPath});
+    python.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"), QString::fromUtf8(pszScript), strPath, QString(QChar(cDelimiter))});
     EXPECT_TRUE(python.waitForFinished(30000));
     EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
     QList<QStringList> records;
@@ -298,13 +301,14 @@ TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
 }
 
 // A device's name comes from the sound server, and a Bluetooth device picks
-// its own. Whatever it holds, each '#' line is one field, followed by the
-// header and the rows of numbers: no cell can start a formula.
-TEST(SpectrumCsv, AnyDeviceNameGivesOneFieldPerCommentLine) {
+// its own. Whatever it holds, a reader that splits at commas, at semicolons
+// (spreadsheets in many European locales) or at tabs takes each '#' line as
+// one cell, and no cell but a number starts as a formula would.
+TEST(SpectrumCsv, AnyDeviceNameGivesOneCellPerCommentLineToEveryReader) {
     QTemporaryDir dir;
     const QString strPath = dir.filePath(QStringLiteral("device.csv"));
     SSpectrumSnapshot s;
-    s.strDevice = QStringLiteral("Mic, \"A\"\n=HYPERLINK(\"x\")");
+    s.strDevice = QStringLiteral("Mic,=HYPERLINK(1),\"A\"\r\t@x;+1\u2028-2\n=3");
     s.nFftSize = 16;
     s.nYScale = 100;
     s.leftPower.assign(9, 1e6);
@@ -312,13 +316,23 @@ TEST(SpectrumCsv, AnyDeviceNameGivesOneFieldPerCommentLine) {
     QString strError;
     ASSERT_TRUE(WriteFileAtomically(
         strPath, [&data](QIODevice& file) { return file.write(data) == data.size(); }, &strError));
-    const QList<QStringList> records = ReadStrictly(strPath);
-    ASSERT_EQ(records.size(), 14 + 1 + 9);
-    EXPECT_EQ(records[2].value(0).toStdString(), "# Device: Mic; 'A' =HYPERLINK('x')");
-    for (const QStringList& comment : records.mid(0, 14))
-        EXPECT_TRUE(comment.size() == 1 && comment[0].startsWith(u'#'))
-            << comment.join(u'|').toStdString();
-    EXPECT_EQ(records[14].value(0), QStringLiteral("Frequency (Hz)"));
+    for (const char cDelimiter : {',', ';', '\t'}) {
+        SCOPED_TRACE(int(cDelimiter));
+        const QList<QStringList> records = ReadStrictly(strPath, cDelimiter);
+        ASSERT_EQ(records.size(), 14 + 1 + 9);
+        EXPECT_EQ(records[2].value(0).toStdString(), "# Device: Mic =HYPERLINK(1) 'A' @x +1 -2 =3");
+        for (const QStringList& comment : records.mid(0, 14))
+            EXPECT_TRUE(comment.size() == 1 && comment[0].startsWith(u'#'))
+                << comment.join(u'|').toStdString();
+        for (const QStringList& record : records)
+            for (const QString& cell : record) {
+                bool bNumber = false;
+                cell.toDouble(&bNumber);
+                const bool bFormula = !cell.isEmpty() && QStringLiteral("=+-@").contains(cell[0]);
+                EXPECT_TRUE(bNumber || !bFormula) << cell.toStdString();
+            }
+        EXPECT_TRUE(records[14].value(0).startsWith(QStringLiteral("Frequency (Hz)")));
+    }
 }
 
 // A desktop whose locale writes decimal commas still gets decimal points.
@@ -555,16 +569,30 @@ TEST_F(ReferenceTest, AToneKeptAtOneSettingLiesOnItsBarsAtEveryOther) {
 // A file saved at 16384 points with "Pink 2 Flat" on, loaded into a run at
 // 4096 without it, lies on the same tone's bars: its powers are read with
 // the size, window, length and weighting its '#' lines name, and its finer
-// points are combined over each bin without losing the tone's peak.
+// points are combined over each bin without losing the tone's peak. It is
+// loaded as a spreadsheet saves it back as "CSV UTF-8": with a byte-order
+// mark, every line as many cells as the header, the header's cells quoted.
 TEST_F(ReferenceTest, AFileSavedAtOneSizeLiesOnItsBarsAtAnother) {
     StartWithTone(false, "44100 Hz", "16384");
     Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
     WaitForPasses(3);
-    const QString strSaved = SaveCsv(QStringLiteral("fine.csv"));
+    QFile saved(SaveCsv(QStringLiteral("fine.csv")));
     Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
     ClickStop();
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    QByteArray resaved = "\xEF\xBB\xBF";
+    for (QByteArray line : saved.readAll().split('\n')) {
+        if (line.startsWith('#'))
+            line.insert(line.indexOf('\r'), ",,");
+        else if (line.startsWith("Frequency"))
+            line = '"' + line.replace(",", "\",\"").replace("\r", "\"\r");
+        resaved += line + '\n';
+    }
+    QFile spreadsheet(m_dir.filePath(QStringLiteral("spreadsheet.csv")));
+    ASSERT_TRUE(spreadsheet.open(QIODevice::WriteOnly) && spreadsheet.write(resaved) > 0);
+    spreadsheet.close();
     StartWithTone(false);
-    Load(strSaved);
+    Load(spreadsheet.fileName());
     ASSERT_TRUE(m_prompts.empty()) << m_prompts[0].strText.toStdString();
     EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0);
 }
