@@ -107,9 +107,12 @@ void CDeviceChooser::ShowDeviceList(const std::vector<SCaptureDeviceEntry>& devi
 }
 
 // Without a sound server to report them, devices plugged in since the last
-// look are found when the list is opened.
+// look are found when the list is opened. A followed server reports its
+// sources, and its cards coming and going have the sound system's devices
+// probed anew: opening the list then probes nothing, so that a Start right
+// after picking an entry never waits for a probe.
 void CDeviceChooser::OnDeviceListOpening() {
-    if (!m_bRunning && m_pDeviceWatcher)
+    if (!m_bRunning && m_pDeviceWatcher && !m_pDeviceWatcher->IsFollowingServer())
         m_pDeviceWatcher->Rescan();
 }
 

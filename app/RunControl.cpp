@@ -70,7 +70,12 @@ void CRunControl::PushToView(const SDialogSettings& s) {
 }
 
 int CRunControl::Open(const SCaptureGuid* pDevice) {
-    return m_pEngine ? m_pEngine->Open(pDevice) : kCaptureErrNotOpen;
+    if (!m_pEngine)
+        return kCaptureErrNotOpen;
+    const int nResult = m_pEngine->Open(pDevice);
+    // Whichever entry opened it, the built-in signal is said to be one.
+    m_pView->m_bBuiltInSignal = nResult >= 0 && m_pEngine->IsBuiltInSignal();
+    return nResult;
 }
 
 int CRunControl::Start() {
@@ -88,6 +93,7 @@ void CRunControl::Stop() {
     m_pEngine = nullptr;
     // The channels are gone with the engine.
     m_pView->BindChannels(nullptr, nullptr, m_pView->m_nFftSize, m_pView->m_nSampleRate);
+    m_pView->m_bBuiltInSignal = false;
     m_pView->update();
     emit RunningChanged(false);
 }

@@ -9,6 +9,7 @@
 #include "devices/CaptureBuffer.h"
 #include "devices/CaptureDevice.h"
 #include "devices/CaptureDevices.h"
+#include "devices/TestSignalDevice.h"
 #include "platform/Clock.h"
 
 std::atomic<int> g_nLastCyclePasses{1};
@@ -118,6 +119,10 @@ int CCaptureEngine::Stop() {
     }
     ReleaseDevice();
     return 0;
+}
+
+bool CCaptureEngine::IsBuiltInSignal() const {
+    return CTestSignalDevice::Is(m_pCapture);
 }
 
 void CCaptureEngine::ReleaseDevice() {

@@ -51,6 +51,9 @@ public:
     // Ends the run: waits for a cycle in progress to return, kills the timer and
     // releases the ring and the device. Returns 0.
     int Stop();
+    // Whether the device opened is the built-in test signal (user-interface
+    // thread, after Open).
+    bool IsBuiltInSignal() const;
     // One acquisition cycle (timer thread). 0 when there is no capture buffer, else 1.
     int RunCycle();
     // Held by a pass while it transforms its block in both channels: whoever

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr const char* kPrimaryDescription = "Primary capture device";
+constexpr const char* kServerNotAnswering = "the sound server is not answering";
 
 using EServer = CPulseCaptureDevice::EServer;
 
@@ -50,10 +51,14 @@ int CaptureEnumerate(CaptureEnumCallback pfnCallback, void* pContext) {
         });
     }
     // The primary device is the sound system's default input, or, on a machine
-    // without one, the built-in signal.
-    const std::string primary =
-        std::string(kPrimaryDescription) + " (" +
-        (defaultInput.empty() ? CTestSignalDevice::kDescription : defaultInput) + ")";
+    // without one, the built-in signal. A server that does not answer would
+    // be opened as the default input: the entry says so, rather than
+    // offering the built-in signal it is not.
+    const std::string primary = std::string(kPrimaryDescription) + " (" +
+                                (eServer == EServer::NotAnswering ? kServerNotAnswering
+                                 : defaultInput.empty()           ? CTestSignalDevice::kDescription
+                                                                  : defaultInput) +
+                                ")";
     if (!pfnCallback(nullptr, primary.c_str(), "", pContext))
         return kCaptureOk;
     for (const CPulseCaptureDevice::SSource& source : server.sources)

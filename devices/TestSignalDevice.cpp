@@ -21,6 +21,10 @@ int CTestSignalDevice::Open(ICaptureDevice** ppCapture) {
     return *ppCapture ? kCaptureOk : kCaptureErrOutOfMemory;
 }
 
+bool CTestSignalDevice::Is(const ICaptureDevice* pDevice) {
+    return dynamic_cast<const CTestSignalDevice*>(pDevice) != nullptr;
+}
+
 int CTestSignalDevice::CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) {
     return Adopt(new (std::nothrow)
                      CTestSignalCaptureBuffer(desc.dwBufferBytes, desc.lpwfxFormat->nSamplesPerSec),

@@ -13,6 +13,8 @@ public:
     static bool IsGuid(const SCaptureGuid& guid);
     // Returns 0 with one reference in *ppCapture.
     static int Open(ICaptureDevice** ppCapture);
+    // Whether an opened device is this one, whichever entry opened it.
+    static bool Is(const ICaptureDevice* pDevice);
 
 protected:
     int CreateRing(const SCaptureBufferDesc& desc, ICaptureBuffer** ppBuffer) override;

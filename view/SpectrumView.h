@@ -164,8 +164,12 @@ public:
     std::atomic<double> m_dBinWidth{0.0};
     // The device stopped delivering: running frames say so in the plot.
     std::atomic<bool> m_bSignalLost{false};
+    // The built-in test signal is analysed, not a sound from outside: running
+    // frames say so at the plot's top left.
+    std::atomic<bool> m_bBuiltInSignal{false};
 
     static constexpr const char* kSignalLostText = "No sound is arriving from the capture device.";
+    static constexpr const char* kBuiltInSignalText = "Test signal";
 
     CPen m_penLeft;
     CPen m_penRight;
@@ -311,6 +315,7 @@ private:
     void DrawCursorReadout(const SPass& pass, const SSpanGeometry& geo, int nZeroY,
                            const SFrameSettings& set);
     void DrawStatistics();
+    void DrawBuiltInSignal();
     void DrawSignalLost();
     void DrawNotice();
     void DrawNoteOverlay(const SSpanGeometry& geo);

@@ -214,6 +214,9 @@ QRegion CSpectrumView::DrawSpectra(int nFlags, CAnalysisChannel* pLeft, CAnalysi
     if (m_bSignalLost) {
         DrawSignalLost();
     }
+    if (m_bBuiltInSignal) {
+        DrawBuiltInSignal();
+    }
     DrawStatistics();
     DrawNotice();
     return LogicalRegion(m_dcMemory.Touched());
@@ -412,6 +415,13 @@ void CSpectrumView::DrawStatistics() {
     const std::string str = Format("%d FFTs á %d ms", nPasses, 800 / nPasses);
     const CSize size = m_dcMemory.GetTextExtent(str);
     m_dcMemory.TextOut(m_nWidth - size.cx - 5, 4, str);
+}
+
+// Where the statistics line stands, at the other end of its row: which signal
+// the spectrum is of, when it is the program's own and not a sound from
+// outside.
+void CSpectrumView::DrawBuiltInSignal() {
+    m_dcMemory.TextOut(33, 4, kBuiltInSignalText);
 }
 
 // The device stopped delivering: the spectrum stands still, and a line in the

@@ -413,7 +413,12 @@ TEST_F(ExportTest, TheBuiltInSignalsToneIsItsPeakRow) {
     const QString strKeep = qEnvironmentVariable("VEMRA_TEST_SCREENSHOTS");
     if (!strKeep.isEmpty())
         QFile::copy(m_strAnswer, strKeep + QStringLiteral("/built-in-signal.csv"));
+    // The plot says which signal it shows, and only for this one.
+    EXPECT_TRUE(Dlg().View()->m_bBuiltInSignal);
     ClickStop();
+    EXPECT_FALSE(Dlg().View()->m_bBuiltInSignal);
+    StartWithTone(false);
+    EXPECT_FALSE(Dlg().View()->m_bBuiltInSignal);
 }
 
 // ---------------------------------------------------------------------------

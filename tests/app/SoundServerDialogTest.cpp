@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 
+#include "devices/PortAudioSession.h"
 #include "devices/PulseCaptureDevice.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/devices/OnEachServer.h"
@@ -111,6 +112,28 @@ TEST_P(SoundServerDialogTest, ARestartUnderARunningCapture) {
     ClickStop();
 }
 
+// Opening the list while the server is followed probes nothing (the server
+// reports its sources and cards itself), so a Start right after picking an
+// entry opens it, and is never told that the devices are still looked for.
+TEST_P(SoundServerDialogTest, StartRightAfterOpeningTheListOpensTheEntryPicked) {
+    ShowAndWaitForTheServer();
+    const auto probed = [] {
+        std::lock_guard lock(CPortAudioSession::Lock());
+        return CPortAudioSession::Probed();
+    };
+    // Not held here: a session in use is not probed anew.
+    const std::weak_ptr<CPortAudioSession> pBefore = probed();
+    Devices()->showPopup();
+    Devices()->hidePopup();
+    Devices()->setCurrentIndex(Devices()->findText(kMic));
+    ClickStart();
+    EXPECT_NE(Dlg().Engine(), nullptr);
+    EXPECT_TRUE(m_prompts.empty()) << m_prompts[0].strText.toStdString();
+    QTest::qWait(300);
+    EXPECT_FALSE(pBefore.expired()) << "opening the list probed the devices anew";
+    ClickStop();
+}
+
 // Frozen before the program starts: the window is up while the devices are
 // still being looked for, and Start on the server says why within a second.
 TEST_P(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
@@ -126,6 +149,9 @@ TEST_P(SoundServerDialogTest, AFrozenServerDelaysNeitherTheWindowNorStart) {
                 static_cast<long long>(timer.elapsed()));
     ASSERT_TRUE(QTest::qWaitFor([this] { return !Dlg().Devices().IsLookingForDevices(); }, 6000));
     EXPECT_FALSE(HasServerSources());
+    // The first entry says why, rather than offering the built-in signal.
+    EXPECT_EQ(Devices()->itemText(0),
+              QStringLiteral("Primary capture device (the sound server is not answering)"));
 
     Devices()->setCurrentIndex(0); // the default input: the frozen server's
     timer.restart();

@@ -59,6 +59,27 @@ TEST_F(SignalLostTest, WithoutItThePlotHoldsNoText) {
     EXPECT_EQ(TextBoxPixelsInPlot(Back()), 0);
 }
 
+// The built-in signal's tune looks like real input: while it is analysed the
+// plot says so, on the statistics line's row at the plot's left, in its
+// colours, even in the narrowest window and beside the no-sound line.
+TEST_F(SignalLostTest, TheBuiltInSignalIsNamedAtThePlotsTopLeft) {
+    const QSize smallest = CSpectrumView::MinimumPictureSize(false);
+    Resize(smallest.width(), smallest.height());
+    StartRun(44100, 4096, 40, 16000, 1e14, 0.0);
+    m_pView->SetFftsPerCycle(100);
+    m_pView->RenderFrame(2);
+    EXPECT_FALSE(ShowsText(Back(), 33, 4, CSpectrumView::kBuiltInSignalText, kLabelText, kMargin));
+    m_pView->m_bBuiltInSignal = true;
+    m_pView->SetSignalLost(true);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(ShowsText(Back(), 33, 4, CSpectrumView::kBuiltInSignalText, kLabelText, kMargin));
+    // Whole, and clear of the statistics line at the row's other end.
+    const int nRight = 33 + TextWidth(CSpectrumView::kBuiltInSignalText);
+    const int nStatistics = smallest.width() - 5 - TextWidth("100 FFTs á 8 ms");
+    EXPECT_LT(nRight, nStatistics);
+    EXPECT_TRUE(ShowsMessage(Back()));
+}
+
 TEST_F(SignalLostTest, TheIdlePageNeverShowsIt) {
     StartRun(44100, 4096, 40, 16000);
     m_pView->SetSignalLost(true);
