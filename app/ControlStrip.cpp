@@ -414,7 +414,7 @@ QRect CControlStrip::HelpButtonRect(int W, int H) const {
 }
 
 QSize CControlStrip::MinimumSize(bool bCompact, bool bRunning) const {
-    const QSize plot = CSpectrumView::MinimumPictureSize(!bRunning);
+    const QSize plot = m_pView->MinimumPictureSize(!bRunning);
     if (bCompact || m_eShown == EPanel::None)
         return QSize(plot.width() + 3, plot.height() + 3);
     int nHeight = plot.height() + kStripHeight;

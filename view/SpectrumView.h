@@ -122,8 +122,9 @@ public:
     double DevicePixelRatio() const { return m_dDevicePixelRatio.load(); }
     SSpanGeometry ComputeSpanGeometry();
     // The smallest size that shows a picture whole: the welcome page with
-    // its lines apart (bIdle), or a plot with its scale and readouts.
-    static QSize MinimumPictureSize(bool bIdle);
+    // every line whole and apart (bIdle), or a plot with its scale and
+    // readouts.
+    QSize MinimumPictureSize(bool bIdle) const;
     // Frequency in Hz under client column x; false before the first run.
     bool FrequencyAt(int x, int* pHz);
 

@@ -1,8 +1,7 @@
 #include "view/BuildInfo.h"
 #include "view/SpectrumView.h"
 
-#include <QFontMetrics>
-
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -40,10 +39,29 @@ const SIdleLine kIdleLines[] = {
 constexpr int kContactY = 322;
 constexpr int kMoreY = 339;
 constexpr int kCreditsFromBottom = 22;
+constexpr const char* kMoreText = "For more information, press F1 to get to ";
+// Where the web line is too long for the page, its address goes on a line of
+// its own, the paragraph's line pitch below.
+constexpr int kLinePitch = 17;
+// Room right of the longest line, and between the last line and the credits:
+// a paragraph's gap.
+constexpr int kRightMargin = 8;
+constexpr int kParagraphGap = 30;
 
 // A plot with room for its scale, its level labels and its readouts.
 constexpr int kMinPlotWidth = 240;
 constexpr int kMinPlotHeight = 120;
+
+std::string ContactLine() {
+    return std::string("If you have any comments or questions, send them to ") + g_szContactEmail +
+           ".";
+}
+
+// Whether the web line, with this address, is too long for a page nWidth
+// wide, measured on dc.
+bool BreaksWebLine(CDC& dc, int nWidth, const std::string& strAddress) {
+    return 40 + dc.GetTextExtent(kMoreText + strAddress).cx > nWidth - kRightMargin;
+}
 
 } // namespace
 
@@ -55,12 +73,15 @@ void CSpectrumView::DrawIdlePage() {
     for (const SIdleLine& line : kIdleLines) {
         m_dcMemory.TextOut(40, line.y, line.pszText);
     }
-    const std::string strContact =
-        std::string("If you have any comments or questions, send them to ") + g_szContactEmail +
-        ".";
-    m_dcMemory.TextOut(40, kContactY, strContact);
-    const std::string strMore = "For more information, press F1 to get to " + m_strWebAddress;
-    m_dcMemory.TextOut(40, kMoreY, strMore);
+    m_dcMemory.TextOut(40, kContactY, ContactLine());
+    if (BreaksWebLine(m_dcMemory, m_nWidth, m_strWebAddress)) {
+        std::string strMore = kMoreText;
+        strMore.pop_back();
+        m_dcMemory.TextOut(40, kMoreY, strMore);
+        m_dcMemory.TextOut(40, kMoreY + kLinePitch, m_strWebAddress);
+    } else {
+        m_dcMemory.TextOut(40, kMoreY, kMoreText + m_strWebAddress);
+    }
     m_dcMemory.TextOut(40, m_nHeight - kCreditsFromBottom, g_szCredits);
     DrawNotice();
 }
@@ -82,11 +103,20 @@ std::string CSpectrumView::WebAddress() const {
     return m_strWebAddress;
 }
 
-// The credits follow the bottom edge: the welcome page needs the height at
-// which they stay below its last line.
-QSize CSpectrumView::MinimumPictureSize(bool bIdle) {
+// The welcome page needs the width of its longest line, the web address on
+// a line of its own if need be, and the height at which the credits, which
+// follow the bottom edge, stay a paragraph's gap below its last line.
+QSize CSpectrumView::MinimumPictureSize(bool bIdle) const {
     if (!bIdle)
         return QSize(kMinPlotWidth, kMinPlotHeight);
-    const int nLineHeight = QFontMetrics(CDC::DefaultFont()).height();
-    return QSize(kMinPlotWidth, kMoreY + nLineHeight + kCreditsFromBottom);
+    const std::string strAddress = WebAddress();
+    CDC dc; // measures as the frames' DC does
+    const auto width = [&dc](const std::string& str) { return dc.GetTextExtent(str).cx; };
+    int nLongest =
+        std::max({width(ContactLine()), width(kMoreText), width(strAddress), width(g_szCredits)});
+    for (const SIdleLine& line : kIdleLines)
+        nLongest = std::max(nLongest, width(line.pszText));
+    const int nWidth = std::max(kMinPlotWidth, 40 + nLongest + kRightMargin);
+    const int nLastY = BreaksWebLine(dc, nWidth, strAddress) ? kMoreY + kLinePitch : kMoreY;
+    return QSize(nWidth, nLastY + kParagraphGap + kCreditsFromBottom);
 }

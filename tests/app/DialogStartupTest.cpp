@@ -195,7 +195,7 @@ TEST_F(StartupTest, TheHelpButtonNeverCoversAControl) {
         else
             EXPECT_EQ(rcHelp.left(), nLastRight + 5) << size.width();
         if (!Dlg().Engine()) {
-            EXPECT_GE(Dlg().View()->height(), CSpectrumView::MinimumPictureSize(true).height());
+            EXPECT_GE(Dlg().View()->height(), Dlg().View()->MinimumPictureSize(true).height());
         }
     };
     for (const QSize& size : sizes)

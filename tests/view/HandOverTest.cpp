@@ -423,7 +423,7 @@ TEST_F(PacingTest, FramesKeepBeingPaintedWhateverIsDrawnAtTheRightEdge) {
         std::function<void()> fnSetUp;
         int nPointerFromRight = -1; // where the pointer rests, if anywhere
     };
-    const QSize smallest = CSpectrumView::MinimumPictureSize(false);
+    const QSize smallest = m_pView->MinimumPictureSize(false);
     const auto running = [this] {
         Resize(784, 405);
         StartRun(44100, 4096, 40, 16000, 1e10);

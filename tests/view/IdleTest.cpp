@@ -80,6 +80,39 @@ TEST_F(IdleTest, ANoticeShowsForItsTimeOverThePageAndTheSpectrum) {
     EXPECT_FALSE(shown());
 }
 
+// At the smallest size the page takes, every line is whole, with room to
+// its right, and the credits stand a paragraph below the last line. A web
+// address too long for the page gets a line of its own.
+TEST_F(IdleTest, AtTheSmallestSizeEveryLineIsWholeAndTheCreditsApart) {
+    const std::string strMore = "For more information, press F1 to get to";
+    const std::string strLong =
+        "file:///home/J\xC3\xB6rg/Projects/audio/analysers/vemra2-build-2026/share/doc/vemra2/"
+        "vemra2-help.html";
+    for (const std::string& strAddress : {std::string(g_szWebAddress), strLong}) {
+        SCOPED_TRACE(strAddress);
+        m_pView->SetWebAddress(strAddress);
+        const QSize smallest = m_pView->MinimumPictureSize(true);
+        Resize(smallest.width(), smallest.height());
+        m_pView->RenderFrame(-1);
+        const bool bBroken = strAddress == strLong;
+        int nLastY = 339;
+        if (bBroken) {
+            EXPECT_TRUE(ShowsText(Back(), 40, 339, strMore, kIdleText, kBlack));
+            EXPECT_TRUE(ShowsText(Back(), 40, 356, strAddress, kIdleText, kBlack));
+            nLastY = 356;
+        } else {
+            EXPECT_TRUE(ShowsText(Back(), 40, 339, strMore + " " + strAddress, kIdleText, kBlack));
+        }
+        const int nCreditsY = smallest.height() - 22;
+        EXPECT_TRUE(ShowsText(Back(), 40, nCreditsY, g_szCredits, kIdleText, kBlack));
+        EXPECT_GE(nCreditsY, nLastY + 30);
+        // Nothing reaches the page's last few columns: no line was cut.
+        for (int y = 0; y < smallest.height(); ++y)
+            for (int x = smallest.width() - 8; x < smallest.width(); ++x)
+                ASSERT_EQ(Back(x, y), kBlack) << x << "," << y;
+    }
+}
+
 TEST_F(IdleTest, TheCreditsFollowTheBottomEdgeAndTheRestStays) {
     m_pView->resize(600, 420);
     m_pView->OnSize(0, 600, 420);

@@ -63,7 +63,7 @@ TEST_F(SignalLostTest, WithoutItThePlotHoldsNoText) {
 // plot says so, on the statistics line's row at the plot's left, in its
 // colours, even in the narrowest window and beside the no-sound line.
 TEST_F(SignalLostTest, TheBuiltInSignalIsNamedAtThePlotsTopLeft) {
-    const QSize smallest = CSpectrumView::MinimumPictureSize(false);
+    const QSize smallest = m_pView->MinimumPictureSize(false);
     Resize(smallest.width(), smallest.height());
     StartRun(44100, 4096, 40, 16000, 1e14, 0.0);
     m_pView->SetFftsPerCycle(100);
