@@ -256,21 +256,30 @@ TEST_F(ExportTest, TheRowsAreTheChannelsArraysOnTheGridsScale) {
 // with Hold off the channels' hold arrays are left over from before, and the
 // file has no hold columns at all.
 TEST_F(ExportTest, TheHoldColumnsAreWrittenOnlyWhileHoldIsOn) {
-    StartWithTone(false);
+    StartWithTone(true);
     Click(Check(D::IDC_CHECK_HOLD));
     WaitForPasses(3);
-    // The tone falls to a quarter: the level follows it, the held level stays.
+    // The tones fall to a quarter: the levels follow them, the held levels
+    // stay, each channel's its own (the right tone 12 dB under the left).
     PlayTone(3000, 750);
     WaitForPasses(3);
-    const QStringList tone = SCsv::Read(SaveCsv()).records.value(kToneBin + 1);
-    ASSERT_EQ(tone.size(), 4);
-    EXPECT_NEAR(tone[2].toDouble() - tone[1].toDouble(), 20 * std::log10(4.0), 0.1);
+    const SCsv on = SCsv::Read(SaveCsv());
+    EXPECT_EQ(on.records.value(0),
+              QStringList({"Frequency (Hz)", "Left level (dB)", "Left hold (dB)", "Left power",
+                           "Right level (dB)", "Right hold (dB)", "Right power"}));
+    const QStringList tone = on.records.value(kToneBin + 1);
+    ASSERT_EQ(tone.size(), 7);
+    const double dFall = 20 * std::log10(4.0);
+    EXPECT_NEAR(tone[2].toDouble() - tone[1].toDouble(), dFall, 0.1);
+    EXPECT_NEAR(tone[5].toDouble() - tone[4].toDouble(), dFall, 0.1);
+    EXPECT_NEAR(tone[2].toDouble() - tone[5].toDouble(), dFall, 0.1);
 
     Click(Check(D::IDC_CHECK_HOLD));
     const SCsv off = SCsv::Read(SaveCsv());
-    EXPECT_EQ(off.records.value(0),
-              QStringList({"Frequency (Hz)", "Left level (dB)", "Left power"}));
+    EXPECT_EQ(off.records.value(0), QStringList({"Frequency (Hz)", "Left level (dB)", "Left power",
+                                                 "Right level (dB)", "Right power"}));
     EXPECT_NEAR(off.records.value(kToneBin + 1).value(1).toDouble(), tone[1].toDouble(), 0.01);
+    EXPECT_NEAR(off.records.value(kToneBin + 1).value(3).toDouble(), tone[4].toDouble(), 0.01);
 }
 
 TEST_F(ExportTest, TheHeaderSaysWhatWasMeasuredAndHow) {
@@ -649,6 +658,26 @@ TEST_F(ReferenceTest, TheFileGetsTheReferencesLevelsAndWhereItCameFrom) {
                                                  "Reference level (dB)"}));
     for (int k = 0; k <= 2048; ++k)
         ASSERT_EQ(csv.records[k + 1][3], csv.records[k + 1][1]) << k;
+}
+
+// In stereo the reference belongs to the left channel: on the picture and in
+// the file it stands at the left's levels and offset, whatever the right's.
+TEST_F(ReferenceTest, InStereoTheLineIsTheLeftChannelsAtItsOffset) {
+    StartWithTone(true);
+    Spin(D::IDC_SPIN_OFFSET_RIGHT)->setValue(70); // the right bars well under the left
+    Keep();
+    Spin(D::IDC_SPIN_OFFSET)->setValue(120);
+    const QImage img = Shown();
+    const SBar bar = PeakBar(img, Dlg().View()->m_nPlotBottom);
+    ASSERT_GE(bar.t, 0);
+    // The line's peak is the bar's top (its middle column may cover the
+    // bar's right outline).
+    const std::vector<int> rows = LineRows(img);
+    EXPECT_EQ(*std::min_element(rows.begin() + bar.l - 2, rows.begin() + bar.r + 3), bar.t);
+    const SCsv csv = SCsv::Read(SaveCsv());
+    ASSERT_EQ(csv.records.value(0).value(5), QStringLiteral("Reference level (dB)"));
+    for (int k = 0; k <= 2048; ++k)
+        ASSERT_EQ(csv.records[k + 1][5], csv.records[k + 1][1]) << k;
 }
 
 // A file that is not a saved spectrum leaves the reference shown as it was,
