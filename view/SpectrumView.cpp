@@ -56,6 +56,8 @@ CSpectrumView::CSpectrumView(QWidget* pParent) : QWidget(pParent), m_strWebAddre
     m_timerRepaint.setSingleShot(true);
     m_timerRepaint.setTimerType(Qt::PreciseTimer);
     connect(&m_timerRepaint, &QTimer::timeout, this, [this] { AskForPaint(DamageToPaint()); });
+    m_timerStall.setSingleShot(true);
+    connect(&m_timerStall, &QTimer::timeout, this, &CSpectrumView::OnPaintOverdue);
 }
 
 CSpectrumView::~CSpectrumView() {
@@ -124,6 +126,7 @@ void CSpectrumView::paintEvent(QPaintEvent* pEvent) {
     }
     m_clockPaint.start();
     m_timerRepaint.stop();
+    m_timerStall.stop();
     m_bRepaintPosted = false;
     m_bRecovering = false;
     // A paint that follows a presented frame only shows it; one that Qt asks for
@@ -588,10 +591,10 @@ bool CSpectrumView::IsFrameWanted() {
         return false;
     }
     if (m_bFrameWaiting.load()) {
-        if (!IsPaintOverdue(nNow)) {
+        if (!IsNeverAskedFor(nNow)) {
             return false;
         }
-        RecoverPacing();
+        RecoverPacing("and the window was not asked to paint it");
         return true;
     }
     const qint64 nDue = m_nPaintedNs.load() + m_nRefreshNs.load();
@@ -605,35 +608,40 @@ void CSpectrumView::MarkFrameWaiting() {
     m_bFrameWaiting = true;
 }
 
-// Asks Qt for a paint of rgn and notes when (user-interface thread).
+// Asks Qt for a paint of rgn, and watches for it (user-interface thread).
 void CSpectrumView::AskForPaint(const QRegion& rgn) {
     m_nPaintAskedNs = SteadyNs();
     update(rgn);
+    m_timerStall.start(static_cast<int>(kStallRefreshes * RefreshNs() / 1000000));
 }
 
-// Whether the frame waiting has waited too long for its paint: Qt was asked
-// for it kStallRefreshes refreshes ago, or, where the user-interface thread
-// has not come to ask (it may be busy), kBusyRefreshes since it was presented.
-bool CSpectrumView::IsPaintOverdue(qint64 nNow) const {
+// No paint came kStallRefreshes refreshes after one was asked for, though
+// this thread has run since: Qt had a paint to send handled before this
+// timer. It dropped the request, or the platform never sent the paint.
+void CSpectrumView::OnPaintOverdue() {
+    if (m_bFrameWaiting.load() && m_bShown.load()) {
+        RecoverPacing("and the window was asked to paint it, but no paint came");
+        update(visibleRegion());
+    }
+}
+
+// Whether the frame waiting has waited kBusyRefreshes since it was presented
+// without the user-interface thread asking Qt to paint it: a request that
+// went astray.
+bool CSpectrumView::IsNeverAskedFor(qint64 nNow) const {
     const qint64 nSince = m_nWaitingSinceNs.load();
-    const qint64 nAsked = m_nPaintAskedNs.load();
-    const qint64 nRefresh = m_nRefreshNs.load();
-    return nAsked >= nSince ? nNow - nAsked >= kStallRefreshes * nRefresh
-                            : nNow - nSince >= kBusyRefreshes * nRefresh;
+    return m_nPaintAskedNs.load() < nSince && nNow - nSince >= kBusyRefreshes * m_nRefreshNs.load();
 }
 
 // The paint a presented frame waits for is overdue while the window could be
-// seen: Qt dropped it, or a platform never sent it. The next frame is drawn
-// anyway and the whole window is asked for, so that the picture never stops;
-// said once until a paint comes.
-void CSpectrumView::RecoverPacing() {
+// seen. The next frame is drawn anyway and the whole window is asked for, so
+// that the picture never stops; said once until a paint comes.
+void CSpectrumView::RecoverPacing(const char* pszWhy) {
     if (!m_bRecovering.exchange(true)) {
-        qCDebug(lcPacing) << "no paint came for a frame presented"
-                          << (SteadyNs() - m_nWaitingSinceNs.load()) / 1000000 << "ms ago"
-                          << (m_nPaintAskedNs.load() >= m_nWaitingSinceNs.load()
-                                  ? "and asked for since"
-                                  : "and not yet asked for")
-                          << "; drawing the next frame and repainting the whole window";
+        qCDebug(lcPacing).nospace()
+            << "a frame presented " << (SteadyNs() - m_nWaitingSinceNs.load()) / 1000000
+            << " ms ago has not been painted, " << pszWhy
+            << "; drawing the next one and repainting the whole window";
     }
     {
         std::lock_guard lock(m_lockFront);

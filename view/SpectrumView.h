@@ -70,11 +70,12 @@ struct SSpanGeometry {
 //   interface asks Qt to paint a region it can paint (inside the view's
 //   visible region); the paint clears it. While the window can be seen, a
 //   frame whose paint has not come kStallRefreshes refreshes after it was
-//   asked for (kBusyRefreshes after the frame, where the user interface was
-//   too busy to ask) is given up: the next frame is drawn anyway, the whole
-//   window asked for, and a debug line logged (category vemra.view.pacing).
-//   So frames never stop for good while a run lasts and the window can be
-//   seen, and they stop at once when it cannot.
+//   asked for, though the user interface ran meanwhile, is given up (and
+//   one never asked for, after kBusyRefreshes): the next frame is drawn
+//   anyway, the whole window asked for, and a debug line logged (category
+//   vemra.view.pacing). A user interface merely busy for a while is waited
+//   for. So frames never stop for good while a run lasts and the window can
+//   be seen, and they stop at once when it cannot.
 class CSpectrumView : public QWidget, public IEngineView, private IWindowSurface {
     Q_OBJECT
 
@@ -108,7 +109,7 @@ public:
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
     bool IsFrameWanted() override;
     // Refreshes a presented frame may wait for its paint before the pacing
-    // gives up waiting: once Qt was asked for it, and before that.
+    // gives up waiting: once Qt was asked for it, and while it was not.
     static constexpr int kStallRefreshes = 4;
     static constexpr int kBusyRefreshes = 30;
     void RenderFrame(int nFlags) override;
@@ -272,8 +273,9 @@ private:
     bool PaintsWindow(const QPainter& painter) const;
     void MarkFrameWaiting();
     void AskForPaint(const QRegion& rgn);
-    bool IsPaintOverdue(qint64 nNow) const;
-    void RecoverPacing();
+    void OnPaintOverdue();
+    bool IsNeverAskedFor(qint64 nNow) const;
+    void RecoverPacing(const char* pszWhy);
     void ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow);
     // Visibility (user-interface thread).
     bool CanBeSeen() const;
@@ -368,6 +370,7 @@ private:
     QPointer<QObject> m_pWatchedWidget;
     QPointer<QObject> m_pWatchedWindow;
     QTimer m_timerRepaint;                 // user-interface thread only
+    QTimer m_timerStall;                   // a paint asked for is overdue; same thread
     QElapsedTimer m_clockPaint;            // since the last paint, user-interface thread only
     std::vector<double> m_adLogBin;        // ln(b), inside the frame guard only
     std::vector<SRectangle> m_aBars;       // a pass's bars, inside the frame guard only

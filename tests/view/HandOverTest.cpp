@@ -508,6 +508,24 @@ TEST_F(PacingTest, PaintsThatDoNotComeDoNotStopThePicture) {
     EXPECT_GE(nPaints, 3);
 }
 
+// A user interface busy for a while (a file written, a screen grabbed) paints
+// late: that is waited for, not taken for a paint that never comes.
+TEST_F(PacingTest, ABusyUserInterfaceIsWaitedFor) {
+    StartRun(44100, 4096, 40, 16000, 1e10);
+    CPacingLog log;
+    CPaintCounter counter;
+    int nBusy = 0;
+    const int nPaints = PaintsOver(40, counter, [&] {
+        if (counter.m_nPaints > 2 && nBusy < 3) {
+            ++nBusy;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+    });
+    EXPECT_EQ(nBusy, 3);
+    EXPECT_GE(nPaints, 3);
+    EXPECT_EQ(log.Lines(), 0) << "a busy user interface was taken for a stalled one";
+}
+
 // Notes the part of the window each paint covers.
 class CPaintedRegions : public QObject {
 public:
