@@ -615,10 +615,11 @@ void CSpectrumView::AskForPaint(const QRegion& rgn) {
     m_timerStall.start(static_cast<int>(kStallRefreshes * RefreshNs() / 1000000));
 }
 
-// No paint came kStallRefreshes refreshes after one was asked for, though
-// this thread has run since: Qt had a paint to send handled before this
-// timer. It dropped the request, or the platform never sent the paint.
+// No paint came kStallRefreshes refreshes after one was asked for. A thread
+// that was busy meanwhile may still hold the request: it is handled first.
+// What is left was dropped, or the platform never sent the paint.
 void CSpectrumView::OnPaintOverdue() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     if (m_bFrameWaiting.load() && m_bShown.load()) {
         RecoverPacing("and the window was asked to paint it, but no paint came");
         update(visibleRegion());

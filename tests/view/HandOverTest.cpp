@@ -402,12 +402,12 @@ protected:
         // until the pointer moves.
         if (nPointerX >= 0)
             QTest::mouseMove(m_pView.get(), QPoint(nPointerX, 100));
-        // A slow (sanitizer) build gets up to three seconds for three paints.
+        // A slow (sanitizer) build gets up to five seconds for three paints.
         timer.restart();
         HandleEventsUntil([&] {
             fnDuring();
             return timer.elapsed() >= nRefreshes * RefreshMs() &&
-                   (counter.m_nPaints - nFirst >= 3 || timer.elapsed() >= 3000);
+                   (counter.m_nPaints - nFirst >= 3 || timer.elapsed() >= 5000);
         });
         passes.Stop();
         m_pView->removeEventFilter(&counter);
@@ -496,18 +496,18 @@ TEST_F(PacingTest, PaintsThatDoNotComeDoNotStopThePicture) {
     StartRun(44100, 4096, 40, 16000, 1e10);
     CPacingLog log;
     CPaintCounter counter;
-    // From the first paint on, none comes for 15 refreshes.
+    // From the first paint on, none comes until the pacing says it recovers
+    // (two seconds at most).
     QElapsedTimer timer;
     const int nPaints = PaintsOver(40, counter, [&] {
         if (!timer.isValid()) {
             timer.start();
             counter.m_bSwallowPaints = true;
-        } else if (counter.m_bSwallowPaints && timer.elapsed() > 15 * RefreshMs()) {
-            EXPECT_GE(log.Lines(), 1) << "no recovery while paints did not come";
+        } else if (log.Lines() > 0 || timer.elapsed() > 2000) {
             counter.m_bSwallowPaints = false;
         }
     });
-    EXPECT_FALSE(counter.m_bSwallowPaints);
+    EXPECT_GE(log.Lines(), 1) << "no recovery while paints did not come";
     EXPECT_GE(nPaints, 3);
 }
 
