@@ -524,10 +524,11 @@ TEST_F(DeviceListTest, TheSelectionFollowsItsDeviceThroughNewLists) {
                                      Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("Mic"));
     // Nobody chose "Mic": the next list's entry 1 is selected, as at a start.
-    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (USB)"), Entry(&usb, "USB")});
+    Dlg().Devices().OnDevicesListed(
+        {Entry(nullptr, "Primary capture device (USB)"), Entry(&usb, "USB")});
     EXPECT_EQ(Devices()->currentText(), QStringLiteral("USB"));
-    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"), Entry(&mic, "Mic"),
-                           Entry(&monitor, "Monitor of Speakers")});
+    Dlg().Devices().OnDevicesListed({Entry(nullptr, "Primary capture device (Mic)"),
+                                     Entry(&mic, "Mic"), Entry(&monitor, "Monitor of Speakers")});
     Devices()->setCurrentIndex(2);
 
     // A USB microphone plugged in and made the default input.
