@@ -493,8 +493,9 @@ protected:
     }
     void Keep() { QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_R, Qt::ControlModifier); }
     // From a file saved once the present settings have taken hold: the
-    // tone's level, at its peak row, less the reference's level there.
-    double ReferenceBelowTone() {
+    // tone's level, at its peak row, less the reference's level there
+    // (printed, with what was measured).
+    double ReferenceBelowTone(const std::string& strWhat) {
         WaitForPasses(3);
         const SCsv csv = SCsv::Read(SaveCsv());
         const QStringList header = csv.records.value(0);
@@ -505,7 +506,9 @@ protected:
         for (const QStringList& row : csv.records.mid(1))
             if (row.value(nPower).toDouble() > peak.value(nPower).toDouble())
                 peak = row;
-        return peak.value(1).toDouble() - peak.value(nReference).toDouble();
+        const double dBelow = peak.value(1).toDouble() - peak.value(nReference).toDouble();
+        std::printf("the tone's bar less its reference, %s: %.3f dB\n", strWhat.c_str(), dBelow);
+        return dBelow;
     }
 
     QString m_strOpen;
@@ -557,27 +560,28 @@ TEST_F(ReferenceTest, AKeptSpectrumIsDrawnThroughTheBarsAndStaysWhenTheyFall) {
 TEST_F(ReferenceTest, AToneKeptAtOneSettingLiesOnItsBarsAtEveryOther) {
     StartWithTone(false);
     Keep();
-    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 0.01);
+    EXPECT_NEAR(ReferenceBelowTone("kept at 4096"), 0.0, 0.01);
     ClickStop();
     for (const char* pszSize : {"16384", "1024"}) {
         SCOPED_TRACE(pszSize);
         StartWithTone(false, "44100 Hz", pszSize);
-        EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0);
+        EXPECT_NEAR(ReferenceBelowTone(std::string("at ") + pszSize), 0.0, 1.0);
         Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
-        EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0) << "Pink 2 Flat";
+        EXPECT_NEAR(ReferenceBelowTone(std::string("at ") + pszSize + " with Pink 2 Flat"), 0.0,
+                    1.0);
         Click(Check(D::IDC_CHECK_PINK_TO_FLAT));
         ClickStop();
     }
     StartWithTone(false, "44100 Hz", "16384");
     QTest::keyClick(List(D::IDC_LIST_WINDOW), Qt::Key_Down);
     ASSERT_EQ(List(D::IDC_LIST_WINDOW)->currentText(), QStringLiteral("Hamming"));
-    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0) << "Hamming";
+    EXPECT_NEAR(ReferenceBelowTone("at 16384, Hamming"), 0.0, 1.0);
     // A new length takes hold with the next cycle's windows.
     Spin(D::IDC_SPIN_LENGTH)->setValue(50);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return Dlg().Engine()->m_chanLeft.m_nWindowLength.load() == 50 * 44100 / 1000; },
         3000));
-    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0) << "50 ms";
+    EXPECT_NEAR(ReferenceBelowTone("at 16384, Hamming, 50 ms"), 0.0, 1.0);
 }
 
 // A file saved at 16384 points with "Pink 2 Flat" on, loaded into a run at
@@ -608,7 +612,7 @@ TEST_F(ReferenceTest, AFileSavedAtOneSizeLiesOnItsBarsAtAnother) {
     StartWithTone(false);
     Load(spreadsheet.fileName());
     ASSERT_TRUE(m_prompts.empty()) << m_prompts[0].strText.toStdString();
-    EXPECT_NEAR(ReferenceBelowTone(), 0.0, 1.0);
+    EXPECT_NEAR(ReferenceBelowTone("saved at 16384 with Pink 2 Flat, loaded at 4096"), 0.0, 1.0);
 }
 
 // A file saved at 22050 Hz and 8192 points, loaded into a run at 44100 Hz and
