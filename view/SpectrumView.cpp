@@ -702,20 +702,20 @@ QRegion CSpectrumView::DamageToPaint() const {
 }
 
 // Paints the front 1:1 in device pixels, holding the lock only to take it.
-// Qt paints only rgnPainted; whatever else of the front the window lacks is
-// asked for at once (for the window, bWindow, only).
+// Qt paints only rgnPainted; whatever else of the front the window lacks, of
+// what Qt can paint, is asked for at once (for the window, bWindow, only).
 void CSpectrumView::ShowFront(QPainter& painter, const QRegion& rgnPainted, bool bWindow) {
     QImage img;
     QRect rc;
     QRegion rgnLeft;
+    const QRegion rgnPaintable = bWindow ? visibleRegion() : QRegion();
     {
         std::lock_guard lock(m_lockFront);
         img = m_imgFront;
         rc = m_rcFront;
         m_pPaintedBits = img.constBits();
         if (bWindow) {
-            rgnLeft = (m_bDamageAll ? QRegion(rect()) : m_rgnDamage) & visibleRegion();
-            rgnLeft -= rgnPainted;
+            rgnLeft = (m_bDamageAll ? rgnPaintable : m_rgnDamage & rgnPaintable) - rgnPainted;
             m_rgnDamage = rgnLeft;
             m_bDamageAll = false;
         }
