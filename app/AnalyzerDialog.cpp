@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "analysis/BinWidth.h"
 #include "app/AboutDialog.h"
 #include "app/AccelSpinBox.h"
 #include "app/AppIcon.h"
@@ -75,7 +76,7 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
         *Engine(), m_settings, m_settings.m_nSampleRate, m_settings.m_nFftSize,
         m_pDevices->SelectedDeviceName(), m_strip.List(IDC_LIST_WINDOW)->currentText());
     if (const auto pReference = m_pReference->Reference()) {
-        const double dBinWidth = double(m_settings.m_nSampleRate) / m_settings.m_nFftSize;
+        const double dBinWidth = BinWidthHz(m_settings.m_nSampleRate, m_settings.m_nFftSize);
         pReference->MapOntoRun(dBinWidth, int(snapshot.leftPower.size()), snapshot.leftScale,
                                snapshot.reference);
         snapshot.strReference = QString::fromStdString(pReference->Source());
@@ -105,6 +106,9 @@ void CAnalyzerDialog::WireControls() {
     connect(m_strip.Button(IDC_STOP), &QPushButton::clicked, this, &CAnalyzerDialog::OnStop);
     connect(m_pActionHelp, &QAction::triggered, this, &CAnalyzerDialog::OnHelpInfo);
     connect(m_pActionAbout, &QAction::triggered, this, &CAnalyzerDialog::OnAbout);
+    // After the double-click's own events.
+    connect(m_pView, &CSpectrumView::CompactModeRequested, this,
+            &CAnalyzerDialog::OnToggleCompactMode, Qt::QueuedConnection);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pExport.get(),
             &CMeasurementExport::SetRunning);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pReference.get(),
@@ -224,7 +228,6 @@ void CAnalyzerDialog::OnSize(int nWidth, int nHeight) {
 void CAnalyzerDialog::mousePressEvent(QMouseEvent* pEvent) {
     // Qt hands a right press that a button or check box does not take on to
     // the window; only the background and the labels toggle compact mode.
-    // The view posts one at (0, 0) on a right double-click.
     if (pEvent->button() == Qt::RightButton) {
         QWidget* pUnder = childAt(pEvent->position().toPoint());
         if (!pUnder || qobject_cast<QLabel*>(pUnder)) {

@@ -1,5 +1,6 @@
 #include "app/RunControl.h"
 
+#include "analysis/BinWidth.h"
 #include "capture/CaptureEngine.h"
 #include "view/SpectrumView.h"
 
@@ -16,8 +17,6 @@ void CRunControl::Create(const SDialogSettings& settings) {
     m_pEngine->m_pView = m_pView;
     m_pEngine->m_nFftSize = settings.m_nFftSize;
     m_pEngine->m_nSampleRate = settings.m_nSampleRate;
-    m_pView->m_nFftSize = settings.m_nFftSize;
-    m_pView->m_nSampleRate = settings.m_nSampleRate;
     emit RunningChanged(true);
 }
 
@@ -50,23 +49,21 @@ void CRunControl::PushToEngine(const SDialogSettings& s) {
 }
 
 void CRunControl::PushToView(const SDialogSettings& s) {
-    if (m_pView->m_nSpanLowHz != s.m_nSpanLowHz || m_pView->m_nSpanHighHz != s.m_nSpanHighHz) {
-        m_pView->m_nSpanLowHz = s.m_nSpanLowHz;
-        m_pView->m_nSpanHighHz = s.m_nSpanHighHz;
-        m_pView->DrawScale();
+    SViewSettings view;
+    view.nSampleRate = s.m_nSampleRate;
+    view.nFftSize = s.m_nFftSize;
+    view.nSpanLowHz = s.m_nSpanLowHz;
+    view.nSpanHighHz = s.m_nSpanHighHz;
+    view.bHold = s.m_bHold;
+    view.nYScale = s.m_nYScale;
+    view.nOffsetRight = s.m_nOffsetRight;
+    view.nOffset = s.m_nOffset;
+    view.nMinXSpace = s.m_nMinXSpace;
+    // A hold begins from what comes next, not from an earlier maximum.
+    if (m_pView->ApplySettings(view)) {
+        m_pEngine->m_chanLeft.ClearHold();
+        m_pEngine->m_chanRight.ClearHold();
     }
-    if (m_pView->m_bHold != int(s.m_bHold)) {
-        m_pView->m_bHold = s.m_bHold ? 1 : 0;
-        // A hold begins from what comes next, not from an earlier maximum.
-        if (s.m_bHold) {
-            m_pEngine->m_chanLeft.ClearHold();
-            m_pEngine->m_chanRight.ClearHold();
-        }
-    }
-    m_pView->m_nYScale = s.m_nYScale;
-    m_pView->m_nOffsetRight = s.m_nOffsetRight;
-    m_pView->m_nOffset = s.m_nOffset;
-    m_pView->m_nMinXSpace = s.m_nMinXSpace;
 }
 
 int CRunControl::Open(const SCaptureGuid* pDevice) {
@@ -74,7 +71,7 @@ int CRunControl::Open(const SCaptureGuid* pDevice) {
         return kCaptureErrNotOpen;
     const int nResult = m_pEngine->Open(pDevice);
     // Whichever entry opened it, the built-in signal is said to be one.
-    m_pView->m_bBuiltInSignal = nResult >= 0 && m_pEngine->IsBuiltInSignal();
+    m_pView->SetBuiltInSignal(nResult >= 0 && m_pEngine->IsBuiltInSignal());
     return nResult;
 }
 
@@ -93,7 +90,7 @@ void CRunControl::Stop() {
     m_pEngine = nullptr;
     // The channels are gone with the engine.
     m_pView->BindChannels(nullptr, nullptr, m_pView->m_nFftSize, m_pView->m_nSampleRate);
-    m_pView->m_bBuiltInSignal = false;
+    m_pView->SetBuiltInSignal(false);
     m_pView->update();
     emit RunningChanged(false);
 }
@@ -105,7 +102,7 @@ CReferenceSpectrum CRunControl::LeftSpectrum(std::string strSource) const {
     const auto lock = left.LockArrays();
     if (!left.m_pPower || left.m_nSize <= 0)
         return {};
-    const double dBinWidth = double(m_pEngine->m_nSampleRate.load()) / left.m_nSize;
+    const double dBinWidth = BinWidthHz(m_pEngine->m_nSampleRate.load(), left.m_nSize);
     return CReferenceSpectrum::FromBins(left.m_pPower, left.m_nSize / 2 + 1, dBinWidth,
                                         left.PowerScale(), std::move(strSource));
 }

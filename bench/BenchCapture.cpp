@@ -2,8 +2,10 @@
 // view drawing offscreen, about ten cycles per configuration, and prints per
 // configuration the passes per cycle (the figure the statistics line shows,
 // median of the last eight cycles), the frames drawn and painted per second,
-// the mean work of one pass in milliseconds of the timer thread's CPU time,
-// and the age of the newest frame when it is painted (median and largest).
+// the mean work of one pass in milliseconds of the timer thread's CPU time
+// (the view draws its frames on a thread of its own), and the age of the
+// newest frame when it is painted: the time since the pass whose arrays it
+// shows ended (median and largest).
 //
 //   bench_capture [cycles per configuration, default 10] [--no-drawing]
 //                 [--ratio R]
@@ -48,21 +50,19 @@ double SteadyMs() {
 }
 
 // The view, noting the age of the newest frame at each paint that shows one
-// it has not shown before.
+// it has not shown before: the time since the pass whose arrays it shows.
 class CTimedView : public CSpectrumView {
 public:
-    // The time the pass whose arrays a frame shows handed it to the view.
-    std::atomic<double> m_dPresentedMs{0.0};
     std::vector<double> m_adAgeMs; // user-interface thread only
     int m_nPaints = 0;             // user-interface thread only
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override {
-        const double dPresented = m_dPresentedMs.load();
+        const double dPassMs = static_cast<double>(FrontPassNs()) / 1e6;
         CSpectrumView::paintEvent(pEvent);
-        if (dPresented > m_dLastShownMs) {
-            m_adAgeMs.push_back(SteadyMs() - dPresented);
-            m_dLastShownMs = dPresented;
+        if (dPassMs > m_dLastShownMs) {
+            m_adAgeMs.push_back(SteadyMs() - dPassMs);
+            m_dLastShownMs = dPassMs;
         }
         ++m_nPaints;
     }
@@ -86,7 +86,11 @@ public:
     void DrawScale() override { m_view.DrawScale(); }
     bool IsScaleBusy() const override { return m_view.IsScaleBusy(); }
     void SetSignalLost(bool bLost) override { m_view.SetSignalLost(bLost); }
-    bool IsFrameWanted() override { return m_view.IsFrameWanted(); }
+    // The frames are the view's own, drawn on its frame thread.
+    void NewArrays(int nFlags) override {
+        if (m_bDraw)
+            m_view.NewArrays(nFlags);
+    }
     // Every pass hands its count on, drawing or not.
     void SetFftsPerCycle(int nPasses) override {
         m_view.SetFftsPerCycle(nPasses);
@@ -101,27 +105,9 @@ public:
         ++m_cycles.back().nPasses;
         m_lastCpuMs = now;
     }
-    void RenderFrame(int nFlags) override {
-        const double dHanded = SteadyMs();
-        if (m_bDraw) {
-            m_view.RenderFrame(nFlags);
-            m_view.m_dPresentedMs = dHanded;
-        }
-        std::lock_guard lock(m_lock);
-        ++m_cycles.back().nFrames;
-    }
-
     struct SCycle {
         int nPasses = 0;
-        int nFrames = 0;
     };
-    int FramesDrawn() {
-        std::lock_guard lock(m_lock);
-        int n = 0;
-        for (const SCycle& cycle : m_cycles)
-            n += cycle.nFrames;
-        return n;
-    }
     int CompletedCycles() {
         std::lock_guard lock(m_lock);
         return static_cast<int>(m_cycles.size()) - 1;
@@ -201,13 +187,13 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     // Frames, paints and frame ages per second, from the third cycle on.
     HandleEventsUntil([&] { return measuring.CompletedCycles() >= 2; });
     const int nPaintsBefore = view.m_nPaints;
-    const int nFramesBefore = measuring.FramesDrawn();
+    const int nFramesBefore = view.PresentedFrames();
     const double dStartMs = SteadyMs();
     view.m_adAgeMs.clear();
     HandleEventsUntil([&] { return measuring.CompletedCycles() >= nCycles; });
     const double dSeconds = (SteadyMs() - dStartMs) / 1000.0;
     const double dPaintsPerSecond = (view.m_nPaints - nPaintsBefore) / dSeconds;
-    const double dFramesPerSecond = (measuring.FramesDrawn() - nFramesBefore) / dSeconds;
+    const double dFramesPerSecond = (view.PresentedFrames() - nFramesBefore) / dSeconds;
     pEngine->m_bStopCycle = 1;
     pEngine->m_nPassCount = 20000;
     pEngine->Stop();

@@ -116,6 +116,10 @@ int CCaptureEngine::Stop() {
         m_pCaptureBuffer->Stop();
         delete m_pTimer; // waits for a cycle in progress to return
         m_pTimer = nullptr;
+        // The channels go with the engine: the view that Start bound to them
+        // lets go of them first.
+        if (IEngineView* pView = m_pView.load())
+            pView->BindChannels(nullptr, nullptr, m_nOpenFftSize, m_nOpenSampleRate);
     }
     ReleaseDevice();
     return 0;
@@ -187,10 +191,8 @@ int CCaptureEngine::RunCycle() {
             if (pView->IsScaleBusy())
                 return 1;
             pView->SetFftsPerCycle(g_nLastCyclePasses.load(kRelaxed));
-            // The analysis above runs on every pass; a frame only when the
-            // window will show it.
-            if (pView->IsFrameWanted())
-                pView->RenderFrame(2 + stereo);
+            // The view draws its frames on a thread of its own.
+            pView->NewArrays(2 + stereo);
         }
         if (static_cast<uint32_t>(TimeGetTime() - start) > kCycleBudgetMs)
             m_bStopCycle.store(1);

@@ -48,8 +48,9 @@ public:
     // (kCaptureErrGeneric when the timer will not): then nothing runs, the view
     // is left unbound, and the owner stops and deletes the engine as usual.
     int Start();
-    // Ends the run: waits for a cycle in progress to return, kills the timer and
-    // releases the ring and the device. Returns 0.
+    // Ends the run: waits for a cycle in progress to return, kills the timer,
+    // has the view let go of the channels and releases the ring and the
+    // device. Returns 0.
     int Stop();
     // Whether the device opened is the built-in test signal (user-interface
     // thread, after Open).

@@ -9,7 +9,8 @@ public:
     virtual ~IEngineView() = default;
 
     // Engine start: bind the two channels and take the run's transform size and
-    // rate (the bin width follows from them). Null channels unbind.
+    // rate (the bin width follows from them). Null channels unbind: once this
+    // returns, nothing of the view reads the old ones.
     virtual void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
                               int nSampleRate) = 0;
     // Draws the frequency scale under the plot (may wait for a frame in progress).
@@ -18,15 +19,10 @@ public:
     virtual bool IsScaleBusy() const = 0;
     // Passes of the previous cycle, shown by the statistics line.
     virtual void SetFftsPerCycle(int nPasses) = 0;
-    // Whether a frame drawn now would be seen: the window can be seen and has
-    // shown the frame before. The window is painted at most once per screen
-    // refresh, so a pass that draws whenever this says yes draws no frame that
-    // is never shown; a frame whose paint never comes does not stop the next
-    // ones for long. Asked by every pass; quick and never waits.
-    virtual bool IsFrameWanted() = 0;
-    // Draws one frame (flags 2 mono, 3 stereo) and hands it to the window; never
-    // waits for the user-interface thread.
-    virtual void RenderFrame(int nFlags) = 0;
+    // A pass has left new spectra in the channels (flags 2 mono, 3 stereo).
+    // The view draws a frame of them on a thread of its own when the window
+    // wants one; this returns at once and never waits.
+    virtual void NewArrays(int nFlags) = 0;
     // Whether the device has stopped delivering (its positions can no longer be
     // had): the frames then say that no sound is arriving. Told on every change,
     // and cleared when an engine starts.

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-// ThreadSanitizer builds: a frame drawn on the timer thread asks the window to
+// ThreadSanitizer builds: a frame drawn on the view's frame thread asks the window to
 // repaint through a queued call. Qt's event queue hands the call event from
 // thread to thread under its own futex-based mutex, which ThreadSanitizer does
 // not see in the uninstrumented Qt libraries, so it reports the event's

@@ -31,13 +31,13 @@ TEST_P(BuiltInSignal, AfterTwoSecondsTheTrackedPeakIsTheLeftTone) {
     // moves on at three seconds to make the hundred passes a fast one makes.
     const uint32_t start = TimeGetTime();
     SleepMs(2000);
-    while (view.m_nRenders.load() < 100 && TimeGetTime() - start < 2900)
+    while (view.m_nPasses.load() < 100 && TimeGetTime() - start < 2900)
         SleepMs(5);
     const double peak = engine.m_chanLeft.m_dPeakHz.load();
     engine.m_bStopCycle = 1;
     engine.m_nPassCount = 20000;
     engine.Stop();
-    EXPECT_GT(view.m_nRenders.load(), 20);
+    EXPECT_GT(view.m_nPasses.load(), 20);
     EXPECT_NEAR(peak, CTestSignal::LeftToneHz(2.0), 0.5);
     for (int flags : view.Flags())
         EXPECT_EQ(flags, 2);

@@ -190,20 +190,20 @@ TEST(CaptureEngineStop, EndsARunningCycleWithinAPassAndNothingRunsAfterIt) {
     FillRing(s);
     ASSERT_EQ(s.engine.Start(), 1);
     const uint32_t start = TimeGetTime();
-    while (s.view.m_nRenders.load() < 3 && TimeGetTime() - start < 5000)
+    while (s.view.m_nPasses.load() < 3 && TimeGetTime() - start < 5000)
         SleepMs(1);
-    ASSERT_GE(s.view.m_nRenders.load(), 3) << "no cycle ran";
-    const int before = s.view.m_nRenders.load();
+    ASSERT_GE(s.view.m_nPasses.load(), 3) << "no cycle ran";
+    const int before = s.view.m_nPasses.load();
     s.engine.m_bStopCycle = 1;
     s.engine.m_nPassCount = 20000;
     EXPECT_EQ(s.engine.Stop(), 0);
     EXPECT_EQ(s.view.m_nInside.load(), 0);
-    const int after = s.view.m_nRenders.load();
+    const int after = s.view.m_nPasses.load();
     EXPECT_LE(after - before, 1);
     SleepMs(700);
-    EXPECT_EQ(s.view.m_nRenders.load(), after);
+    EXPECT_EQ(s.view.m_nPasses.load(), after);
     EXPECT_EQ(s.Buffer().m_nStops, 1);
-    EXPECT_NE(s.view.m_renderThread, std::this_thread::get_id());
+    EXPECT_NE(s.view.m_passThread, std::this_thread::get_id());
 }
 
 TEST(CaptureEngineStop, DestroyingARunningEngineStopsItFirst) {
@@ -216,10 +216,10 @@ TEST(CaptureEngineStop, DestroyingARunningEngineStopsItFirst) {
         ASSERT_EQ(engine.Open(&guid), 1);
         ASSERT_EQ(engine.Start(), 1);
         const uint32_t start = TimeGetTime();
-        while (view.m_nRenders.load() < 1 && TimeGetTime() - start < 5000)
+        while (view.m_nPasses.load() < 1 && TimeGetTime() - start < 5000)
             SleepMs(1);
     }
-    EXPECT_GE(view.m_nRenders.load(), 1);
+    EXPECT_GE(view.m_nPasses.load(), 1);
     EXPECT_EQ(view.m_nInside.load(), 0);
     EXPECT_EQ(References(*pDevice), 1u);
     pDevice->Release();
@@ -315,7 +315,7 @@ TEST(CaptureCycle, MonoFillsButDoesNotTransformTheRightChannel) {
     EXPECT_EQ(s.view.Flags(), (std::vector<int>{2, 2}));
 
     s.engine.m_bStereo = 1;
-    s.view.m_nRenders = 0;
+    s.view.m_nPasses = 0;
     EXPECT_EQ(s.engine.RunCycle(), 1);
     EXPECT_GT(PowerSum(s.engine.m_chanRight), 0.0);
     EXPECT_EQ(s.view.Flags(), (std::vector<int>{2, 2, 3, 3}));
@@ -333,7 +333,7 @@ TEST(CaptureCycle, SwitchingStereoOnRebuildsTheRightWindowForTheCurrentLength) {
     EXPECT_NE(right.m_pWindow[3000], 0.0); // still the full-block window
 
     s.engine.m_bStereo = 1;
-    s.view.m_nRenders = 0;
+    s.view.m_nPasses = 0;
     EXPECT_EQ(s.engine.RunCycle(), 1); // same L: the cycle start rebuilds nothing
     const CAnalysisChannel& left = s.engine.m_chanLeft;
     for (int i = 0; i < 4096; ++i)
@@ -361,42 +361,25 @@ TEST(CaptureCycle, ABusyScaleEndsTheCycleWithoutDrawingAndKeepsTheCount) {
     g_nLastCyclePasses = 57;
     s.view.m_bScaleBusy = true;
     EXPECT_EQ(s.engine.RunCycle(), 1);
-    EXPECT_EQ(s.view.m_nRenders, 0);
+    EXPECT_EQ(s.view.m_nPasses, 0);
     EXPECT_TRUE(s.view.PassCounts().empty());
     EXPECT_EQ(g_nLastCyclePasses, 57);
     EXPECT_EQ(s.engine.m_nPassCount, 0);
     EXPECT_GT(PowerSum(s.engine.m_chanLeft), 0.0); // the pass did its analysis
 }
 
-// A window that cannot show a frame gets none, while every pass still
-// analyses, tracks the peak and counts.
-TEST(CaptureCycle, PassesDrawOnlyTheFramesTheViewWants) {
-    SScriptedEngine s(44100, 4096, 93);
-    ASSERT_EQ(s.Open(), 1);
-    FillRing(s);
-    s.view.m_fnFrameWanted = [](int nAsked) { return nAsked == 3 || nAsked == 6; };
-    s.StopAfter(2);
-    EXPECT_EQ(s.engine.RunCycle(), 1);
-    EXPECT_EQ(s.view.m_nAsked, 6);
-    EXPECT_EQ(s.view.m_nRenders, 2);
-    EXPECT_EQ(s.view.PassCounts().size(), 6u);
-    EXPECT_EQ(g_nLastCyclePasses, 6);
-    EXPECT_GT(PowerSum(s.engine.m_chanLeft), 0.0);
-    EXPECT_GT(s.engine.m_chanLeft.m_dPeakHz.load(), 0.0);
-}
-
 TEST(CaptureCycle, AForcedStopStoresThePassesReallyMade) {
     SScriptedEngine s(44100, 4096, 93);
     ASSERT_EQ(s.Open(), 1);
     // What the owner does to end a run, here during the third pass.
-    s.view.m_onRender = [&s](int nRenders) {
-        if (nRenders == 3) {
+    s.view.m_onPass = [&s](int nPasses) {
+        if (nPasses == 3) {
             s.engine.m_bStopCycle = 1;
             s.engine.m_nPassCount = 20000;
         }
     };
     EXPECT_EQ(s.engine.RunCycle(), 1);
-    EXPECT_EQ(s.view.m_nRenders, 3);
+    EXPECT_EQ(s.view.m_nPasses, 3);
     EXPECT_EQ(g_nLastCyclePasses, 3);
 
     // The next cycle shows that figure, not the forced count.
@@ -412,14 +395,14 @@ TEST(CaptureCycle, EndsAfterItsTimeBudgetAndHandsOnThePassCount) {
     EXPECT_EQ(s.engine.RunCycle(), 1);
     const uint32_t took = TimeGetTime() - start;
     EXPECT_GE(took, 800u);
-    const int passes = s.view.m_nRenders;
+    const int passes = s.view.m_nPasses;
     EXPECT_GT(passes, 1);
     EXPECT_LT(passes, CCaptureEngine::kMaxPasses);
     EXPECT_EQ(g_nLastCyclePasses, passes);
     EXPECT_EQ(s.engine.m_nPassCount, passes);
 
     s.StopAfter(1);
-    s.view.m_nRenders = 0;
+    s.view.m_nPasses = 0;
     EXPECT_EQ(s.engine.RunCycle(), 1);
     EXPECT_EQ(s.view.PassCounts().back(), passes);
 }
@@ -429,8 +412,8 @@ TEST(CaptureCycle, AFailedLockCopiesNothing) {
     ASSERT_EQ(s.Open(), 1);
     FillRing(s);
     SetReadFrame(s, 9000);
-    s.view.m_onRender = [&s](int nRenders) {
-        if (nRenders == 1) {
+    s.view.m_onPass = [&s](int nPasses) {
+        if (nPasses == 1) {
             // New contents the second pass would find, were its lock to work.
             s.Buffer().Fill([](uint32_t) { return int16_t{5}; },
                             [](uint32_t) { return int16_t{6}; });
@@ -440,7 +423,7 @@ TEST(CaptureCycle, AFailedLockCopiesNothing) {
         }
     };
     EXPECT_EQ(s.engine.RunCycle(), 1);
-    EXPECT_EQ(s.view.m_nRenders, 2);
+    EXPECT_EQ(s.view.m_nPasses, 2);
     EXPECT_EQ(s.Buffer().m_nLocks, 2);
     EXPECT_EQ(s.Buffer().m_nUnlocks, 1);
     s.Buffer().Fill(LeftOf, RightOf);
@@ -455,7 +438,7 @@ TEST(CaptureCycle, APositionFailureReadsNothingButStillAnalysesAndDraws) {
     s.StopAfter(2);
     EXPECT_EQ(s.engine.RunCycle(), 1);
     EXPECT_EQ(s.Buffer().m_nLocks, 0);
-    EXPECT_EQ(s.view.m_nRenders, 2);
+    EXPECT_EQ(s.view.m_nPasses, 2);
     for (int i = 0; i < 4096; ++i)
         ASSERT_EQ(s.engine.m_chanLeft.m_pSamples[i], 0);
 }
@@ -478,7 +461,7 @@ TEST(CaptureCycle, TracksThePeakOnTheLeftChannelInsideTheSpan) {
     SetReadFrame(s, 8000);
     s.StopAfter(120);
     s.engine.m_bStereo = 1;
-    while (s.view.m_nRenders < 120) // however many cycles that takes
+    while (s.view.m_nPasses < 120) // however many cycles that takes
         ASSERT_EQ(s.engine.RunCycle(), 1);
     // Within a quarter bin: the tracker's refinement works off table phases.
     EXPECT_NEAR(s.engine.m_chanLeft.m_dPeakHz.load(), 1000.3, 0.5);

@@ -31,7 +31,7 @@ TEST(DeviceLoss, AFailedDeviceIsToldToTheViewWhileTheCycleGoesOn) {
     SScriptedEngine s(44100, 4096, 93);
     ASSERT_EQ(s.Open(), 1);
     ASSERT_EQ(s.engine.Start(), 1);
-    ASSERT_TRUE(WaitFor([&] { return s.view.m_nRenders.load() >= 3; })) << "no cycle ran";
+    ASSERT_TRUE(WaitFor([&] { return s.view.m_nPasses.load() >= 3; })) << "no cycle ran";
     EXPECT_EQ(s.view.SignalStates(), States({false})); // Start cleared it
 
     // What a backend does when its server goes away or its device is unplugged.
@@ -40,9 +40,9 @@ TEST(DeviceLoss, AFailedDeviceIsToldToTheViewWhileTheCycleGoesOn) {
     EXPECT_EQ(s.view.SignalStates(), States({false, true}));
     // The frames go on past the end of the cycle in progress (a cycle makes at
     // most 80 passes of 10 ms): the next tick starts another.
-    const int atLoss = s.view.RendersAtSignalChange();
+    const int atLoss = s.view.PassesAtSignalChange();
     const int locksAtLoss = s.Buffer().m_nLocks.load();
-    ASSERT_TRUE(WaitFor([&] { return s.view.m_nRenders.load() >= atLoss + 120; }))
+    ASSERT_TRUE(WaitFor([&] { return s.view.m_nPasses.load() >= atLoss + 120; }))
         << "the cycle stopped drawing after the loss";
     EXPECT_EQ(s.Buffer().m_nLocks.load(), locksAtLoss);      // nothing more is read
     EXPECT_EQ(s.view.SignalStates(), States({false, true})); // told once
@@ -69,11 +69,11 @@ TEST(DeviceLoss, ANewEngineOnAWorkingDeviceShowsNoMessage) {
     again.engine.m_pView = &lost.view;
     ASSERT_EQ(again.Open(), 1);
     ASSERT_EQ(again.engine.Start(), 1);
-    const int renders = lost.view.m_nRenders.load();
-    ASSERT_TRUE(WaitFor([&] { return lost.view.m_nRenders.load() >= renders + 5; }));
+    const int renders = lost.view.m_nPasses.load();
+    ASSERT_TRUE(WaitFor([&] { return lost.view.m_nPasses.load() >= renders + 5; }));
     again.engine.Stop();
     EXPECT_EQ(lost.view.SignalStates(), States({false, true, false}));
-    EXPECT_LT(lost.view.RendersAtSignalChange(), renders + 1);
+    EXPECT_LT(lost.view.PassesAtSignalChange(), renders + 1);
 }
 
 TEST(DeviceLoss, PositionsThatComeBackTakeTheMessageAway) {
@@ -83,10 +83,10 @@ TEST(DeviceLoss, PositionsThatComeBackTakeTheMessageAway) {
     s.StopAfter(3);
     EXPECT_EQ(s.engine.RunCycle(), 1);
     EXPECT_EQ(s.view.SignalStates(), States({true})); // three failing passes, told once
-    EXPECT_EQ(s.view.RendersAtSignalChange(), 0);     // before the first frame
+    EXPECT_EQ(s.view.PassesAtSignalChange(), 0);      // before the first frame
 
     s.Buffer().m_nPositionResult = 0;
-    s.StopAfter(s.view.m_nRenders.load() + 1);
+    s.StopAfter(s.view.m_nPasses.load() + 1);
     EXPECT_EQ(s.engine.RunCycle(), 1);
     EXPECT_EQ(s.view.SignalStates(), States({true, false}));
     EXPECT_EQ(s.Buffer().m_nLocks.load(), 1);

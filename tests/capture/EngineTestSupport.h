@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "capture/CaptureEngine.h"
+#include "tests/capture/RecordingEngineView.h"
 #include "tests/devices/ScriptedCaptureBuffer.h"
 #include "tests/devices/ScriptedCaptureDevice.h"
-#include "tests/capture/RecordingEngineView.h"
 
 // An engine opened on a scripted device, with a recording view.
 struct SScriptedEngine {
@@ -34,8 +34,8 @@ struct SScriptedEngine {
     uint32_t RingFrames() { return Buffer().BufferBytes() / 4; }
     // Makes the running cycle end after nPasses passes (at the next pass's check).
     void StopAfter(int nPasses) {
-        view.m_onRender = [this, nPasses](int nRenders) {
-            if (nRenders >= nPasses)
+        view.m_onPass = [this, nStopAt = nPasses](int nSoFar) {
+            if (nSoFar >= nStopAt)
                 engine.m_bStopCycle = 1;
         };
     }

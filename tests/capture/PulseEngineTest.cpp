@@ -83,7 +83,7 @@ TEST_P(PulseEngine, FindsTheTonePlayedIntoTheDesktopsOutput) {
         << "peak at " << pulse.engine.m_chanLeft.m_dPeakHz.load() << " Hz";
     const double binHz = static_cast<double>(run.nRate) / run.nFftSize;
     EXPECT_EQ(pulse.StrongestBin(), std::lround(run.dHz / binHz));
-    EXPECT_GT(pulse.view.m_nRenders.load(), 0);
+    EXPECT_GT(pulse.view.m_nPasses.load(), 0);
     pulse.End();
 }
 

@@ -9,8 +9,9 @@
 #include "analysis/AnalysisChannel.h"
 #include "capture/EngineView.h"
 
-// Stands in for the spectrum view: records what the engine asks of it and, like
-// the real view, reads both channels' spectra under their locks for each frame.
+// Stands in for the spectrum view: records what the engine tells it and reads
+// both channels' spectra under their locks at each pass, as the real view's
+// frames do.
 class CRecordingEngineView : public IEngineView {
 public:
     void BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
@@ -24,35 +25,31 @@ public:
     }
     void DrawScale() override {
         ++m_nScaleDraws;
-        m_nRendersBeforeScale = m_nRenders.load();
+        m_nPassesBeforeScale = m_nPasses.load();
     }
     bool IsScaleBusy() const override { return m_bScaleBusy.load(); }
     void SetFftsPerCycle(int nPasses) override {
         std::lock_guard guard(m_lock);
         m_passCounts.push_back(nPasses);
     }
-    bool IsFrameWanted() override {
-        const int nAsked = ++m_nAsked;
-        return m_fnFrameWanted ? m_fnFrameWanted(nAsked) : m_bFrameWanted.load();
-    }
-    void RenderFrame(int nFlags) override {
+    void NewArrays(int nFlags) override {
         ++m_nInside;
         {
             std::lock_guard guard(m_lock);
             m_flags.push_back(nFlags);
-            m_renderThread = std::this_thread::get_id();
+            m_passThread = std::this_thread::get_id();
             ReadSpectra(nFlags);
         }
-        ++m_nRenders;
-        if (m_onRender)
-            m_onRender(m_nRenders.load());
+        ++m_nPasses;
+        if (m_onPass)
+            m_onPass(m_nPasses.load());
         --m_nInside;
     }
 
     void SetSignalLost(bool bLost) override {
         std::lock_guard guard(m_lock);
         m_signalStates.push_back(bLost);
-        m_nRendersAtSignalChange = m_nRenders.load();
+        m_nPassesAtSignalChange = m_nPasses.load();
     }
 
     std::vector<int> PassCounts() {
@@ -68,9 +65,9 @@ public:
         std::lock_guard guard(m_lock);
         return m_signalStates;
     }
-    int RendersAtSignalChange() {
+    int PassesAtSignalChange() {
         std::lock_guard guard(m_lock);
-        return m_nRendersAtSignalChange;
+        return m_nPassesAtSignalChange;
     }
 
     std::mutex m_lock;
@@ -79,26 +76,21 @@ public:
     int m_nFftSize = 0;
     int m_nSampleRate = 0;
     int m_nBinds = 0;
-    std::thread::id m_renderThread;
+    std::thread::id m_passThread;
     std::atomic<int> m_nScaleDraws{0};
-    std::atomic<int> m_nRendersBeforeScale{-1};
+    std::atomic<int> m_nPassesBeforeScale{-1};
     std::atomic<bool> m_bScaleBusy{false};
-    std::atomic<int> m_nRenders{0};
-    // The answer to IsFrameWanted (or, when set, the answer to its nth asking),
-    // and how often the engine asked.
-    std::atomic<bool> m_bFrameWanted{true};
-    std::function<bool(int)> m_fnFrameWanted;
-    mutable std::atomic<int> m_nAsked{0};
+    std::atomic<int> m_nPasses{0};
     std::atomic<int> m_nInside{0};
     double m_dLastSum = 0.0;
-    // Called after each frame with the number of frames so far (timer thread).
-    std::function<void(int)> m_onRender;
+    // Called after each pass with the number of passes so far (timer thread).
+    std::function<void(int)> m_onPass;
 
 private:
     std::vector<int> m_passCounts;
     std::vector<int> m_flags;
     std::vector<bool> m_signalStates;
-    int m_nRendersAtSignalChange = -1;
+    int m_nPassesAtSignalChange = -1;
 
     void ReadSpectra(int nFlags) {
         double sum = 0.0;

@@ -1,6 +1,7 @@
 // The stress run with the real spectrum view, drawing offscreen: frames are
-// composed on the timer's thread and handed to the window while this thread,
-// the user-interface thread, starts, stops and handles its events.
+// composed on the view's frame thread and handed to the window while this
+// thread, the user-interface thread, starts, stops, resizes, hides and shows
+// the view and handles its events.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -29,10 +30,25 @@ TEST(CaptureViewStress, TwoHundredStartStopRunsDrawingIntoTheView) {
     view.m_nSpanHighHz = 16000;
     view.m_nDisplayMode = 1; // with the note overlay and peak readout
     view.show();
-    RunStartStopStress(view, 200, HandleEventsFor, [&view] {
-        view.m_pLeftChannel = nullptr;
-        view.m_pRightChannel = nullptr;
+    // Every few runs the view is resized or hidden and shown again while
+    // frames are drawn.
+    int nRun = 0;
+    const auto duringRun = [&view, &nRun](uint32_t nMs) {
+        HandleEventsFor(nMs / 2);
+        if (nRun % 3 == 1) {
+            view.resize(784 + 97 * (nRun % 5), 405 + 31 * (nRun % 4));
+        } else if (nRun % 3 == 2) {
+            view.hide();
+            HandleEventsFor(2);
+            view.show();
+        }
+        HandleEventsFor(nMs - nMs / 2);
+    };
+    RunStartStopStress(view, 200, duringRun, [&view, &nRun] {
+        // The engine's Stop had the view let go of the channels.
+        EXPECT_EQ(view.m_pLeftChannel.load(), nullptr);
         view.m_nDisplayMode = (view.m_nDisplayMode + 1) % 3;
+        ++nRun;
         QCoreApplication::processEvents();
     });
     HandleEventsFor(50);

@@ -175,12 +175,12 @@ TEST(PortAudioDevices, AnEngineRunsOnARealDevice) {
     ASSERT_EQ(engine.Open(&guid), 1);
     ASSERT_EQ(engine.Start(), 1);
     const uint32_t start = TimeGetTime();
-    while (view.m_nRenders.load() < 3 && TimeGetTime() - start < 5000)
+    while (view.m_nPasses.load() < 3 && TimeGetTime() - start < 5000)
         SleepMs(5);
     engine.m_bStopCycle = 1;
     engine.m_nPassCount = 20000;
     EXPECT_EQ(engine.Stop(), 0);
-    EXPECT_GE(view.m_nRenders.load(), 3);
+    EXPECT_GE(view.m_nPasses.load(), 3);
 }
 
 int main(int argc, char** argv) {

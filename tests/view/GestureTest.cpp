@@ -6,17 +6,11 @@
 
 namespace {
 
-// Stands in for the dialog: counts the right presses at its corner that the
-// view posts to ask for compact mode.
+// Stands in for the dialog: counts the view's requests for compact mode,
+// which it hears, as the dialog does, through a queued connection.
 class CDialogStandIn : public QWidget {
 public:
     int m_nRequests = 0;
-
-protected:
-    void mousePressEvent(QMouseEvent* pEvent) override {
-        if (pEvent->button() == Qt::RightButton && pEvent->position() == QPointF(0, 0))
-            ++m_nRequests;
-    }
 };
 
 // The view inside a window with the two span spins; like the dialog, a spin
@@ -33,6 +27,9 @@ protected:
         m_pView->m_pSpinSpanLow = &m_spinLow;
         m_pView->m_pSpinSpanHigh = &m_spinHigh;
         m_pView->m_pDialog = &m_dialog;
+        QObject::connect(
+            m_pView, &CSpectrumView::CompactModeRequested, &m_dialog,
+            [this] { ++m_dialog.m_nRequests; }, Qt::QueuedConnection);
         QObject::connect(&m_spinLow, &QSpinBox::valueChanged, [this](int n) {
             m_pView->m_nSpanLowHz = n;
             ++m_nSpinChanges;

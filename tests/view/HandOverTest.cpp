@@ -1,6 +1,8 @@
-// The hand-over of finished frames to the window: frames take turns in the
-// buffers without copying the picture, and a paint shows only whole frames, at
-// most once per screen refresh. Built on its own to run under the sanitizers.
+// The hand-over of finished frames to the window and the frame thread that
+// draws them: frames take turns in the buffers without copying the picture, a
+// paint shows only whole frames, at most once per screen refresh, a presented
+// frame is painted or the pacing recovers, and the passes never wait for the
+// frames. Built on its own to run under the sanitizers.
 #include "ViewTestSupport.h"
 
 #include "view/NoteTable.h"
@@ -302,17 +304,15 @@ public:
 };
 
 // Passes as the acquisition cycle makes them, on a thread of their own: each
-// one a new spectrum, and a frame when the view wants one.
+// one a new spectrum, told to the view, whose frame thread draws a frame of it
+// when the window wants one. Counts the passes and the frames presented.
 class CPasses {
 public:
     CPasses(CSpectrumView& view, std::function<void(int)> fnSpectrum)
-        : m_thread([this, &view, fnSpectrum] {
+        : m_view(view), m_nFirstFrame(view.PresentedFrames()), m_thread([this, &view, fnSpectrum] {
               for (int i = 0; !m_bDone; ++i) {
                   fnSpectrum(i);
-                  if (view.IsFrameWanted()) {
-                      view.RenderFrame(2);
-                      ++m_nFrames;
-                  }
+                  view.NewArrays(2);
                   ++m_nPasses;
                   std::this_thread::sleep_for(std::chrono::milliseconds(1));
               }
@@ -323,10 +323,12 @@ public:
         if (m_thread.joinable())
             m_thread.join();
     }
+    int Frames() const { return m_view.PresentedFrames() - m_nFirstFrame; }
     std::atomic<int> m_nPasses{0};
-    std::atomic<int> m_nFrames{0};
 
 private:
+    CSpectrumView& m_view;
+    const int m_nFirstFrame;
     std::atomic<bool> m_bDone{false};
     std::thread m_thread;
 };
@@ -342,6 +344,10 @@ TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesN
     QCoreApplication::processEvents();
     CPaintCounter counter;
     m_pView->installEventFilter(&counter);
+    // The requests for a paint go to the view's hand-over.
+    QObject* pHandOver = m_pView->findChild<CFrameHandOver*>();
+    ASSERT_NE(pHandOver, nullptr);
+    pHandOver->installEventFilter(&counter);
     QElapsedTimer timer;
     timer.start();
     CPasses passes(*m_pView, [this](int i) { SetPower(1e8 * (1 + i % 50)); });
@@ -356,10 +362,11 @@ TEST_F(HandOverTest, TheWindowIsPaintedAtMostOncePerRefreshAndGetsNoFrameItDoesN
     const double dRefreshes = timer.elapsed() * m_pView->screen()->refreshRate() / 1000.0;
     QCoreApplication::processEvents();
     m_pView->removeEventFilter(&counter);
-    EXPECT_GE(passes.m_nFrames, 2);
+    pHandOver->removeEventFilter(&counter);
+    EXPECT_GE(passes.Frames(), 2);
     EXPECT_LE(counter.m_nPaints, dRefreshes + 2);
     // Every frame but one still on its way has been painted.
-    EXPECT_LE(passes.m_nFrames, counter.m_nPaints + 1) << "of " << passes.m_nPasses << " passes";
+    EXPECT_LE(passes.Frames(), counter.m_nPaints + 1) << "of " << passes.m_nPasses << " passes";
     // A request is posted only while none is outstanding.
     EXPECT_LE(counter.m_nRequests, counter.m_nPaints + 1);
 }
@@ -529,6 +536,96 @@ TEST_F(PacingTest, ABusyUserInterfaceIsWaitedFor) {
     EXPECT_EQ(log.Lines(), 0) << "a busy user interface was taken for a stalled one";
 }
 
+// A screen that paints more than it is asked to (exposes, a compositor's own
+// redraws): those paints draw anew or show the front, and once they stop the
+// frames go on at their pace, without a recovery.
+TEST_F(PacingTest, PaintsNotAskedForLeaveThePaceAlone) {
+    StartRun(44100, 4096, 40, 16000, 1e10);
+    CPacingLog log;
+    CPaintCounter counter;
+    QElapsedTimer timer;
+    int nPaintsAfter = -1;
+    PaintsOver(40, counter, [&] {
+        if (!timer.isValid())
+            timer.start();
+        if (timer.elapsed() < 20 * RefreshMs())
+            m_pView->repaint();
+        else if (nPaintsAfter < 0)
+            nPaintsAfter = counter.m_nPaints;
+    });
+    EXPECT_GE(counter.m_nPaints - nPaintsAfter, 3);
+    EXPECT_EQ(log.Lines(), 0);
+}
+
+// A pass that finds the frame thread busy does not wait: while a frame waits
+// for the left channel's arrays (held here), passes tell the view of a
+// hundred new ones and go on.
+TEST_F(HandOverTest, APassThatFindsTheFrameThreadBusyDoesNotWait) {
+    StartRun(44100, 4096, 40, 16000, 1e10);
+    CPaintCounter counter;
+    m_pView->installEventFilter(&counter);
+    m_pView->show();
+    HandleEventsUntil([&] { return counter.m_nPaints > 0; }); // painted: frames wanted
+    m_pView->removeEventFilter(&counter);
+    // Passes until the frame thread is inside a frame, waiting.
+    auto lockLeft = m_left.LockArrays();
+    QElapsedTimer timer;
+    timer.start();
+    HandleEventsUntil([&] {
+        m_pView->NewArrays(2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return m_pView->m_bFrameBusy.load() == 1 || timer.elapsed() > 5000;
+    });
+    ASSERT_EQ(m_pView->m_bFrameBusy.load(), 1) << "the frame thread drew no frame";
+    std::atomic<int> nTold{0};
+    std::thread passes([&] {
+        for (; nTold < 100; ++nTold)
+            m_pView->NewArrays(2);
+    });
+    timer.restart();
+    while (nTold < 100 && timer.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(nTold.load(), 100) << "a pass waited for the frame thread";
+    EXPECT_EQ(m_pView->m_bFrameBusy.load(), 1);
+    lockLeft.unlock();
+    passes.join();
+}
+
+// The frame thread runs from the binding of a run's channels to their
+// unbinding, which waits for a frame in progress: channels that go right
+// after it are never read again (the sanitizers would see it), however many
+// passes still come, and no frame is drawn of them.
+TEST_F(HandOverTest, TheFrameThreadDrawsOnlyWhileChannelsAreBound) {
+    auto pLeft = std::make_unique<CAnalysisChannel>();
+    ASSERT_TRUE(pLeft->Setup(4096, 4096 / 44100.0));
+    std::fill_n(pLeft->m_pPower, 4096, 1e10);
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->BindChannels(pLeft.get(), nullptr, 4096, 44100);
+    m_pView->show();
+    std::atomic<bool> bDone{false};
+    std::thread passes([&] {
+        while (!bDone) {
+            m_pView->NewArrays(2);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const int nBefore = m_pView->PresentedFrames();
+    HandleEventsUntil([&] { return m_pView->PresentedFrames() >= nBefore + 3; });
+    m_pView->BindChannels(nullptr, nullptr, 4096, 44100);
+    pLeft.reset();
+    const int nAtUnbind = m_pView->PresentedFrames();
+    QElapsedTimer timer;
+    timer.start();
+    HandleEventsUntil([&] { return timer.elapsed() > 100; });
+    bDone = true;
+    passes.join();
+    // Only the welcome page, which the window's paints may draw anew.
+    EXPECT_EQ(m_pView->m_pLeftChannel.load(), nullptr);
+    EXPECT_LE(m_pView->PresentedFrames() - nAtUnbind, 7);
+    const QImage shown = m_pView->FrontImage();
+    EXPECT_EQ(PixelAt(shown, 20, 200), kBlack) << "a running frame after the unbinding";
+}
+
 // Notes the part of the window each paint covers.
 class CPaintedRegions : public QObject {
 public:
@@ -576,13 +673,13 @@ TEST_F(HandOverTest, AHiddenWindowGetsNoFramesAndShowsACurrentOneWhenBack) {
     const QImage current = m_pView->FrontImage();
     m_pView->show();
     CPasses passes(*m_pView, [this](int i) { SetPower(1e8 + i); });
-    HandleEventsUntil([&] { return passes.m_nFrames >= 3; });
+    HandleEventsUntil([&] { return passes.Frames() >= 3; });
     m_pView->hide();
-    const int nFramesShown = passes.m_nFrames;
+    const int nFramesShown = passes.Frames();
     const int nPassesShown = passes.m_nPasses;
     HandleEventsUntil([&] { return passes.m_nPasses >= nPassesShown + 40; });
     passes.Stop();
-    EXPECT_LE(passes.m_nFrames, nFramesShown + 1); // one may have been under way
+    EXPECT_LE(passes.Frames(), nFramesShown + 1); // one may have been under way
     SetPower(1e12);
     m_pView->show();
     CPaintCounter counter;

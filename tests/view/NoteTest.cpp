@@ -51,9 +51,9 @@ protected:
     }
     std::string ReadoutFor(double dHz) {
         m_left.m_dPeakHz = dHz;
-        m_pView->m_nReadoutAge = 10;
+        m_pView->m_noteOverlay.m_nReadoutAge = 10;
         m_pView->RenderFrame(2);
-        return m_pView->m_strPeakReadout;
+        return m_pView->m_noteOverlay.m_strPeakReadout;
     }
 };
 
@@ -76,14 +76,14 @@ TEST_F(NoteOverlayTest, ReadoutIsCentredOn140AndRebuiltEveryFifthFrame) {
     m_left.m_dPeakHz = 452.0;
     for (int i = 0; i < 4; ++i) {
         m_pView->RenderFrame(2);
-        EXPECT_EQ(m_pView->m_strPeakReadout, strFirst) << i;
+        EXPECT_EQ(m_pView->m_noteOverlay.m_strPeakReadout, strFirst) << i;
     }
     m_pView->RenderFrame(2);
-    EXPECT_EQ(m_pView->m_strPeakReadout, "452.00 Hz (12.00) <A>");
+    EXPECT_EQ(m_pView->m_noteOverlay.m_strPeakReadout, "452.00 Hz (12.00) <A>");
     // Frames of other modes leave the readout's age alone.
     m_pView->m_nDisplayMode = 0;
     m_pView->RenderFrame(2);
-    EXPECT_EQ(m_pView->m_nReadoutAge, 0);
+    EXPECT_EQ(m_pView->m_noteOverlay.m_nReadoutAge, 0);
 }
 
 TEST_F(NoteOverlayTest, NoteLinesStandAtTheNotesWithTheirNames) {
@@ -124,7 +124,7 @@ TEST_F(NoteOverlayTest, RightChannelGetsNoOverlayOfItsOwn) {
     m_left.m_dPeakHz = 440.0;
     m_right.m_dPeakHz = 1000.0;
     m_pView->RenderFrame(3);
-    EXPECT_EQ(m_pView->m_strPeakReadout, "440.00 Hz (0.00) <A>");
+    EXPECT_EQ(m_pView->m_noteOverlay.m_strPeakReadout, "440.00 Hz (0.00) <A>");
 }
 
 } // namespace

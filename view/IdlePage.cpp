@@ -1,8 +1,9 @@
+#include "view/IdlePage.h"
+
 #include "view/BuildInfo.h"
-#include "view/SpectrumView.h"
+#include "view/RunningFrame.h"
 
 #include <algorithm>
-#include <string>
 
 namespace {
 
@@ -48,10 +49,6 @@ constexpr int kLinePitch = 17;
 constexpr int kRightMargin = 8;
 constexpr int kParagraphGap = 30;
 
-// A plot with room for its scale, its level labels and its readouts.
-constexpr int kMinPlotWidth = 240;
-constexpr int kMinPlotHeight = 120;
-
 std::string ContactLine() {
     return std::string("If you have any comments or questions, send them to ") + g_szContactEmail +
            ".";
@@ -65,58 +62,38 @@ bool BreaksWebLine(CDC& dc, int nWidth, const std::string& strAddress) {
 
 } // namespace
 
-// Shown while no channel is bound: the whole client area black, grey text.
-void CSpectrumView::DrawIdlePage() {
-    m_dcMemory.FillSolidRect(0, 0, m_nWidth, m_nHeight, RGB(0, 0, 0));
-    m_dcMemory.SetBkColor(RGB(0, 0, 0));
-    m_dcMemory.SetTextColor(RGB(133, 133, 133));
+// The whole client area black, grey text.
+void CIdlePage::Draw(CDC& dc, int nWidth, int nHeight, const std::string& strWebAddress,
+                     const std::string& strNotice) {
+    dc.FillSolidRect(0, 0, nWidth, nHeight, RGB(0, 0, 0));
+    dc.SetBkColor(RGB(0, 0, 0));
+    dc.SetTextColor(RGB(133, 133, 133));
     for (const SIdleLine& line : kIdleLines) {
-        m_dcMemory.TextOut(40, line.y, line.pszText);
+        dc.TextOut(40, line.y, line.pszText);
     }
-    m_dcMemory.TextOut(40, kContactY, ContactLine());
-    if (BreaksWebLine(m_dcMemory, m_nWidth, m_strWebAddress)) {
+    dc.TextOut(40, kContactY, ContactLine());
+    if (BreaksWebLine(dc, nWidth, strWebAddress)) {
         std::string strMore = kMoreText;
         strMore.pop_back();
-        m_dcMemory.TextOut(40, kMoreY, strMore);
-        m_dcMemory.TextOut(40, kMoreY + kLinePitch, m_strWebAddress);
+        dc.TextOut(40, kMoreY, strMore);
+        dc.TextOut(40, kMoreY + kLinePitch, strWebAddress);
     } else {
-        m_dcMemory.TextOut(40, kMoreY, kMoreText + m_strWebAddress);
+        dc.TextOut(40, kMoreY, kMoreText + strWebAddress);
     }
-    m_dcMemory.TextOut(40, m_nHeight - kCreditsFromBottom, g_szCredits);
-    DrawNotice();
+    dc.TextOut(40, nHeight - kCreditsFromBottom, g_szCredits);
+    CRunningFrame::DrawNotice(dc, strNotice, nWidth, nHeight - 22);
 }
 
-void CSpectrumView::SetWebAddress(const std::string& strAddress) {
-    {
-        std::lock_guard lock(m_lockFrame);
-        if (m_strWebAddress == strAddress)
-            return;
-        m_strWebAddress = strAddress;
-    }
-    // The page shown names the old address until it is drawn again.
-    if (m_pLeftChannel.load() == nullptr)
-        RenderFrame(-1);
-}
-
-std::string CSpectrumView::WebAddress() const {
-    std::lock_guard lock(m_lockFrame);
-    return m_strWebAddress;
-}
-
-// The welcome page needs the width of its longest line, the web address on
-// a line of its own if need be, and the height at which the credits, which
-// follow the bottom edge, stay a paragraph's gap below its last line.
-QSize CSpectrumView::MinimumPictureSize(bool bIdle) const {
-    if (!bIdle)
-        return QSize(kMinPlotWidth, kMinPlotHeight);
-    const std::string strAddress = WebAddress();
+// As wide as the longest line, the web address on a line of its own if need
+// be, and as high as keeps the credits a paragraph's gap below the last line.
+QSize CIdlePage::MinimumSize(const std::string& strAddress) {
     CDC dc; // measures as the frames' DC does
     const auto width = [&dc](const std::string& str) { return dc.GetTextExtent(str).cx; };
     int nLongest =
         std::max({width(ContactLine()), width(kMoreText), width(strAddress), width(g_szCredits)});
     for (const SIdleLine& line : kIdleLines)
         nLongest = std::max(nLongest, width(line.pszText));
-    const int nWidth = std::max(kMinPlotWidth, 40 + nLongest + kRightMargin);
+    const int nWidth = 40 + nLongest + kRightMargin;
     const int nLastY = BreaksWebLine(dc, nWidth, strAddress) ? kMoreY + kLinePitch : kMoreY;
     return QSize(nWidth, nLastY + kParagraphGap + kCreditsFromBottom);
 }

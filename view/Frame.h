@@ -1,0 +1,75 @@
+#pragma once
+
+#include "analysis/PowerScale.h"
+#include "platform/Brush.h"
+#include "platform/Pen.h"
+#include "view/SpanGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+// One channel's arrays as a frame draws them, copied under the channel's lock
+// as the frame begins: bins 0 to N/2 of the averaged power and of the held
+// maxima, and the mean power over all N bins for the power readout.
+struct SChannelArrays {
+    std::vector<double> adPower;
+    std::vector<double> adHold;
+    double dMeanPower = 0.0; // the sum of P[i] / N over all N entries, in index order
+    SPowerScale scale;       // how the power relates to a reference's levels
+
+    bool HasArrays() const { return !adPower.empty(); }
+    int Bins() const { return static_cast<int>(adPower.size()); }
+};
+
+// What one running frame draws, taken once as it begins: the view's settings
+// and geometry and copies of the channels' arrays, so that neither the user
+// interface nor the acquisition cycle changes anything under a frame, and a
+// frame never shows one mode's overlay over another's bars.
+struct SFrame {
+    int nFlags = 0; // bit 0: stereo
+    int nWidth = 0;
+    int nHeight = 0;
+    int nPlotBottom = 0;
+    int nSampleRate = 0;
+    int nFftSize = 0;
+    SSpanGeometry geo{};
+    int nMode = 0;
+    int nCursorX = -1;
+    int nCursorY = -1;
+    int nYScale = 100;
+    int nOffset = 100;
+    int nOffsetRight = 100;
+    int nMinXSpace = 2;
+    bool bHold = false;
+    int nFftsPerCycle = 10;
+    bool bSignalLost = false;
+    bool bBuiltInSignal = false;
+    double dPeakHz = 0.0;  // the left channel's tracked peak
+    std::string strNotice; // empty while none is shown
+    SChannelArrays left;
+    SChannelArrays right; // without arrays in mono
+
+    bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
+    int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }
+};
+
+// The y of a power value on a pass's level scale (yScale pixels per unit of
+// natural logarithm, yBase the y of the level 1.0); values below 1.0 stand
+// at 1.0.
+inline int LevelY(double dYScale, int nYBase, double dValue) {
+    return static_cast<int>(nYBase - dYScale * std::log(std::max(dValue, 1.0)));
+}
+
+// The view's pens and brushes, which the composers draw with.
+struct SPalette {
+    const CPen* pPenLeft;
+    const CPen* pPenRight;
+    const CPen* pPenScale;
+    const CPen* pPenCursor;
+    const CPen* pPenGrid;
+    const CPen* pPenReference;
+    const CBrush* pBrushLeft;
+    const CBrush* pBrushRight;
+};

@@ -1,0 +1,75 @@
+#include "view/ReferenceLine.h"
+
+#include "analysis/ReferenceSpectrum.h"
+#include "view/Frame.h"
+
+#include <algorithm>
+#include <cmath>
+
+void CReferenceLine::SetReference(std::shared_ptr<const CReferenceSpectrum> pReference,
+                                  double dBinWidth, int nBins) {
+    m_pReference = std::move(pReference);
+    MapOntoBins(dBinWidth, nBins);
+}
+
+void CReferenceLine::MapOntoBins(double dBinWidth, int nBins) {
+    if (m_pReference == nullptr || nBins <= 0) {
+        m_adLevel.clear();
+        return;
+    }
+    m_pReference->MapOntoBins(dBinWidth, nBins, m_adLevel);
+}
+
+// The mean over a bar's bins is taken as the bars take theirs, bin by bin;
+// it is NaN once one of them lies beyond the reference.
+void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
+                           const std::vector<std::pair<int, int>>& aBins, const SPowerScale& scale,
+                           double dYScale, int nYBase, int nBottom) {
+    m_aLine.clear();
+    const int nLevels = static_cast<int>(m_adLevel.size());
+    if (nLevels == 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < aBars.size(); ++i) {
+        double dMean = 0.0;
+        int n = 0;
+        for (int b = aBins[i].first; b < aBins[i].second; ++b, ++n) {
+            const double dLevel =
+                b < nLevels ? m_adLevel[static_cast<std::size_t>(b)] * scale.Gain(b) : std::nan("");
+            dMean = (dMean * n + dLevel) / (n + 1);
+        }
+        const SRectangle& bar = aBars[i];
+        m_aLine.push_back(std::isnan(dMean)
+                              ? CPoint{-1, 0}
+                              : CPoint{(bar.l + bar.r) / 2,
+                                       std::clamp(LevelY(dYScale, nYBase, dMean), 0, nBottom - 1)});
+    }
+}
+
+// From bar to bar, breaking where there is no value. A line stops short of
+// its end point, so each run ends with its last point drawn.
+void CReferenceLine::Draw(CDC& dc, const CPen& pen) const {
+    dc.SelectObject(&pen);
+    bool bDrawing = false;
+    CPoint ptLast{};
+    const auto endRun = [&] {
+        if (bDrawing) {
+            dc.LineTo(ptLast.x + 1, ptLast.y);
+        }
+        bDrawing = false;
+    };
+    for (const CPoint& pt : m_aLine) {
+        if (pt.x < 0) {
+            endRun();
+            continue;
+        }
+        if (bDrawing) {
+            dc.LineTo(pt.x, pt.y);
+        } else {
+            dc.MoveTo(pt.x, pt.y);
+        }
+        bDrawing = true;
+        ptLast = pt;
+    }
+    endRun();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "analysis/PowerScale.h"
+#include "platform/DC.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+class CReferenceSpectrum;
+
+// A spectrum to compare the live one with, drawn over the bars as a line at
+// the left channel's levels: through the middle of each bar, at the height
+// the bar would have at the reference's mean power over its bins, kept inside
+// the plot. It breaks where the reference has no value. The reference is laid
+// onto the bins of each run anew, whatever its rate and size, and onto the
+// channel's scale at each frame, so that it follows the window, its length and
+// Pink 2 Flat as the bars do.
+class CReferenceLine {
+public:
+    // The line's colour, used nowhere else on the plot.
+    static constexpr COLORREF kColour = RGB(255, 140, 0);
+
+    // A reference (null for none), laid onto nBins bins of dBinWidth Hz.
+    void SetReference(std::shared_ptr<const CReferenceSpectrum> pReference, double dBinWidth,
+                      int nBins);
+    // The same reference on the bins of another run.
+    void MapOntoBins(double dBinWidth, int nBins);
+    // The line through a frame's bars (their rectangles, and the bins each
+    // covers), on a level scale of dYScale pixels per unit of natural
+    // logarithm with the level 1.0 at nYBase, above the floor nBottom.
+    void Build(const std::vector<SRectangle>& aBars, const std::vector<std::pair<int, int>>& aBins,
+               const SPowerScale& scale, double dYScale, int nYBase, int nBottom);
+    void ClearLine() { m_aLine.clear(); }
+    void Draw(CDC& dc, const CPen& pen) const;
+
+private:
+    std::shared_ptr<const CReferenceSpectrum> m_pReference;
+    std::vector<double> m_adLevel; // at the bins of the run, NaN where it has none
+    std::vector<CPoint> m_aLine;   // a point with x < 0 breaks the line
+};

@@ -1,0 +1,296 @@
+#include "view/RunningFrame.h"
+
+#include "view/NoteOverlay.h"
+#include "view/ReferenceLine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const double kLn10 = std::log(10.0);
+
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kMarginGrey = RGB(32, 32, 32);
+
+// Formats a text for TextOut; the texts of a frame are short.
+template <typename... Args> std::string Format(const char* pszFormat, Args... args) {
+    char sz[128];
+    const int n = std::snprintf(sz, sizeof sz, pszFormat, args...);
+    return std::string(sz, static_cast<std::size_t>(std::clamp(n, 0, int(sizeof sz) - 1)));
+}
+
+// The logical pixels that cover a region of device pixels.
+QRegion LogicalRegion(const QRegion& rgnDevice, double dRatio) {
+    if (dRatio == 1.0) {
+        return rgnDevice;
+    }
+    QRegion rgn;
+    for (const QRect& rc : rgnDevice) {
+        const int l = static_cast<int>(std::floor(rc.left() / dRatio));
+        const int t = static_cast<int>(std::floor(rc.top() / dRatio));
+        const int r = static_cast<int>(std::ceil((rc.right() + 1) / dRatio));
+        const int b = static_cast<int>(std::ceil((rc.bottom() + 1) / dRatio));
+        rgn |= QRect(l, t, r - l, b - t);
+    }
+    return rgn;
+}
+
+} // namespace
+
+// The left bars are built first, so that the plot is filled around them only
+// and the reference line can pass through them; each pass then draws its
+// bars and readouts, the right channel's over the left's.
+QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette,
+                               const QRegion* pRefill, CNoteOverlay& notes,
+                               CReferenceLine& reference) {
+    const SPass left = MakePass(f, 0);
+    if (f.left.HasArrays()) {
+        BuildBars(f, left);
+        reference.Build(m_aBars, m_aBarBins, f.left.scale, left.dYScale, left.nYBase,
+                        f.nPlotBottom - 16 * f.nMode);
+    } else {
+        m_aBars.clear();
+        reference.ClearLine();
+    }
+    FillPlot(dc, f, pRefill);
+
+    for (int nPass = 0; nPass < (f.IsStereo() ? 2 : 1); ++nPass) {
+        const SPass pass = nPass == 0 ? left : MakePass(f, 1);
+        if (nPass == 0) {
+            DrawLevelGrid(dc, f, pass, palette);
+            dc.ResetTouched(); // from here on, all changes with the frame
+            dc.SelectObject(palette.pPenLeft);
+            dc.SelectObject(palette.pBrushLeft);
+            if (f.nMode == 1) {
+                notes.Draw(dc, f, *palette.pPenGrid);
+                dc.SelectObject(palette.pBrushLeft);
+                dc.SelectObject(palette.pPenLeft);
+            }
+            if (!f.left.HasArrays()) {
+                continue; // a channel without arrays has nothing to show
+            }
+        } else {
+            dc.SelectObject(palette.pPenRight);
+            dc.SelectObject(palette.pBrushRight);
+            BuildBars(f, pass);
+        }
+        DrawBars(dc);
+        if (f.nMode == 2) {
+            DrawPowerReadout(dc, f, pass);
+        }
+        if (f.nCursorX > 30 && f.nCursorY < f.nPlotBottom) {
+            DrawCursorReadout(dc, f, pass, palette);
+        }
+    }
+    // Over the bars of both channels, under the texts.
+    reference.Draw(dc, *palette.pPenReference);
+    DrawTexts(dc, f);
+    return LogicalRegion(dc.Touched(), dc.GetDevicePixelRatio());
+}
+
+bool CRunningFrame::CanRefill(const SFrame& f, const QRegion& rgnChanging) {
+    const int nPlotH = f.nPlotBottom;
+    const QRegion rgnFilled =
+        QRegion(28, 0, f.nWidth - 28, nPlotH + 1).united(QRect(0, 0, 27, nPlotH + 5));
+    return rgnChanging.subtracted(rgnFilled).isEmpty();
+}
+
+// ln(b) for every bin index up to nEntries - 1, kept while the size stays.
+const std::vector<double>& CRunningFrame::LogTable(int nEntries) {
+    if (static_cast<int>(m_adLogBin.size()) != nEntries) {
+        m_adLogBin.resize(static_cast<std::size_t>(nEntries));
+        for (int b = 0; b < nEntries; ++b) {
+            m_adLogBin[static_cast<std::size_t>(b)] = std::log(static_cast<double>(b));
+        }
+    }
+    return m_adLogBin;
+}
+
+// The level scale and the arrays of one pass over a channel.
+CRunningFrame::SPass CRunningFrame::MakePass(const SFrame& f, int nIndex) {
+    const int nPlotH = f.nPlotBottom;
+    SPass pass{};
+    pass.nIndex = nIndex;
+    pass.pArrays = nIndex == 0 ? &f.left : &f.right;
+    pass.dYScale = nPlotH * f.nYScale * 0.0005;
+    const int nOffset = nIndex == 0 ? f.nOffset : f.nOffsetRight;
+    pass.nYBase = static_cast<int>((130 - nOffset) * kLn10 * pass.dYScale * 0.1 + nPlotH * 1.6);
+    return pass;
+}
+
+// One bar per group of bins at least Min X-space wide, from the previous bar's
+// right edge to the geometric middle of the group's last bin, at the group's
+// mean power; the hold level is the mean of the group's held values.
+void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
+    const SSpanGeometry& geo = f.geo;
+    const SChannelArrays& arrays = *pass.pArrays;
+    const int nBottom = f.nPlotBottom - 16 * f.nMode;
+    const int nMinXSpace = f.nMinXSpace;
+    const int nBins = arrays.Bins();
+    const int nBinEnd = std::min(geo.nBinMax, nBins);
+    const std::vector<double>& adLn = LogTable(std::max(geo.nBinMax, nBins) + 1);
+    m_aBars.clear();
+    m_aBarBins.clear();
+    m_aHoldLevels.clear();
+    int nPrevX = 28;
+    int nFirst = geo.nBinLow;
+    int n = 0;
+    double dMeanP = 0.0;
+    double dMeanH = 0.0;
+    for (int b = geo.nBinLow; b < nBinEnd; ++b) {
+        const int x = static_cast<int>(geo.nXOff + geo.dXScale * (adLn[b] + adLn[b + 1]) * 0.5);
+        const double dP = (dMeanP * n + arrays.adPower[b]) / (n + 1);
+        const double dH = (dMeanH * n + arrays.adHold[b]) / (n + 1);
+        if (x < nPrevX + nMinXSpace) {
+            dMeanP = dP;
+            dMeanH = dH;
+            ++n;
+            continue;
+        }
+        // A bar of no width shows nothing, neither outline nor hold level.
+        if (x > nPrevX) {
+            const int nTop = std::min(LevelY(pass.dYScale, pass.nYBase, dP), nBottom);
+            m_aBars.push_back(SRectangle{nPrevX, nTop, x, nBottom});
+            m_aBarBins.emplace_back(nFirst, b + 1);
+            if (f.bHold) {
+                m_aHoldLevels.push_back(SRectangle{
+                    nPrevX, std::min(LevelY(pass.dYScale, pass.nYBase, dH), nBottom), x, 0});
+            }
+        }
+        nPrevX = x;
+        nFirst = b + 1;
+        n = 0;
+        dMeanP = 0.0;
+        dMeanH = 0.0;
+    }
+}
+
+// The black plot around the left bars, then the grey margin. Only the part
+// given, if any, holds something else than what these fills would leave.
+void CRunningFrame::FillPlot(CDC& dc, const SFrame& f, const QRegion* pRefill) const {
+    const int nPlotH = f.nPlotBottom;
+    QRegion rgnPlot(28, 0, f.nWidth - 28, nPlotH + 1);
+    QRegion rgnMargin(0, 0, 27, nPlotH + 5);
+    if (pRefill != nullptr) {
+        rgnPlot &= *pRefill;
+        rgnMargin &= *pRefill;
+    }
+    for (const QRect& rc : rgnPlot) {
+        dc.FillSolidRectAround(rc.x(), rc.y(), rc.width(), rc.height(), kBlack, m_aBars.data(),
+                               static_cast<int>(m_aBars.size()));
+    }
+    for (const QRect& rc : rgnMargin) {
+        dc.FillSolidRect(rc.x(), rc.y(), rc.width(), rc.height(), kMarginGrey);
+    }
+    // Texts stand on the margin's grey, as after the fill.
+    dc.SetBkColor(kMarginGrey);
+}
+
+// Lines every 10 dB from +50 to -190, labelled right-aligned in the margin.
+void CRunningFrame::DrawLevelGrid(CDC& dc, const SFrame& f, const SPass& pass,
+                                  const SPalette& palette) {
+    const int nPlotH = f.nPlotBottom;
+    const int nZeroY = f.ZeroY();
+    dc.SelectObject(palette.pPenGrid);
+    for (int k = -5; k <= 19; ++k) {
+        const int y = static_cast<int>(k * kLn10 * pass.dYScale + nZeroY);
+        if (y <= 0 || y >= nPlotH) {
+            continue;
+        }
+        dc.MoveTo(28, y);
+        dc.LineTo(f.nWidth, y);
+        const std::string strLabel = Format("%d", -10 * k);
+        const CSize size = dc.GetTextExtent(strLabel);
+        dc.TextOut(26 - size.cx, y - size.cy / 2, strLabel);
+    }
+}
+
+// The bars of a pass share no column and each hold line lies in its own bar's
+// columns, so all bars are drawn in one batch and the hold lines after them:
+// the same picture as drawing them in turn, written a scan line at a time.
+void CRunningFrame::DrawBars(CDC& dc) const {
+    dc.Rectangles(m_aBars.data(), static_cast<int>(m_aBars.size()));
+    for (const SRectangle& line : m_aHoldLevels) {
+        dc.MoveTo(line.l, line.t);
+        dc.LineTo(line.r, line.t);
+    }
+}
+
+// The mean power of the whole spectrum, in units of 1e10.
+void CRunningFrame::DrawPowerReadout(CDC& dc, const SFrame& f, const SPass& pass) {
+    const std::string str =
+        Format(pass.nIndex == 0 ? "Power L: %.1f" : "R: %.1f", pass.pArrays->dMeanPower * 1e-10);
+    const CSize size = dc.GetTextExtent(str);
+    dc.TextOut(f.nWidth - size.cx - 5, 18 + 14 * pass.nIndex, str);
+}
+
+// A line and a dot on the level of the bin under the cursor, its frequency
+// beside the line and its level at the top right.
+void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
+                                      const SPalette& palette) {
+    const SSpanGeometry& geo = f.geo;
+    const int nPlotH = f.nPlotBottom;
+    const int nWidth = f.nWidth;
+    const int cx = f.nCursorX;
+    const double dBin = std::exp((cx - geo.nXOff) / geo.dXScale);
+    // The nearest bin, kept inside the array whatever the cursor and the span.
+    double dIndex = std::trunc(dBin - 0.5) + 1.0;
+    dIndex = std::isnan(dIndex) ? 0.0 : std::clamp(dIndex, 0.0, pass.pArrays->Bins() - 1.0);
+    int yc =
+        LevelY(pass.dYScale, pass.nYBase, pass.pArrays->adPower[static_cast<std::size_t>(dIndex)]);
+    if (yc + 2 > nPlotH) {
+        yc = nPlotH - 2;
+    }
+    dc.SelectObject(palette.pPenCursor);
+    dc.MoveTo(cx, nPlotH);
+    dc.LineTo(cx, yc);
+    dc.Ellipse(cx - 2, yc - 2, cx + 2, yc + 2);
+
+    const std::string strHz = Format("%.1f Hz", dBin * geo.dBinWidth);
+    const CSize sizeHz = dc.GetTextExtent(strHz);
+    const int xHz = cx > nWidth / 2 ? cx - sizeHz.cx - 5 : cx + 5;
+    dc.TextOut(xHz, nPlotH - 14 * (f.nMode + 1), strHz);
+
+    const std::string strDb = Format("%.1f dB", 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale));
+    const CSize sizeDb = dc.GetTextExtent(strDb);
+    dc.TextOut(nWidth - sizeDb.cx - 5, 18, strDb);
+}
+
+// Over everything else: the line that says no sound arrives, the name of the
+// built-in signal, the statistics line and a notice.
+void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
+    if (f.bSignalLost) {
+        // The spectrum stands still, and a line in the middle of the plot
+        // says why.
+        const CSize size = dc.GetTextExtent(kSignalLostText);
+        const int x = 28 + std::max(0, (f.nWidth - 28 - size.cx) / 2);
+        const int y = std::max(0, (f.nPlotBottom - size.cy) / 2);
+        dc.TextOut(x, y, kSignalLostText);
+    }
+    if (f.bBuiltInSignal) {
+        // At the other end of the statistics line's row: the spectrum is of
+        // the program's own signal, not a sound from outside.
+        dc.TextOut(33, 4, kBuiltInSignalText);
+    }
+    // How many passes the previous acquisition cycle made, and the time each had.
+    const std::string str = Format("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
+    const CSize size = dc.GetTextExtent(str);
+    dc.TextOut(f.nWidth - size.cx - 5, 4, str);
+    DrawNotice(dc, f.strNotice, f.nWidth, f.nPlotBottom);
+}
+
+void CRunningFrame::DrawNotice(CDC& dc, const std::string& strNotice, int nWidth, int nPlotBottom) {
+    if (strNotice.empty()) {
+        return;
+    }
+    const COLORREF crBack = dc.SetBkColor(RGB(32, 32, 32));
+    const COLORREF crText = dc.SetTextColor(RGB(230, 200, 90));
+    const CSize size = dc.GetTextExtent(strNotice);
+    const int x = 28 + std::max(0, (nWidth - 28 - size.cx) / 2);
+    const int y = std::max(0, nPlotBottom / 4 - size.cy / 2);
+    dc.TextOut(x, y, strNotice);
+    dc.SetBkColor(crBack);
+    dc.SetTextColor(crText);
+}
