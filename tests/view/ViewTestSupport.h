@@ -58,9 +58,10 @@ protected:
     COLORREF Back(int x, int y) const { return PixelAt(Back(), x, y); }
     SExpectedGeometry Geometry() const;
 
-    std::unique_ptr<CSpectrumView> m_pView;
+    // The channels outlive the view, whose frame thread may read them.
     CAnalysisChannel m_left;
     CAnalysisChannel m_right;
+    std::unique_ptr<CSpectrumView> m_pView;
 };
 
 constexpr COLORREF kScaleColour = RGB(100, 100, 100);
