@@ -222,7 +222,7 @@ private:
     void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays) const;
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
     SPalette Palette() const;
-    std::string CurrentNotice() const;
+    void TakeNotice(std::string& strNotice) const;
 
     mutable std::mutex m_lockFrame;
     // Under m_lockFrame.

@@ -46,7 +46,7 @@ void CSpectrumView::RenderFrame(int nFlags) {
         CAnalysisChannel* pLeft = m_pLeftChannel.load();
         if (pLeft == nullptr) {
             m_handOver.TakeFreshCanvas({});
-            m_frame.strNotice = CurrentNotice();
+            TakeNotice(m_frame.strNotice);
             CIdlePage::Draw(m_dcMemory, nWidth, nHeight, m_strWebAddress, m_frame.strNotice);
             m_handOver.CanvasRecord().bFrame = false;
         } else if ((nFlags & 2) != 0 && m_nSampleRate > 0 && m_nFftSize > 0) {
@@ -89,7 +89,7 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     f.bSignalLost = m_bSignalLost;
     f.bBuiltInSignal = m_bBuiltInSignal;
     f.dPeakHz = pLeft->m_dPeakHz.load(std::memory_order_relaxed);
-    f.strNotice = CurrentNotice();
+    TakeNotice(f.strNotice);
 
     CAnalysisChannel* pRight = m_pRightChannel.load();
     const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
@@ -199,12 +199,19 @@ void CSpectrumView::ShowNotice(const std::string& strText, int nMilliseconds) {
 
 std::string CSpectrumView::Notice() const {
     std::lock_guard lock(m_lockFrame);
-    return CurrentNotice();
+    std::string strNotice;
+    TakeNotice(strNotice);
+    return strNotice;
 }
 
-// Under m_lockFrame.
-std::string CSpectrumView::CurrentNotice() const {
-    return std::chrono::steady_clock::now() < m_noticeUntil ? m_strNotice : std::string();
+// Under m_lockFrame: the notice shown now, or none, into a string a frame
+// keeps (which then allocates nothing).
+void CSpectrumView::TakeNotice(std::string& strNotice) const {
+    if (std::chrono::steady_clock::now() < m_noticeUntil) {
+        strNotice = m_strNotice;
+    } else {
+        strNotice.clear();
+    }
 }
 
 void CSpectrumView::SetWebAddress(const std::string& strAddress) {
