@@ -307,3 +307,45 @@ void CAnalysisChannel::ClearHold() {
     if (m_pHold)
         std::fill(m_pHold, m_pHold + m_nSize, 0.0);
 }
+
+namespace {
+
+// The sum of g(k) |X(k)|^2 over all N bins of a real block's transform, whose
+// upper half mirrors bins 1 to N/2 - 1.
+double WeightedEnergy(const SComplex* pWork, int n, const std::vector<double>& adGain) {
+    const bool bWeighted = static_cast<int>(adGain.size()) == n / 2 + 1;
+    double dSum = 0.0;
+    for (int k = 0; k <= n / 2; ++k) {
+        const double dPower = pWork[k].re * pWork[k].re + pWork[k].im * pWork[k].im;
+        const double dMirrors = (k == 0 || k == n / 2) ? 1.0 : 2.0;
+        dSum += dMirrors * dPower * (bWeighted ? adGain[static_cast<std::size_t>(k)] : 1.0);
+    }
+    return dSum;
+}
+
+} // namespace
+
+void CAnalysisChannel::MeterPass(int nNewFrames, double dSeconds) {
+    std::lock_guard lock(m_lockArrays);
+    if (!m_pWork || !(m_dWindowSumSquares > 0.0))
+        return;
+    // Parseval: the bins' energy is N times the windowed block's, whose mean
+    // square over the window's weight is the block's; a full-scale sine has
+    // the mean square 32768^2 / 2.
+    const double dFullScale = SPowerScale::kFullScale;
+    const double dMeanSquare = WeightedEnergy(m_pWork, m_nSize, m_adMeterGain) /
+                               (m_nSize * m_dWindowSumSquares) / (dFullScale * dFullScale / 2);
+    const int nLength = std::clamp(m_nWindowLength.load(std::memory_order_relaxed), 1, m_nSize);
+    const int nNew = std::clamp(nNewFrames, 0, nLength);
+    int32_t nPeak = 0;
+    for (int i = nLength - nNew; i < nLength; ++i)
+        nPeak = std::max(nPeak, m_pSamples[i] < 0 ? -m_pSamples[i] : m_pSamples[i]);
+    if (nPeak >= 32767)
+        m_nFullScalePasses.fetch_add(1, std::memory_order_relaxed);
+    m_meter.Feed(dMeanSquare, nPeak / dFullScale, dSeconds);
+}
+
+void CAnalysisChannel::SetMeterGains(std::vector<double> adGains) {
+    std::lock_guard lock(m_lockArrays);
+    m_adMeterGain.swap(adGains);
+}

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
+#include "analysis/LevelMeter.h"
 #include "analysis/PowerScale.h"
 
 // One complex value of the transform's work array.
@@ -45,6 +47,13 @@ public:
     // Magnitude of the raw block's transform at dHz; expects 0 <= dHz * bins-per-Hz < N.
     double EvaluateAt(double dHz) const;
     void ClearHold();
+    // The level meter's pass, after Transform: the mean square of the block
+    // by Parseval from its weighted spectrum, and the peak of the block's
+    // newest nNewFrames samples, dSeconds after the previous pass.
+    void MeterPass(int nNewFrames, double dSeconds);
+    // The meter's weighting per bin, 0 to N/2, as factors on power (empty:
+    // none). Any thread.
+    void SetMeterGains(std::vector<double> adGains);
     int32_t* GetSamples() { return m_pSamples; }
     double* GetPower() { return m_pPower; }
 
@@ -66,6 +75,10 @@ public:
     std::atomic<int> m_nWindowType{0};
     std::atomic<int> m_bFastAttack{1};
     std::atomic<int> m_nInertia{1};
+    // Read from any thread; fed by MeterPass.
+    CLevelMeter m_meter;
+    // Passes whose newest samples reached full scale, since Setup.
+    std::atomic<long long> m_nFullScalePasses{0};
 
     // The ten-digit values of 2*pi and pi that every table and twiddle uses.
     static constexpr double kTwoPi = 6.283185308;
@@ -88,5 +101,6 @@ private:
     // The window table's sum and sum of squares over its length.
     double m_dWindowSum = 0.0;
     double m_dWindowSumSquares = 0.0;
+    std::vector<double> m_adMeterGain;
     mutable std::mutex m_lockArrays;
 };

@@ -74,6 +74,7 @@ int CCaptureEngine::Open(const SCaptureGuid* pDevice) {
     m_nOpenSampleRate = rate;
     m_bRightWindowStale = false;
     m_nReadOffset = 0;
+    m_bMetered = false;
     m_bStopping.store(false);
     return 1;
 }
@@ -236,6 +237,10 @@ bool CCaptureEngine::ReadNewestBlock(int& f) {
     const int nLength = BlockLength();
     // At 8000 Hz a long block can exceed the two-second ring: take what it holds.
     const uint32_t bytes = std::min<uint32_t>(kFrameBytes * nLength, m_nBufferBytes);
+    const uint32_t newBytes =
+        m_bMetered ? (readPos + m_nBufferBytes - m_nPrevReadPos) % m_nBufferBytes : bytes;
+    m_nNewFrames = static_cast<int>(std::min(newBytes, bytes) / kFrameBytes);
+    m_nPrevReadPos = readPos;
     m_nReadOffset = readPos >= bytes ? readPos - bytes : m_nBufferBytes - bytes + readPos;
 
     void* pRegion1 = nullptr;
@@ -292,6 +297,22 @@ void CCaptureEngine::AnalyseBlock(int nStereo) {
             m_chanRight.Transform();
         }
     }
+    MeterBlock(nStereo);
     TrackPeak(m_chanLeft, m_nOpenFftSize, m_nOpenSampleRate, m_nSpanLowHz.load(kRelaxed),
               m_nSpanHighHz.load(kRelaxed));
+}
+
+// The meter takes each pass's new samples once, over the time since the
+// previous pass; a pass that found no new position adds no new samples.
+void CCaptureEngine::MeterBlock(int nStereo) {
+    const auto now = std::chrono::steady_clock::now();
+    const double dSeconds =
+        m_bMetered ? std::chrono::duration<double>(now - m_prevMeterTime).count() : 0.0;
+    m_bMetered = true;
+    m_prevMeterTime = now;
+    const auto lockPass = LockPass();
+    m_chanLeft.MeterPass(m_nNewFrames, dSeconds);
+    if (nStereo)
+        m_chanRight.MeterPass(m_nNewFrames, dSeconds);
+    m_nNewFrames = 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -102,6 +103,7 @@ private:
     int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
     void ZeroTail(int f);
     void AnalyseBlock(int nStereo);
+    void MeterBlock(int nStereo);
     void EndCycle(int nPassesMade);
     void ReleaseDevice();
 
@@ -115,6 +117,13 @@ private:
     // The view was told that no sound arrives (acquisition cycle only; Start
     // clears it together with the view's).
     bool m_bSignalLost = false;
+    // Where the previous block ended in the ring, and when its pass ran: the
+    // meter takes the samples that are new since, over the time between
+    // (acquisition cycle only).
+    uint32_t m_nPrevReadPos = 0;
+    int m_nNewFrames = 0;
+    bool m_bMetered = false;
+    std::chrono::steady_clock::time_point m_prevMeterTime;
     // Raised by Stop: no further pass, no further cycle.
     std::atomic<bool> m_bStopping{false};
     mutable std::mutex m_lockPass;
