@@ -19,6 +19,7 @@
 #include "app/DeviceListBox.h"
 #include "app/DialogUnits.h"
 #include "app/HelpPage.h"
+#include "app/LevelCommands.h"
 #include "app/MeasurementExport.h"
 #include "app/Prompts.h"
 #include "app/ReferenceCommands.h"
@@ -54,6 +55,11 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
         std::make_unique<CReferenceCommands>(this, m_pView, [this](std::string strSource) {
             return m_pRun->LeftSpectrum(std::move(strSource));
         });
+    m_pLevels = new CLevelCommands(
+        this, m_pView,
+        CLevelCommands::SHooks{[this] { return m_pRun->Engine(); },
+                               [this] { return m_pRun->LeftSpectrum("calibration"); },
+                               [this] { return m_pDevices->SelectedDeviceName(); }});
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -75,6 +81,8 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
     SSpectrumSnapshot snapshot = CSpectrumCsv::Take(
         *Engine(), m_settings, m_settings.m_nSampleRate, m_settings.m_nFftSize,
         m_pDevices->SelectedDeviceName(), m_strip.List(IDC_LIST_WINDOW)->currentText());
+    CSpectrumCsv::TakeLevels(*Engine(), m_pLevels->Settings(), m_pLevels->IsSlow(),
+                             m_pLevels->Calibration(), snapshot);
     if (const auto pReference = m_pReference->Reference()) {
         const double dBinWidth = BinWidthHz(m_settings.m_nSampleRate, m_settings.m_nFftSize);
         pReference->MapOntoRun(dBinWidth, int(snapshot.leftPower.size()), snapshot.leftScale,
@@ -115,6 +123,9 @@ void CAnalyzerDialog::WireControls() {
             &CReferenceCommands::SetRunning);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pDevices.get(),
             &CDeviceChooser::SetRunning);
+    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pLevels, &CLevelCommands::SetRunning);
+    connect(m_strip.DeviceList(), &QComboBox::currentIndexChanged, m_pLevels,
+            &CLevelCommands::FollowDevice);
 }
 
 // ---------------------------------------------------------------------------
@@ -137,6 +148,8 @@ bool CAnalyzerDialog::OnInitDialog() {
     pMenu->addAction(m_pReference->KeepAction());
     pMenu->addAction(m_pReference->LoadAction());
     pMenu->addAction(m_pReference->ClearAction());
+    pMenu->addSeparator();
+    m_pLevels->AddTo(pMenu);
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();

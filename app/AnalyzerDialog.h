@@ -13,6 +13,7 @@
 
 class CCaptureEngine;
 class CDeviceChooser;
+class CLevelCommands;
 class CMeasurementExport;
 class CReferenceCommands;
 class CRunControl;
@@ -73,6 +74,7 @@ public:
     CDeviceChooser& Devices() const { return *m_pDevices; }
     CMeasurementExport& Export() const { return *m_pExport; }
     CReferenceCommands& Reference() const { return *m_pReference; }
+    CLevelCommands& Levels() const { return *m_pLevels; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
     QAction* AboutAction() const { return m_pActionAbout; }
@@ -127,6 +129,7 @@ private:
     std::unique_ptr<CDeviceChooser> m_pDevices;
     std::unique_ptr<CMeasurementExport> m_pExport;
     std::unique_ptr<CReferenceCommands> m_pReference;
+    CLevelCommands* m_pLevels; // a child of the window
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;
 };

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "analysis/AnalysisChannel.h"
+#include "app/CalibrationStore.h"
 #include "app/DialogSettings.h"
 #include "capture/CaptureEngine.h"
 #include "view/BuildInfo.h"
@@ -40,27 +41,84 @@ QString Exact(double d) {
     return QString::number(d, 'g', 17);
 }
 
+// How a channel's power becomes the level written: on the display's grid, or
+// in the level unit chosen.
+struct SLevelColumn {
+    const CLevelScale& levels;
+    SPowerScale scale;
+    int nOffset;
+    int nYScale;
+
+    double Db(double dPower, size_t nBin) const {
+        if (levels.IsDesigned())
+            return GridLevelDb(dPower, nOffset, nYScale);
+        return levels.LevelDb(levels.UnitPower(dPower, static_cast<int>(nBin), scale));
+    }
+};
+
+QString UnitName(const CLevelScale& levels) {
+    return levels.IsDesigned() ? QStringLiteral("dB") : QString::fromStdString(levels.Caption());
+}
+
 // The columns a channel has, in the order its values follow.
-QString ChannelHeader(const QString& strSide, bool bHold) {
-    QString header = u',' + strSide + QStringLiteral(" level (dB)");
+QString ChannelHeader(const QString& strSide, bool bHold, const QString& strUnit) {
+    QString header = u',' + strSide + QStringLiteral(" level (") + strUnit + u')';
     if (bHold)
-        header += u',' + strSide + QStringLiteral(" hold (dB)");
+        header += u',' + strSide + QStringLiteral(" hold (") + strUnit + u')';
     return header + u',' + strSide + QStringLiteral(" power");
 }
 
 void AppendChannel(QString& strRow, const std::vector<double>& power,
-                   const std::vector<double>& hold, size_t nBin, int nOffset, int nYScale) {
-    strRow += u',' + Number(GridLevelDb(power[nBin], nOffset, nYScale), 3);
+                   const std::vector<double>& hold, size_t nBin, const SLevelColumn& column) {
+    strRow += u',' + Number(column.Db(power[nBin], nBin), 3);
     if (!hold.empty())
-        strRow += u',' + Number(GridLevelDb(hold[nBin], nOffset, nYScale), 3);
+        strRow += u',' + Number(column.Db(hold[nBin], nBin), 3);
     strRow += u',' + Exact(power[nBin]);
 }
 
-// On the left channel's grid; a bin the reference does not reach stays empty.
-void AppendReference(QString& strRow, double dPower, int nOffset, int nYScale) {
+// On the left channel's levels; a bin the reference does not reach stays empty.
+void AppendReference(QString& strRow, double dPower, size_t nBin, const SLevelColumn& column) {
     strRow += u',';
     if (!std::isnan(dPower))
-        strRow += Number(GridLevelDb(dPower, nOffset, nYScale), 3);
+        strRow += Number(column.Db(dPower, nBin), 3);
+}
+
+QString MeterDb(double dDb) {
+    return Number(dDb, 1);
+}
+
+// The unit, the weighting, the calibration and the meter's figures, in a
+// level unit only: a file "As designed" stays as it was.
+template <typename Comment>
+void CommentLevels(const SSpectrumSnapshot& s, const CLevelScale& levels, Comment comment) {
+    if (levels.IsDesigned())
+        return;
+    const bool bSpl = s.level.eUnit == ELevelUnit::DbSpl;
+    const QString strLetter = QString::fromLatin1(WeightingLetter(s.level.eWeighting));
+    comment(QStringLiteral("Level unit"), bSpl ? QStringLiteral("dB SPL") : QStringLiteral("dBFS"));
+    comment(QStringLiteral("Weighting"), strLetter);
+    if (bSpl) {
+        comment(QStringLiteral("Calibration"), s.strCalibration);
+        comment(QStringLiteral("Full scale (dB SPL)"), Number(s.level.dFullScaleDbSpl, 2));
+        comment(QStringLiteral("Microphone response"),
+                s.strMicrophone.isEmpty() ? QStringLiteral("none") : s.strMicrophone);
+    }
+    const QString strTime = s.bSlowMeter ? QStringLiteral("S") : QStringLiteral("F");
+    comment(QStringLiteral("Meter time weighting"),
+            s.bSlowMeter ? QStringLiteral("Slow") : QStringLiteral("Fast"));
+    if (!s.meter.bValid)
+        return;
+    const double dOffset = levels.DbOffset();
+    if (bSpl) {
+        comment(u'L' + strLetter + strTime + QStringLiteral(" (dB)"),
+                MeterDb(s.meter.dLevelDb + dOffset));
+        comment(u'L' + strLetter + QStringLiteral("eq (dB)"), MeterDb(s.meter.dLeqDb + dOffset));
+        comment(u'L' + strLetter + strTime + QStringLiteral("max (dB)"),
+                MeterDb(s.meter.dMaxDb + dOffset));
+    } else {
+        comment(QStringLiteral("Meter RMS (dBFS)"), MeterDb(s.meter.dLevelDb));
+        comment(QStringLiteral("Meter peak (dBFS)"), MeterDb(s.meter.dPeakDb));
+    }
 }
 
 } // namespace
@@ -86,8 +144,20 @@ SSpectrumSnapshot CSpectrumCsv::Take(const CCaptureEngine& engine, const SDialog
     const auto lockPass = engine.LockPass();
     s.leftScale = CopyChannel(engine.m_chanLeft, s.bHold, s.leftPower, s.leftHold);
     if (s.bStereo)
-        CopyChannel(engine.m_chanRight, s.bHold, s.rightPower, s.rightHold);
+        s.rightScale = CopyChannel(engine.m_chanRight, s.bHold, s.rightPower, s.rightHold);
     return s;
+}
+
+void CSpectrumCsv::TakeLevels(const CCaptureEngine& engine, const SLevelSettings& level,
+                              bool bSlowMeter, const SStoredCalibration& calibration,
+                              SSpectrumSnapshot& s) {
+    s.level = level;
+    s.bSlowMeter = bSlowMeter;
+    s.meter = engine.m_chanLeft.m_meter.Figures();
+    if (calibration.bCalibrated)
+        s.strCalibration = calibration.strDate + u' ' + calibration.strHow;
+    if (calibration.pMic != nullptr)
+        s.strMicrophone = QString::fromStdString(calibration.pMic->m_strFileName);
 }
 
 QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
@@ -117,6 +187,12 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     const bool bReference = !s.reference.empty() && s.reference.size() == s.leftPower.size();
     if (bReference)
         comment(QStringLiteral("Reference"), s.strReference);
+    CLevelScale levels;
+    levels.Update(s.level, s.nSampleRate, s.nFftSize);
+    CommentLevels(s, levels, comment);
+    const QString strUnit = UnitName(levels);
+    const SLevelColumn leftColumn{levels, s.leftScale, s.nOffset, s.nYScale};
+    const SLevelColumn rightColumn{levels, s.rightScale, s.nOffsetRight, s.nYScale};
 
     // A column is written for every row or not at all.
     const size_t nBins = s.leftPower.size();
@@ -124,17 +200,16 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     const bool bHold =
         s.bHold && s.leftHold.size() == nBins && (!bRight || s.rightHold.size() == nBins);
     const std::vector<double> none;
-    line(QStringLiteral("Frequency (Hz)") + ChannelHeader(QStringLiteral("Left"), bHold) +
-         (bRight ? ChannelHeader(QStringLiteral("Right"), bHold) : QString()) +
-         (bReference ? QStringLiteral(",Reference level (dB)") : QString()));
+    line(QStringLiteral("Frequency (Hz)") + ChannelHeader(QStringLiteral("Left"), bHold, strUnit) +
+         (bRight ? ChannelHeader(QStringLiteral("Right"), bHold, strUnit) : QString()) +
+         (bReference ? QStringLiteral(",Reference level (") + strUnit + u')' : QString()));
     for (size_t k = 0; k < nBins; ++k) {
         QString row = Exact(double(k) * s.nSampleRate / s.nFftSize);
-        AppendChannel(row, s.leftPower, bHold ? s.leftHold : none, k, s.nOffset, s.nYScale);
+        AppendChannel(row, s.leftPower, bHold ? s.leftHold : none, k, leftColumn);
         if (bRight)
-            AppendChannel(row, s.rightPower, bHold ? s.rightHold : none, k, s.nOffsetRight,
-                          s.nYScale);
+            AppendChannel(row, s.rightPower, bHold ? s.rightHold : none, k, rightColumn);
         if (bReference)
-            AppendReference(row, s.reference[k], s.nOffset, s.nYScale);
+            AppendReference(row, s.reference[k], k, leftColumn);
         line(row);
     }
     return text.toUtf8();

@@ -6,10 +6,13 @@
 
 #include <vector>
 
+#include "analysis/LevelMeter.h"
+#include "analysis/LevelScale.h"
 #include "analysis/PowerScale.h"
 
 class CCaptureEngine;
 struct SDialogSettings;
+struct SStoredCalibration;
 
 // One pass of the spectrum, copied at once, and what the file says of the run.
 struct SSpectrumSnapshot {
@@ -30,8 +33,16 @@ struct SSpectrumSnapshot {
     // Bins 0 to N/2 as the channels hold them: the averaged power, and the held
     // maximum only while Hold is on (what it holds otherwise is not shown).
     std::vector<double> leftPower, leftHold, rightPower, rightHold;
-    // How the left channel's power relates to a reference's levels.
+    // How each channel's power relates to a reference's levels.
     SPowerScale leftScale;
+    SPowerScale rightScale;
+    // The unit the levels are written in, and in a unit the left channel's
+    // meter and the calibration.
+    SLevelSettings level;
+    bool bSlowMeter = false;
+    SMeterFigures meter{};
+    QString strCalibration; // its date and how it was made
+    QString strMicrophone;  // the microphone response's file
     // The reference shown, as the left channel would hold it at the same bins
     // (NaN where it has none), and where it came from; empty while none is
     // shown.
@@ -41,8 +52,9 @@ struct SSpectrumSnapshot {
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe
 // the run, a header row, then one row per bin from 0 to N/2 with its frequency
-// and, per channel, its level in dB on the display's grid, its held level
-// while Hold is on, and its linear power; with a reference shown, the
+// and, per channel, its level in dB on the display's grid (or in the level
+// unit chosen, which the header names), its held level while Hold is on, and
+// its linear power; with a reference shown, the
 // reference's level on the grid (empty beyond the reference's frequencies). '.' is the decimal
 // point whatever the locale; the text is UTF-8.
 //
@@ -58,6 +70,10 @@ public:
     static SSpectrumSnapshot Take(const CCaptureEngine& engine, const SDialogSettings& settings,
                                   int nSampleRate, int nFftSize, const QString& strDevice,
                                   const QString& strWindowFunction);
+    // The unit levels are read in, the left meter and the calibration.
+    static void TakeLevels(const CCaptureEngine& engine, const SLevelSettings& level,
+                           bool bSlowMeter, const SStoredCalibration& calibration,
+                           SSpectrumSnapshot& snapshot);
     static QByteArray Format(const SSpectrumSnapshot& snapshot);
     // A text as a '#' line may carry it, one cell to every reader whatever
     // separator it splits at: commas, semicolons, tabs, line breaks and other

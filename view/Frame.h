@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/LevelMeter.h"
+#include "analysis/LevelScale.h"
 #include "analysis/PowerScale.h"
 #include "platform/Brush.h"
 #include "platform/Pen.h"
@@ -12,7 +14,8 @@
 
 // One channel's arrays as a frame draws them, copied under the channel's lock
 // as the frame begins: bins 0 to N/2 of the averaged power and of the held
-// maxima, and the mean power over all N bins for the power readout.
+// maxima (in a level unit, on the unit's linear scale), and the mean power
+// over all N bins for the power readout.
 struct SChannelArrays {
     std::vector<double> adPower;
     std::vector<double> adHold;
@@ -48,18 +51,25 @@ struct SFrame {
     bool bBuiltInSignal = false;
     double dPeakHz = 0.0;  // the left channel's tracked peak
     std::string strNotice; // empty while none is shown
+    // The unit levels are read in (the view's, valid while the frame is
+    // drawn); as designed the arrays hold the channels' power as it is.
+    const CLevelScale* pLevels = nullptr;
+    bool bMeter = false;     // the level meter's readout is shown
+    bool bSlowMeter = false; // its time weighting is Slow
+    SMeterFigures meter{};   // the left channel's meter
     SChannelArrays left;
     SChannelArrays right; // without arrays in mono
 
     bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
     int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }
+    bool IsDesigned() const { return pLevels == nullptr || pLevels->IsDesigned(); }
 };
 
 // The y of a power value on a pass's level scale (yScale pixels per unit of
-// natural logarithm, yBase the y of the level 1.0); values below 1.0 stand
-// at 1.0.
-inline int LevelY(double dYScale, int nYBase, double dValue) {
-    return static_cast<int>(nYBase - dYScale * std::log(std::max(dValue, 1.0)));
+// natural logarithm, yBase the y of the level 1.0); values below the floor
+// (1.0 on the designed grid) stand at the floor.
+inline int LevelY(double dYScale, int nYBase, double dValue, double dFloor = 1.0) {
+    return static_cast<int>(nYBase - dYScale * std::log(std::max(dValue, dFloor)));
 }
 
 // The view's pens and brushes, which the composers draw with.

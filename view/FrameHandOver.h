@@ -64,6 +64,10 @@ public:
         int nYScale = 0;
         double dRatio = 0.0;
         unsigned nScaleGeneration = 0;
+        // In a level unit the grid moves with its top level and the unit's
+        // offset; as designed both stay 0.
+        double dGridTopDb = 0.0;
+        double dGridDbOffset = 0.0;
         bool operator==(const SFrameLayout&) const = default;
     };
     // What a buffer's pixels hold: a running frame of a layout whose changing

@@ -1,5 +1,6 @@
 #include "view/ReferenceLine.h"
 
+#include "analysis/LevelScale.h"
 #include "analysis/ReferenceSpectrum.h"
 #include "view/Frame.h"
 
@@ -24,25 +25,35 @@ void CReferenceLine::MapOntoBins(double dBinWidth, int nBins) {
 // it is NaN once one of them lies beyond the reference.
 void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
                            const std::vector<std::pair<int, int>>& aBins, const SPowerScale& scale,
-                           double dYScale, int nYBase, int nBottom) {
+                           const CLevelScale* pLevels, const SReferenceScale& y, int nBottom) {
     m_aLine.clear();
     const int nLevels = static_cast<int>(m_adLevel.size());
     if (nLevels == 0) {
         return;
     }
+    const double dUnitFactor = pLevels != nullptr ? pLevels->ChannelFactor(scale) : 1.0;
+    const int nGains = pLevels != nullptr ? static_cast<int>(pLevels->BinGains().size()) : 0;
+    const auto unitGain = [&](int b) {
+        return b < nGains ? pLevels->BinGains()[static_cast<std::size_t>(b)] * dUnitFactor
+                          : dUnitFactor;
+    };
     for (std::size_t i = 0; i < aBars.size(); ++i) {
         double dMean = 0.0;
         int n = 0;
         for (int b = aBins[i].first; b < aBins[i].second; ++b, ++n) {
-            const double dLevel =
+            double dLevel =
                 b < nLevels ? m_adLevel[static_cast<std::size_t>(b)] * scale.Gain(b) : std::nan("");
+            if (pLevels != nullptr) {
+                dLevel *= unitGain(b);
+            }
             dMean = (dMean * n + dLevel) / (n + 1);
         }
         const SRectangle& bar = aBars[i];
-        m_aLine.push_back(std::isnan(dMean)
-                              ? CPoint{-1, 0}
-                              : CPoint{(bar.l + bar.r) / 2,
-                                       std::clamp(LevelY(dYScale, nYBase, dMean), 0, nBottom - 1)});
+        m_aLine.push_back(
+            std::isnan(dMean)
+                ? CPoint{-1, 0}
+                : CPoint{(bar.l + bar.r) / 2,
+                         std::clamp(LevelY(y.dYScale, y.nYBase, dMean, y.dFloor), 0, nBottom - 1)});
     }
 }
 

@@ -7,7 +7,16 @@
 #include <utility>
 #include <vector>
 
+class CLevelScale;
 class CReferenceSpectrum;
+
+// The level scale a reference line is drawn on: dYScale pixels per unit of
+// natural logarithm, the level 1.0 at nYBase, nothing below dFloor.
+struct SReferenceScale {
+    double dYScale;
+    int nYBase;
+    double dFloor;
+};
 
 // A spectrum to compare the live one with, drawn over the bars as a line at
 // the left channel's levels: through the middle of each bar, at the height
@@ -27,10 +36,11 @@ public:
     // The same reference on the bins of another run.
     void MapOntoBins(double dBinWidth, int nBins);
     // The line through a frame's bars (their rectangles, and the bins each
-    // covers), on a level scale of dYScale pixels per unit of natural
-    // logarithm with the level 1.0 at nYBase, above the floor nBottom.
+    // covers), on the bars' level scale, above the floor nBottom. With a
+    // level unit (pLevels) the reference takes the unit as the bars do.
     void Build(const std::vector<SRectangle>& aBars, const std::vector<std::pair<int, int>>& aBins,
-               const SPowerScale& scale, double dYScale, int nYBase, int nBottom);
+               const SPowerScale& scale, const CLevelScale* pLevels, const SReferenceScale& y,
+               int nBottom);
     void ClearLine() { m_aLine.clear(); }
     void Draw(CDC& dc, const CPen& pen) const;
 

@@ -11,6 +11,12 @@ namespace {
 
 const double kLn10 = std::log(10.0);
 
+// A level as "%.1f" shows it, without a "-0.0".
+double RoundedDb(double dDb) {
+    const double dRounded = std::round(dDb * 10.0) / 10.0;
+    return dRounded == 0.0 ? 0.0 : dRounded;
+}
+
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kMarginGrey = RGB(32, 32, 32);
 
@@ -48,7 +54,8 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
     const SPass left = MakePass(f, 0);
     if (f.left.HasArrays()) {
         BuildBars(f, left);
-        reference.Build(m_aBars, m_aBarBins, f.left.scale, left.dYScale, left.nYBase,
+        reference.Build(m_aBars, m_aBarBins, f.left.scale, f.IsDesigned() ? nullptr : f.pLevels,
+                        SReferenceScale{left.dYScale, left.nYBase, left.dFloor},
                         f.nPlotBottom - 16 * f.nMode);
     } else {
         m_aBars.clear();
@@ -59,7 +66,12 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
     for (int nPass = 0; nPass < (f.IsStereo() ? 2 : 1); ++nPass) {
         const SPass pass = nPass == 0 ? left : MakePass(f, 1);
         if (nPass == 0) {
-            DrawLevelGrid(dc, f, pass, palette);
+            if (f.IsDesigned()) {
+                DrawLevelGrid(dc, f, pass, palette);
+            } else {
+                dc.SelectObject(palette.pPenGrid);
+                DrawUnitGrid(dc, f, pass);
+            }
             dc.ResetTouched(); // from here on, all changes with the frame
             dc.SelectObject(palette.pPenLeft);
             dc.SelectObject(palette.pBrushLeft);
@@ -117,6 +129,18 @@ CRunningFrame::SPass CRunningFrame::MakePass(const SFrame& f, int nIndex) {
     pass.dYScale = nPlotH * f.nYScale * 0.0005;
     const int nOffset = nIndex == 0 ? f.nOffset : f.nOffsetRight;
     pass.nYBase = static_cast<int>((130 - nOffset) * kLn10 * pass.dYScale * 0.1 + nPlotH * 1.6);
+    pass.dFloor = 1.0;
+    if (!f.IsDesigned()) {
+        // A value v of the unit's linear scale stands at nYBase - dYScale ln v,
+        // so the grid's top level lands on the top line; the floor lies just
+        // under the plot.
+        const double dPixelsPerDb = kLn10 * pass.dYScale * 0.1;
+        const double dBase =
+            f.ZeroY() + (GridTopDb(f, nOffset) - f.pLevels->DbOffset()) * dPixelsPerDb;
+        pass.nYBase = static_cast<int>(std::clamp(dBase, -1e6, 1e6));
+        pass.dFloor =
+            pass.dYScale > 0.0 ? std::exp((pass.nYBase - (nPlotH + 1)) / pass.dYScale) : 1.0;
+    }
     return pass;
 }
 
@@ -151,12 +175,13 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
         }
         // A bar of no width shows nothing, neither outline nor hold level.
         if (x > nPrevX) {
-            const int nTop = std::min(LevelY(pass.dYScale, pass.nYBase, dP), nBottom);
+            const int nTop = std::min(LevelY(pass.dYScale, pass.nYBase, dP, pass.dFloor), nBottom);
             m_aBars.push_back(SRectangle{nPrevX, nTop, x, nBottom});
             m_aBarBins.emplace_back(nFirst, b + 1);
             if (f.bHold) {
                 m_aHoldLevels.push_back(SRectangle{
-                    nPrevX, std::min(LevelY(pass.dYScale, pass.nYBase, dH), nBottom), x, 0});
+                    nPrevX, std::min(LevelY(pass.dYScale, pass.nYBase, dH, pass.dFloor), nBottom),
+                    x, 0});
             }
         }
         nPrevX = x;
@@ -238,8 +263,8 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
     // The nearest bin, kept inside the array whatever the cursor and the span.
     double dIndex = std::trunc(dBin - 0.5) + 1.0;
     dIndex = std::isnan(dIndex) ? 0.0 : std::clamp(dIndex, 0.0, pass.pArrays->Bins() - 1.0);
-    int yc =
-        LevelY(pass.dYScale, pass.nYBase, pass.pArrays->adPower[static_cast<std::size_t>(dIndex)]);
+    const double dValue = pass.pArrays->adPower[static_cast<std::size_t>(dIndex)];
+    int yc = LevelY(pass.dYScale, pass.nYBase, dValue, pass.dFloor);
     if (yc + 2 > nPlotH) {
         yc = nPlotH - 2;
     }
@@ -253,7 +278,10 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
     const int xHz = cx > nWidth / 2 ? cx - sizeHz.cx - 5 : cx + 5;
     dc.TextOut(xHz, nPlotH - 14 * (f.nMode + 1), strHz);
 
-    const std::string strDb = Format("%.1f dB", 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale));
+    // In a level unit the bin's own level, not its pixel row's.
+    const double dDb = f.IsDesigned() ? 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale)
+                                      : RoundedDb(f.pLevels->LevelDb(dValue));
+    const std::string strDb = Format("%.1f dB", dDb);
     const CSize sizeDb = dc.GetTextExtent(strDb);
     dc.TextOut(nWidth - sizeDb.cx - 5, 18, strDb);
 }
@@ -274,6 +302,7 @@ void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
         // the program's own signal, not a sound from outside.
         dc.TextOut(33, 4, kBuiltInSignalText);
     }
+    DrawLevelCaption(dc, f);
     // How many passes the previous acquisition cycle made, and the time each had.
     const std::string str = Format("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
     const CSize size = dc.GetTextExtent(str);
@@ -293,4 +322,71 @@ void CRunningFrame::DrawNotice(CDC& dc, const std::string& strNotice, int nWidth
     dc.TextOut(x, y, strNotice);
     dc.SetBkColor(crBack);
     dc.SetTextColor(crText);
+}
+
+double CRunningFrame::GridTopDb(const SFrame& f, int nOffset) {
+    return f.pLevels->TopDb() + 100 - nOffset;
+}
+
+// Lines every 10 dB at round levels of the unit, each labelled with the level
+// a bar reaching it has.
+void CRunningFrame::DrawUnitGrid(CDC& dc, const SFrame& f, const SPass& pass) {
+    const int nPlotH = f.nPlotBottom;
+    const double dPixelsPerDb = kLn10 * pass.dYScale * 0.1;
+    if (!(dPixelsPerDb > 0.0)) {
+        return;
+    }
+    const double dOffset = f.pLevels->DbOffset();
+    const int nHighest = static_cast<int>(std::floor((pass.nYBase / dPixelsPerDb + dOffset) / 10));
+    for (int k = nHighest, nLines = 0; nLines < 200; --k, ++nLines) {
+        const int y = static_cast<int>(pass.nYBase - (10.0 * k - dOffset) * dPixelsPerDb);
+        if (y >= nPlotH) {
+            break;
+        }
+        if (y <= 0) {
+            continue;
+        }
+        dc.MoveTo(28, y);
+        dc.LineTo(f.nWidth, y);
+        const std::string strLabel = Format("%d", 10 * k);
+        const CSize size = dc.GetTextExtent(strLabel);
+        dc.TextOut(26 - size.cx, y - size.cy / 2, strLabel);
+    }
+}
+
+// The unit, or the meter's readout in it, on the first text row at the left,
+// after the test signal's name.
+void CRunningFrame::DrawLevelCaption(CDC& dc, const SFrame& f) {
+    if (f.IsDesigned()) {
+        return;
+    }
+    int x = 33;
+    if (f.bBuiltInSignal) {
+        x += dc.GetTextExtent(kBuiltInSignalText).cx + 12;
+    }
+    dc.TextOut(x, 4, f.bMeter ? MeterText(f) : f.pLevels->Caption());
+}
+
+std::string CRunningFrame::MeterText(const SFrame& f) {
+    const CLevelScale& levels = *f.pLevels;
+    const SMeterFigures& m = f.meter;
+    const char* pszLetter = WeightingLetter(levels.Settings().eWeighting);
+    const double dOffset = levels.DbOffset();
+    if (levels.Settings().eUnit == ELevelUnit::DbSpl) {
+        const char* pszTime = f.bSlowMeter ? "S" : "F";
+        if (!m.bValid) {
+            return Format("L%s%s --  L%seq --  L%s%smax -- dB", pszLetter, pszTime, pszLetter,
+                          pszLetter, pszTime);
+        }
+        return Format("L%s%s %.1f  L%seq %.1f  L%s%smax %.1f dB", pszLetter, pszTime,
+                      RoundedDb(m.dLevelDb + dOffset), pszLetter, RoundedDb(m.dLeqDb + dOffset),
+                      pszLetter, pszTime, RoundedDb(m.dMaxDb + dOffset));
+    }
+    const std::string strRms =
+        levels.Settings().eWeighting == EWeighting::Z ? "RMS" : Format("RMS(%s)", pszLetter);
+    if (!m.bValid) {
+        return strRms + "  --  Peak -- dBFS";
+    }
+    return Format("%s %.1f  Peak %.1f dBFS", strRms.c_str(), RoundedDb(m.dLevelDb),
+                  RoundedDb(m.dPeakDb));
 }

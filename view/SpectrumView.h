@@ -82,6 +82,11 @@ public:
     void SetReference(std::shared_ptr<const CReferenceSpectrum> pReference);
     static constexpr COLORREF kReferenceColour = CReferenceLine::kColour;
 
+    // The unit levels are read in, and whether the level meter's readout is
+    // shown (with the Slow time weighting's names).
+    void SetLevels(const SLevelSettings& settings, bool bMeter, bool bSlowMeter);
+    SLevelSettings LevelSettings() const;
+
     // A line across the upper plot, over the spectrum or the welcome page,
     // for nMilliseconds from now.
     void ShowNotice(const std::string& strText, int nMilliseconds);
@@ -160,6 +165,8 @@ public:
     // The built-in test signal is analysed, not a sound from outside: running
     // frames say so at the plot's top left.
     std::atomic<bool> m_bBuiltInSignal{false};
+    std::atomic<bool> m_bMeter{false};
+    std::atomic<bool> m_bSlowMeter{false};
 
     static constexpr const char* kSignalLostText = CRunningFrame::kSignalLostText;
     static constexpr const char* kBuiltInSignalText = CRunningFrame::kBuiltInSignalText;
@@ -220,6 +227,7 @@ private:
     // Frames (SpectrumViewFrame.cpp).
     void TakeFrame(int nFlags, CAnalysisChannel* pLeft);
     void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays) const;
+    void ToUnit(SChannelArrays& arrays) const;
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
     SPalette Palette() const;
     void TakeNotice(std::string& strNotice) const;
@@ -229,6 +237,8 @@ private:
     std::string m_strWebAddress;
     std::string m_strNotice;
     std::chrono::steady_clock::time_point m_noticeUntil;
+    SLevelSettings m_levelSettings;
+    CLevelScale m_levelScale;        // the frames' unit at their run's rate and size
     SFrame m_frame;                  // the frame being drawn
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended
     CRunningFrame m_runningFrame;

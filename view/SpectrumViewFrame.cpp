@@ -90,6 +90,11 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     f.bBuiltInSignal = m_bBuiltInSignal;
     f.dPeakHz = pLeft->m_dPeakHz.load(std::memory_order_relaxed);
     TakeNotice(f.strNotice);
+    m_levelScale.Update(m_levelSettings, f.nSampleRate, f.nFftSize);
+    f.pLevels = &m_levelScale;
+    f.bMeter = m_bMeter;
+    f.bSlowMeter = m_bSlowMeter;
+    f.meter = pLeft->m_meter.Figures();
 
     CAnalysisChannel* pRight = m_pRightChannel.load();
     const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
@@ -120,6 +125,7 @@ void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) 
     a.adPower.assign(chan.m_pPower, chan.m_pPower + nBins);
     a.adHold.assign(chan.m_pHold, chan.m_pHold + nBins);
     a.scale = chan.PowerScale();
+    ToUnit(a);
     a.dMeanPower = 0.0;
     if (m_frame.nMode == 2) {
         const int nFft = m_frame.nFftSize;
@@ -130,14 +136,32 @@ void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) 
     }
 }
 
+// In a level unit the frame draws the levels of the unit's linear scale.
+void CSpectrumView::ToUnit(SChannelArrays& a) const {
+    if (m_levelScale.IsDesigned()) {
+        return;
+    }
+    const double dFactor = m_levelScale.ChannelFactor(a.scale);
+    const std::vector<double>& adGain = m_levelScale.BinGains();
+    const std::size_t nBins = std::min(a.adPower.size(), adGain.size());
+    for (std::size_t k = 0; k < nBins; ++k) {
+        a.adPower[k] *= adGain[k] * dFactor;
+        a.adHold[k] *= adGain[k] * dFactor;
+    }
+}
+
 // A running frame repaints all but the scale's strip and axis. A canvas that
 // holds an earlier frame of the same layout differs from this frame only in
 // the changing parts of both: the rest of it is left as it is.
 void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     TakeFrame(nFlags, pLeft);
     const SFrame& f = m_frame;
-    const CFrameHandOver::SFrameLayout layout{f.nWidth,  f.nHeight,      f.nPlotBottom,     f.nMode,
-                                              f.nYScale, m_dBufferRatio, m_nScaleGeneration};
+    CFrameHandOver::SFrameLayout layout{f.nWidth,  f.nHeight,      f.nPlotBottom,     f.nMode,
+                                        f.nYScale, m_dBufferRatio, m_nScaleGeneration};
+    if (!f.IsDesigned()) {
+        layout.dGridTopDb = CRunningFrame::GridTopDb(f, f.nOffset);
+        layout.dGridDbOffset = f.pLevels->DbOffset();
+    }
     const QImage* pShown = m_handOver.SwapInSpare();
     CFrameHandOver::SCanvasRecord& rec = m_handOver.CanvasRecord();
     const bool bRefill =
@@ -184,6 +208,20 @@ void CSpectrumView::SetReference(std::shared_ptr<const CReferenceSpectrum> pRefe
     std::lock_guard lock(m_lockFrame);
     const int nFft = m_nFftSize;
     m_referenceLine.SetReference(std::move(pReference), m_dBinWidth, nFft > 0 ? nFft / 2 + 1 : 0);
+}
+
+void CSpectrumView::SetLevels(const SLevelSettings& settings, bool bMeter, bool bSlowMeter) {
+    {
+        std::lock_guard lock(m_lockFrame);
+        m_levelSettings = settings;
+    }
+    m_bMeter = bMeter;
+    m_bSlowMeter = bSlowMeter;
+}
+
+SLevelSettings CSpectrumView::LevelSettings() const {
+    std::lock_guard lock(m_lockFrame);
+    return m_levelSettings;
 }
 
 void CSpectrumView::ShowNotice(const std::string& strText, int nMilliseconds) {

@@ -24,9 +24,9 @@
 #include "app/Prompts.h"
 #include "app/SpectrumApp.h"
 #include "capture/CaptureEngine.h"
+#include "devices/TestSignalDevice.h"
 #include "tests/devices/ScriptedCaptureBuffer.h"
 #include "tests/devices/ScriptedCaptureDevice.h"
-#include "devices/TestSignalDevice.h"
 #include "view/SpectrumView.h"
 
 // Saves a picture of a window when VEMRA_TEST_SCREENSHOTS names a folder, to

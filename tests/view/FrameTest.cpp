@@ -343,3 +343,114 @@ TEST_F(FrameTest, InvertedSpanShowsTheTwoBinsBelowTheHighEdge) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Level units: the picture in dBFS and dB SPL.
+
+namespace {
+
+SLevelSettings Unit(ELevelUnit eUnit, EWeighting eWeighting = EWeighting::Z,
+                    double dFullScaleDbSpl = 0.0) {
+    SLevelSettings s;
+    s.eUnit = eUnit;
+    s.eWeighting = eWeighting;
+    s.dFullScaleDbSpl = dFullScaleDbSpl;
+    return s;
+}
+
+// The channels' power of a full-scale sine at a bin centre, 0 dBFS.
+double FullScalePower(const CAnalysisChannel& chan) {
+    const auto lock = chan.LockArrays();
+    return chan.PowerScale().Gain(1.0);
+}
+
+// The rows of the grid's lines down column x, and the label beside each.
+std::vector<int> GridRows(const QImage& img, int x, int nPlotH) {
+    std::vector<int> rows;
+    for (int y = 1; y < nPlotH; ++y) {
+        if (PixelAt(img, x, y) == kGridColour) {
+            rows.push_back(y);
+        }
+    }
+    return rows;
+}
+
+} // namespace
+
+// Lines every 10 dB at round levels, each labelled with the level a bar that
+// reaches it has; Offset and Y-scale move and stretch the levels, not the
+// labels' meaning.
+TEST_F(FrameTest, InDbfsABarReachesTheLineLabelledWithItsLevel) {
+    StartRun(44100, 4096, 40, 16000);
+    const double dMinus20 = 0.01 * FullScalePower(m_left);
+    m_pView->SetLevels(Unit(ELevelUnit::Dbfs), false, false);
+    for (const auto& [nOffset, nYScale] : {std::pair{100, 100}, {113, 100}, {100, 170}}) {
+        SCOPED_TRACE(testing::Message() << "offset " << nOffset << " Y-scale " << nYScale);
+        m_pView->m_nOffset = nOffset;
+        m_pView->m_nYScale = nYScale;
+        std::fill_n(m_left.m_pPower, 4096, 0.0);
+        m_pView->RenderFrame(2);
+        const std::vector<int> rows = GridRows(Back(), 300, PlotH());
+        ASSERT_GE(rows.size(), 3u);
+        const double dPixelsPer10Db = std::log(10.0) * PlotH() * nYScale * 0.0005;
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            EXPECT_NEAR(rows[i] - rows[i - 1], dPixelsPer10Db, 1.0);
+        }
+        // 0 dBFS an eighth down at Offset 100; Offset 113 lifts the bars 13 dB.
+        const double dTopLevel = 100 - nOffset - (rows[0] - PlotH() / 8) / dPixelsPer10Db * 10;
+        const int nTopLevel = static_cast<int>(std::lround(dTopLevel / 10) * 10);
+        EXPECT_NEAR(dTopLevel, nTopLevel, 0.5);
+        int nMinus20Row = -1;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string str = std::to_string(nTopLevel - 10 * int(i));
+            EXPECT_TRUE(
+                ShowsText(Back(), 26 - TextWidth(str), rows[i] - 13 / 2, str, kLabelText, kMargin));
+            if (nTopLevel - 10 * int(i) == -20) {
+                nMinus20Row = rows[i];
+            }
+        }
+        ASSERT_GE(nMinus20Row, 0);
+        std::fill_n(m_left.m_pPower, 4096, dMinus20);
+        m_pView->RenderFrame(2);
+        EXPECT_EQ(Back(45, nMinus20Row), kLeftPen); // a wide bar's top lies on it
+        EXPECT_EQ(Back(45, nMinus20Row + 1), kLeftFill);
+        EXPECT_EQ(Back(45, nMinus20Row - 1), kBlack);
+    }
+}
+
+// The unit stands on the first row, after the test signal's name; with the
+// meter, its figures do, in the unit's words.
+TEST_F(FrameTest, TheUnitAndTheMetersFiguresStandAtTheTopLeft) {
+    StartRun(44100, 4096, 40, 16000);
+    const auto shows = [this](int x, const std::string& str) {
+        return ShowsText(Back(), x, 4, str, kLabelText, kMargin);
+    };
+    m_pView->RenderFrame(2);
+    EXPECT_FALSE(shows(33, "dBFS")); // as designed: nothing
+    m_pView->SetLevels(Unit(ELevelUnit::Dbfs, EWeighting::A), false, false);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(shows(33, "dBFS (A)"));
+
+    m_left.m_meter.Feed(0.01, 0.1, 0.0); // -20 dB, peak -20 dB
+    m_left.m_meter.Feed(0.01, 0.1, 0.1);
+    m_pView->SetLevels(Unit(ELevelUnit::Dbfs), true, false);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(shows(33, "RMS -20.0  Peak -20.0 dBFS"));
+    m_pView->SetLevels(Unit(ELevelUnit::DbSpl, EWeighting::A, 94.0), true, true);
+    m_pView->SetBuiltInSignal(true);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(shows(33, "Test signal"));
+    EXPECT_TRUE(shows(33 + TextWidth("Test signal") + 12, "LAS 74.0  LAeq 74.0  LASmax 74.0 dB"));
+}
+
+// The readout gives the bin's own level in the unit, not its pixel row's.
+TEST_F(FrameTest, InAUnitTheCursorReadsTheBinsLevel) {
+    StartRun(44100, 4096, 40, 16000);
+    std::fill_n(m_left.m_pPower, 4096, std::pow(10.0, -3.37) * FullScalePower(m_left));
+    m_pView->SetLevels(Unit(ELevelUnit::DbSpl, EWeighting::Z, 100.0), false, false);
+    m_pView->m_nCursorX = 400;
+    m_pView->m_nCursorY = 100;
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(
+        ShowsText(Back(), 600 - TextWidth("66.3 dB") - 5, 18, "66.3 dB", kLabelText, kMargin));
+}
