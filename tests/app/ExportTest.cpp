@@ -20,6 +20,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "app/LevelCommands.h"
 #include "app/ReferenceCommands.h"
 #include "app/SpectrumCsv.h"
 #include "tests/app/AppTestSupport.h"
@@ -405,6 +406,31 @@ TEST_F(ReferenceTest, AKeptSpectrumIsDrawnThroughTheBarsAndStaysWhenTheyFall) {
     EXPECT_EQ(Dlg().Reference().Reference(), nullptr);
     rows = LineRows(Shown());
     EXPECT_EQ(std::count(rows.begin(), rows.end(), -1), std::ssize(rows));
+}
+
+// In a level unit the reference takes the unit, weighting and all, as the
+// bars do: the kept tone's line still lies on its bar.
+TEST_F(ReferenceTest, InALevelUnitTheLineStillLiesOnItsBars) {
+    StartWithTone(false);
+    Keep();
+    ASSERT_NE(Dlg().Reference().Reference(), nullptr);
+    Dlg().Levels().UnitAction(ELevelUnit::Dbfs)->trigger();
+    Dlg().Levels().WeightingAction(EWeighting::A)->trigger();
+    for (int nOffset : {100, 87}) {
+        SCOPED_TRACE(nOffset);
+        Spin(D::IDC_SPIN_OFFSET)->setValue(nOffset);
+        const QImage img = Shown();
+        const SBar bar = PeakBar(img, Dlg().View()->m_nPlotBottom);
+        ASSERT_GE(bar.t, 0);
+        // The line's highest point, at the bar's middle (a narrow bar's
+        // point may stand a column beside it), is the bar's top.
+        const std::vector<int> rows = LineRows(img);
+        int nHighest = img.height();
+        for (int x = bar.l - 1; x <= bar.r + 1; ++x)
+            if (rows[size_t(x)] >= 0)
+                nHighest = std::min(nHighest, rows[size_t(x)]);
+        EXPECT_EQ(nHighest, bar.t);
+    }
 }
 
 // A reference is held in a level no setting changes: a tone kept at one
