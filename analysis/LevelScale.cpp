@@ -25,6 +25,7 @@ void CLevelScale::Update(const SLevelSettings& settings, int nSampleRate, int nF
     m_nFftSize = nFftSize;
     const int nBins = nFftSize > 0 ? nFftSize / 2 + 1 : 0;
     m_adGain.assign(static_cast<std::size_t>(nBins), 1.0);
+    m_adChannelGain.clear();
     if (settings.IsDesigned()) {
         return;
     }
@@ -47,6 +48,18 @@ double CLevelScale::ChannelFactor(const SPowerScale& scale) const {
     const double dPinkCentre =
         scale.bPinkToFlat ? 1000.0 / std::max(BinWidthHz(m_nSampleRate, m_nFftSize), 1e-9) : 1.0;
     return 1.0 / (dFullScale * dPinkCentre);
+}
+
+const std::vector<double>& CLevelScale::ChannelGains(const SPowerScale& scale) {
+    const double dFactor = ChannelFactor(scale);
+    if (dFactor != m_dChannelFactor || m_adChannelGain.size() != m_adGain.size()) {
+        m_dChannelFactor = dFactor;
+        m_adChannelGain.resize(m_adGain.size());
+        for (std::size_t k = 0; k < m_adGain.size(); ++k) {
+            m_adChannelGain[k] = m_adGain[k] * dFactor;
+        }
+    }
+    return m_adChannelGain;
 }
 
 double CLevelScale::UnitPower(double dPower, int k, const SPowerScale& scale) const {

@@ -47,6 +47,9 @@ public:
     // before the calibration: a full-scale sine at a bin centre then stands
     // at 1.0.
     double ChannelFactor(const SPowerScale& scale) const;
+    // BinGains times ChannelFactor: a channel's power to the unit's linear
+    // scale in one factor per bin, kept while the factor stays.
+    const std::vector<double>& ChannelGains(const SPowerScale& scale);
     // The power at bin k of a channel, on the unit's linear scale.
     double UnitPower(double dPower, int k, const SPowerScale& scale) const;
     // A value on the unit's linear scale in the unit's dB.
@@ -68,4 +71,6 @@ private:
     int m_nSampleRate = 0;
     int m_nFftSize = 0;
     std::vector<double> m_adGain;
+    std::vector<double> m_adChannelGain;
+    double m_dChannelFactor = 0.0; // the factor m_adChannelGain holds
 };

@@ -5,6 +5,7 @@
 //   build/bench/bench_analysis [--benchmark_filter=...]
 
 #include "analysis/AnalysisChannel.h"
+#include "analysis/LevelScale.h"
 #include "analysis/PeakTracker.h"
 
 #include <benchmark/benchmark.h>
@@ -40,6 +41,28 @@ void BM_Transform(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Transform)->RangeMultiplier(2)->Range(1024, 16384);
+
+// The level meter's share of a pass: the block's weighted energy by Parseval
+// and the peak of a pass's worth of new samples (10 ms at 44.1 kHz).
+void BM_MeterPass(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    CAnalysisChannel chan;
+    chan.m_nWindowType = 2;
+    chan.Setup(n, n / 44100.0);
+    FillNoisyTone(chan);
+    chan.Transform();
+    SLevelSettings levels;
+    levels.eUnit = ELevelUnit::Dbfs;
+    levels.eWeighting = EWeighting::A;
+    CLevelScale scale;
+    scale.Update(levels, 44100, n);
+    chan.SetMeterGains(scale.BinGains());
+    for (auto _ : state) {
+        chan.MeterPass(441, 0.01);
+        benchmark::DoNotOptimize(chan.m_nFullScalePasses.load());
+    }
+}
+BENCHMARK(BM_MeterPass)->RangeMultiplier(4)->Range(1024, 16384)->Unit(benchmark::kMicrosecond);
 
 void BM_EvaluateAt(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));

@@ -5,9 +5,12 @@
 //       --benchmark_report_aggregates_only=true
 //
 // Arguments: width, height (logical pixels), transform size, stereo, Min
-// X-space, display mode, the device pixel ratio in hundredths, and whether a
+// X-space, display mode, the device pixel ratio in hundredths, whether a
 // reference line is drawn over the bars (BM_RenderFrameReference runs the
-// same frames with and without one, to compare in one run).
+// same frames with and without one, to compare in one run), and the level
+// unit: 0 as designed, 1 dBFS with the level meter's readout, its Offset
+// set so that the bars stand where they stand as designed and the two
+// frames fill the same pixels (BM_RenderFrameLevels runs both side by side).
 
 #include "analysis/AnalysisChannel.h"
 #include "analysis/ReferenceSpectrum.h"
@@ -73,6 +76,26 @@ void BM_RenderFrame(benchmark::State& state) {
             kept.m_pPower, nFft / 2 + 1, static_cast<double>(nRate) / nFft, kept.PowerScale(),
             "kept")));
     }
+    if (state.range(8) != 0) {
+        SLevelSettings levels;
+        levels.eUnit = ELevelUnit::Dbfs;
+        view.SetLevels(levels, true, false);
+        left.m_meter.Feed(0.01, 0.2, 0.0);
+        // As designed a value P stands where the grid reads 10 log10 P - 158.1
+        // at Offset 100 and Y-scale 100; in dBFS it reads 10 log10 P less the
+        // full scale's, on a grid whose top line is 100 - Offset.
+        const double dFullScaleDb = 10 * std::log10(left.PowerScale().Gain(1.0));
+        const double dOffset = dFullScaleDb - 158.1 + 100;
+        view.m_nOffset = static_cast<int>(std::lround(dOffset));
+        // What the whole Offset leaves over, the spectrum makes up.
+        const double dScale = std::pow(10.0, (dOffset - view.m_nOffset) / 10);
+        for (CAnalysisChannel* pChannel : {&left, &right}) {
+            for (int b = 0; b < nFft; ++b) {
+                pChannel->m_pPower[b] *= dScale;
+                pChannel->m_pHold[b] *= dScale;
+            }
+        }
+    }
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it
 
@@ -84,14 +107,14 @@ void BM_RenderFrame(benchmark::State& state) {
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref"});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit"});
     for (int nRatio : {100, 150, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nFft : {4096, 16384}) {
                 for (int nStereo : {0, 1}) {
                     for (int nMinX : {0, 2}) {
                         for (int nMode : {0, 1}) {
-                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0});
+                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0});
                         }
                     }
                 }
@@ -101,12 +124,25 @@ void FrameArguments(benchmark::internal::Benchmark* pBench) {
 }
 
 void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref"});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nRef : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0});
+                }
+            }
+        }
+    }
+}
+
+void LevelArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit"});
+    for (int nRatio : {100, 200}) {
+        for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+            for (int nMinX : {0, 2}) {
+                for (int nUnit : {0, 1}) {
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit});
                 }
             }
         }
@@ -117,6 +153,10 @@ BENCHMARK(BM_RenderFrame)->Apply(FrameArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameReference")
     ->Apply(ReferenceArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameLevels")
+    ->Apply(LevelArguments)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

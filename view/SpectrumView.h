@@ -226,8 +226,8 @@ private:
 
     // Frames (SpectrumViewFrame.cpp).
     void TakeFrame(int nFlags, CAnalysisChannel* pLeft);
-    void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays) const;
-    void ToUnit(SChannelArrays& arrays) const;
+    void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays);
+    void ToUnit(SChannelArrays& arrays);
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
     SPalette Palette() const;
     void TakeNotice(std::string& strNotice) const;

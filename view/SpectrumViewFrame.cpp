@@ -115,7 +115,7 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
 
 // Bins 0 to N/2, all a frame draws; the mean over all N bins only where the
 // power readout shows it.
-void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) const {
+void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) {
     if (chan.m_pPower == nullptr || chan.m_pHold == nullptr || chan.m_nSize <= 0) {
         a.adPower.clear();
         a.adHold.clear();
@@ -137,16 +137,17 @@ void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) 
 }
 
 // In a level unit the frame draws the levels of the unit's linear scale.
-void CSpectrumView::ToUnit(SChannelArrays& a) const {
+void CSpectrumView::ToUnit(SChannelArrays& a) {
     if (m_levelScale.IsDesigned()) {
         return;
     }
-    const double dFactor = m_levelScale.ChannelFactor(a.scale);
-    const std::vector<double>& adGain = m_levelScale.BinGains();
+    const std::vector<double>& adGain = m_levelScale.ChannelGains(a.scale);
     const std::size_t nBins = std::min(a.adPower.size(), adGain.size());
+    double* pPower = a.adPower.data();
+    double* pHold = a.adHold.data();
     for (std::size_t k = 0; k < nBins; ++k) {
-        a.adPower[k] *= adGain[k] * dFactor;
-        a.adHold[k] *= adGain[k] * dFactor;
+        pPower[k] *= adGain[k];
+        pHold[k] *= adGain[k];
     }
 }
 
