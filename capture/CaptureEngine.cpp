@@ -303,8 +303,11 @@ void CCaptureEngine::AnalyseBlock(int nStereo) {
 }
 
 // The meter takes each pass's new samples once, over the time since the
-// previous pass; a pass that found no new position adds no new samples.
+// previous pass it took. A pass that found no new samples analysed the block
+// the meter has seen already: it waits for one that brings some.
 void CCaptureEngine::MeterBlock(int nStereo) {
+    if (m_bMetered && m_nNewFrames == 0)
+        return;
     const auto now = std::chrono::steady_clock::now();
     const double dSeconds =
         m_bMetered ? std::chrono::duration<double>(now - m_prevMeterTime).count() : 0.0;
