@@ -302,10 +302,10 @@ void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
         // the program's own signal, not a sound from outside.
         dc.TextOut(33, 4, kBuiltInSignalText);
     }
-    DrawLevelCaption(dc, f);
     // How many passes the previous acquisition cycle made, and the time each had.
     const std::string str = Format("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
     const CSize size = dc.GetTextExtent(str);
+    DrawLevelCaption(dc, f, f.nWidth - size.cx - 5);
     dc.TextOut(f.nWidth - size.cx - 5, 4, str);
     DrawNotice(dc, f.strNotice, f.nWidth, f.nPlotBottom);
 }
@@ -355,16 +355,25 @@ void CRunningFrame::DrawUnitGrid(CDC& dc, const SFrame& f, const SPass& pass) {
 }
 
 // The unit, or the meter's readout in it, on the first text row at the left,
-// after the test signal's name.
-void CRunningFrame::DrawLevelCaption(CDC& dc, const SFrame& f) {
+// after the test signal's name. Where it would run into the statistics line
+// (which begins at nRightEnd) it takes the first free row below: under the
+// cursor's level in the modes without the peak readout, under that readout
+// in mode 1.
+void CRunningFrame::DrawLevelCaption(CDC& dc, const SFrame& f, int nRightEnd) {
     if (f.IsDesigned()) {
         return;
     }
+    const std::string str = f.bMeter ? MeterText(f) : f.pLevels->Caption();
     int x = 33;
     if (f.bBuiltInSignal) {
         x += dc.GetTextExtent(kBuiltInSignalText).cx + 12;
     }
-    dc.TextOut(x, 4, f.bMeter ? MeterText(f) : f.pLevels->Caption());
+    int y = 4;
+    if (x + dc.GetTextExtent(str).cx + 8 > nRightEnd) {
+        x = 33;
+        y = f.nMode == 1 ? 34 : 18;
+    }
+    dc.TextOut(x, y, str);
 }
 
 std::string CRunningFrame::MeterText(const SFrame& f) {

@@ -59,7 +59,7 @@ private:
     void FillPlot(CDC& dc, const SFrame& f, const QRegion* pRefill) const;
     static void DrawLevelGrid(CDC& dc, const SFrame& f, const SPass& pass, const SPalette& palette);
     static void DrawUnitGrid(CDC& dc, const SFrame& f, const SPass& pass);
-    static void DrawLevelCaption(CDC& dc, const SFrame& f);
+    static void DrawLevelCaption(CDC& dc, const SFrame& f, int nRightEnd);
     void DrawBars(CDC& dc) const;
     static void DrawPowerReadout(CDC& dc, const SFrame& f, const SPass& pass);
     static void DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,

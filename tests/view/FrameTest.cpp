@@ -441,6 +441,17 @@ TEST_F(FrameTest, TheUnitAndTheMetersFiguresStandAtTheTopLeft) {
     m_pView->RenderFrame(2);
     EXPECT_TRUE(shows(33, "Test signal"));
     EXPECT_TRUE(shows(33 + TextWidth("Test signal") + 12, "LAS 74.0  LAeq 74.0  LASmax 74.0 dB"));
+
+    // Where the first row has no room beside the statistics line, the row
+    // below it takes the readout (under the peak readout in mode 1).
+    Resize(340, 200);
+    for (int nMode : {0, 1}) {
+        m_pView->m_nDisplayMode = nMode;
+        m_pView->RenderFrame(2);
+        EXPECT_TRUE(ShowsText(Back(), 33, nMode == 1 ? 34 : 18,
+                              "LAS 74.0  LAeq 74.0  LASmax 74.0 dB", kLabelText, kMargin))
+            << nMode;
+    }
 }
 
 // The readout gives the bin's own level in the unit, not its pixel row's.
