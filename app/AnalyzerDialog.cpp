@@ -25,6 +25,7 @@
 #include "app/ReferenceCommands.h"
 #include "app/RunControl.h"
 #include "app/RunSetup.h"
+#include "app/SpectrogramCommands.h"
 #include "app/SpectrumCsv.h"
 #include "capture/CaptureEngine.h"
 #include "view/SpectrumView.h"
@@ -60,6 +61,7 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
         CLevelCommands::SHooks{[this] { return m_pRun->Engine(); },
                                [this] { return m_pRun->LeftSpectrum("calibration"); },
                                [this] { return m_pDevices->SelectedDeviceName(); }});
+    m_pSpectrogram = new CSpectrogramCommands(this, m_pView);
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -150,6 +152,8 @@ bool CAnalyzerDialog::OnInitDialog() {
     pMenu->addAction(m_pReference->ClearAction());
     pMenu->addSeparator();
     m_pLevels->AddTo(pMenu);
+    pMenu->addSeparator();
+    m_pSpectrogram->AddTo(pMenu);
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();

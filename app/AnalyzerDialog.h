@@ -16,6 +16,7 @@ class CDeviceChooser;
 class CLevelCommands;
 class CMeasurementExport;
 class CReferenceCommands;
+class CSpectrogramCommands;
 class CRunControl;
 class CSpectrumView;
 struct SSpectrumSnapshot;
@@ -74,6 +75,7 @@ public:
     CDeviceChooser& Devices() const { return *m_pDevices; }
     CMeasurementExport& Export() const { return *m_pExport; }
     CReferenceCommands& Reference() const { return *m_pReference; }
+    CSpectrogramCommands& Spectrogram() const { return *m_pSpectrogram; }
     CLevelCommands& Levels() const { return *m_pLevels; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
@@ -129,7 +131,8 @@ private:
     std::unique_ptr<CDeviceChooser> m_pDevices;
     std::unique_ptr<CMeasurementExport> m_pExport;
     std::unique_ptr<CReferenceCommands> m_pReference;
-    CLevelCommands* m_pLevels; // a child of the window
+    CSpectrogramCommands* m_pSpectrogram; // a child of the window
+    CLevelCommands* m_pLevels;            // a child of the window
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;
 };

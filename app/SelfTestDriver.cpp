@@ -1,5 +1,6 @@
 #include "app/SelfTestDriver.h"
 
+#include <QAction>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -10,6 +11,7 @@
 #include "app/DeviceChooser.h"
 #include "app/HelpPage.h"
 #include "app/Prompts.h"
+#include "app/SpectrogramCommands.h"
 
 CSelfTestDriver::CSelfTestDriver(CAnalyzerDialog* pDialog) : m_pDialog(pDialog) {}
 
@@ -29,6 +31,9 @@ void CSelfTestDriver::StartIfRequested() {
     if (bOk && nSeconds > 0)
         m_nSeconds = nSeconds;
     m_bActive = true;
+    // Measurements of the picture with the spectrogram under the spectrum.
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_SPECTROGRAM") != 0)
+        m_pDialog->Spectrogram().ShowAction()->setChecked(true);
     SetMessageBoxHook([](QWidget*, const QString& strCaption, const QString& strText,
                          QMessageBox::StandardButtons) {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(strCaption), qPrintable(strText));

@@ -769,6 +769,13 @@ bool CDC::BitBlt(int x, int y, int cx, int cy, const CDC* pSrcDC, int xSrc, int 
     return true;
 }
 
+void CDC::SetDIBitsToDevice(int x, int y, int cx, int cy, const QImage& src, int xSrc, int ySrc) {
+    if (m_pBits == nullptr || cx <= 0 || cy <= 0) {
+        return;
+    }
+    CopyImage(src, xSrc, ySrc, cx, cy, x, y);
+}
+
 void CDC::CopyFrom(const QImage& src, int x, int y, int cx, int cy) {
     if (m_pBits == nullptr || cx <= 0 || cy <= 0) {
         return;

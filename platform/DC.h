@@ -104,6 +104,10 @@ public:
     // and ratio, to the same place here; src is only read.
     void CopyFrom(const QImage& src, int x, int y, int cx, int cy);
 
+    // Copies the block (xSrc, ySrc, cx, cy) of src's device pixels, unscaled,
+    // to the device pixels from (x, y) on; src is of QImage::Format_RGB32.
+    void SetDIBitsToDevice(int x, int y, int cx, int cy, const QImage& src, int xSrc, int ySrc);
+
     // The device pixels written since the last ResetTouched: what a picture
     // changed over the one before it. One box bounds the fills, lines and
     // shapes; each block copy (a text) keeps its own, so that a few texts

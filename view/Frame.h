@@ -59,9 +59,21 @@ struct SFrame {
     SMeterFigures meter{};   // the left channel's meter
     SChannelArrays left;
     SChannelArrays right; // without arrays in mono
+    // While the spectrogram is shown, the plot's bottom, over the scale strip:
+    // the spectrum then ends at nPlotBottom, under half way down, and the
+    // spectrogram fills the rest. 0 while it is not shown.
+    int nSpectrogramBottom = 0;
+    int nHistorySeconds = 0; // the spectrogram's history
 
     bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
     int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }
+    // The bottom of the whole plot, spectrogram or not.
+    int PlotBottom() const { return nSpectrogramBottom > 0 ? nSpectrogramBottom : nPlotBottom; }
+    // The spectrogram's newest row, under a line that parts it from the spectrum.
+    int SpectrogramTop() const { return nPlotBottom + 2; }
+    // Where the spectrum ends above a spectrogram, on a plot whose bottom is
+    // nPlotBottom.
+    static int SpectrumBottom(int nPlotBottom) { return nPlotBottom * 45 / 100; }
     bool IsDesigned() const { return pLevels == nullptr || pLevels->IsDesigned(); }
 };
 

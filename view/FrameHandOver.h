@@ -68,6 +68,9 @@ public:
         // offset; as designed both stay 0.
         double dGridTopDb = 0.0;
         double dGridDbOffset = 0.0;
+        // The spectrogram's bottom and history (its time ruler), 0 without.
+        int nSpectrogramBottom = 0;
+        int nHistorySeconds = 0;
         bool operator==(const SFrameLayout&) const = default;
     };
     // What a buffer's pixels hold: a running frame of a layout whose changing

@@ -2,6 +2,7 @@
 
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
+#include "view/Spectrogram.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,7 +51,7 @@ QRegion LogicalRegion(const QRegion& rgnDevice, double dRatio) {
 // bars and readouts, the right channel's over the left's.
 QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette,
                                const QRegion* pRefill, CNoteOverlay& notes,
-                               CReferenceLine& reference) {
+                               CReferenceLine& reference, CSpectrogram& spectrogram) {
     const SPass left = MakePass(f, 0);
     if (f.left.HasArrays()) {
         BuildBars(f, left);
@@ -72,7 +73,13 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
                 dc.SelectObject(palette.pPenGrid);
                 DrawUnitGrid(dc, f, pass);
             }
+            if (f.nSpectrogramBottom > 0) {
+                DrawTimeRuler(dc, f, palette);
+            }
             dc.ResetTouched(); // from here on, all changes with the frame
+            if (f.nSpectrogramBottom > 0) {
+                DrawSpectrogram(dc, f, pass, spectrogram);
+            }
             dc.SelectObject(palette.pPenLeft);
             dc.SelectObject(palette.pBrushLeft);
             if (f.nMode == 1) {
@@ -92,7 +99,7 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
         if (f.nMode == 2) {
             DrawPowerReadout(dc, f, pass);
         }
-        if (f.nCursorX > 30 && f.nCursorY < f.nPlotBottom) {
+        if (f.nCursorX > 30 && f.nCursorY < f.PlotBottom()) {
             DrawCursorReadout(dc, f, pass, palette);
         }
     }
@@ -103,7 +110,7 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
 }
 
 bool CRunningFrame::CanRefill(const SFrame& f, const QRegion& rgnChanging) {
-    const int nPlotH = f.nPlotBottom;
+    const int nPlotH = f.PlotBottom();
     const QRegion rgnFilled =
         QRegion(28, 0, f.nWidth - 28, nPlotH + 1).united(QRect(0, 0, 27, nPlotH + 5));
     return rgnChanging.subtracted(rgnFilled).isEmpty();
@@ -398,4 +405,55 @@ std::string CRunningFrame::MeterText(const SFrame& f) {
     }
     return Format("%s %.1f  Peak %.1f dBFS", strRms.c_str(), RoundedDb(m.dLevelDb),
                   RoundedDb(m.dPeakDb));
+}
+
+// Ticks every second (further apart where seconds crowd) down the label
+// strip beside the spectrogram, numbered in seconds before now where there
+// is room; a longer tick at each number.
+void CRunningFrame::DrawTimeRuler(CDC& dc, const SFrame& f, const SPalette& palette) {
+    const int nTop = f.SpectrogramTop();
+    const int nBottom = f.PlotBottom();
+    dc.FillSolidRect(0, f.nPlotBottom + 1, 27, nBottom + 5 - f.nPlotBottom, kMarginGrey);
+    const double dPerSecond = (nBottom + 1 - nTop) / static_cast<double>(f.nHistorySeconds);
+    if (!(dPerSecond > 0.0)) {
+        return;
+    }
+    auto StepFor = [dPerSecond](double dMinPixels) {
+        for (int nStep : {1, 2, 5, 10, 15, 30}) {
+            if (nStep * dPerSecond >= dMinPixels) {
+                return nStep;
+            }
+        }
+        return 60;
+    };
+    const int nTickStep = StepFor(3.0);
+    const int nLabelStep = std::max(StepFor(2.2 * dc.GetTextExtent("0").cy), nTickStep);
+    dc.SelectObject(palette.pPenScale);
+    for (int s = nTickStep; s < f.nHistorySeconds; s += nTickStep) {
+        const int y = nTop + static_cast<int>(std::lround(s * dPerSecond));
+        const bool bLabel = s % nLabelStep == 0;
+        dc.MoveTo(bLabel ? 20 : 23, y);
+        dc.LineTo(27, y);
+        if (bLabel) {
+            const std::string strLabel = Format("%ds", s);
+            const CSize size = dc.GetTextExtent(strLabel);
+            dc.TextOut(std::max(0, 19 - size.cx), y - size.cy / 2, strLabel);
+        }
+    }
+}
+
+// The line that parts the spectrogram from the spectrum, and the spectrogram
+// in colours from the bars' floor (black) to the grid's top (pale yellow).
+void CRunningFrame::DrawSpectrogram(CDC& dc, const SFrame& f, const SPass& pass,
+                                    CSpectrogram& spectrogram) {
+    if (pass.dYScale > 0.0) {
+        auto ValueAt = [&pass](int y) {
+            const double dLn = std::clamp((pass.nYBase - y) / pass.dYScale, -700.0, 700.0);
+            return std::max(std::exp(dLn), pass.dFloor);
+        };
+        spectrogram.SetColours(ValueAt(f.nPlotBottom - 16 * f.nMode), ValueAt(f.ZeroY()),
+                               f.left.scale, f.IsDesigned());
+    }
+    dc.FillSolidRect(28, f.nPlotBottom + 1, f.nWidth - 28, 1, kMarginGrey);
+    spectrogram.Draw(dc, f.SpectrogramTop());
 }

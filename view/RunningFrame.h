@@ -10,11 +10,13 @@
 
 class CNoteOverlay;
 class CReferenceLine;
+class CSpectrogram;
 
 // The running frame: the black plot with its level grid, the bars of each
 // channel with their hold levels, the cursor and power readouts, the
 // statistics line, and the lines that say no sound arrives, that the built-in
-// signal is analysed, or a notice. The note overlay and the reference line
+// signal is analysed, or a notice; under the spectrum, while shown, the
+// spectrogram with its time ruler. The note overlay and the reference line
 // are composers of their own, which this one calls at their place in the
 // frame. It repaints the plot and the label strip and leaves the scale strip
 // and the axis column alone.
@@ -36,7 +38,7 @@ public:
     // filling. Returns the logical region of what changes from frame to frame
     // (all but the fills and the level grid).
     QRegion Compose(CDC& dc, const SFrame& f, const SPalette& palette, const QRegion* pRefill,
-                    CNoteOverlay& notes, CReferenceLine& reference);
+                    CNoteOverlay& notes, CReferenceLine& reference, CSpectrogram& spectrogram);
     // Whether refilling the plot and the margin covers rgnChanging: nothing of
     // it lies in the axis column or the scale strip, which frames do not draw.
     static bool CanRefill(const SFrame& f, const QRegion& rgnChanging);
@@ -65,6 +67,9 @@ private:
     static void DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
                                   const SPalette& palette);
     static void DrawTexts(CDC& dc, const SFrame& f);
+    static void DrawTimeRuler(CDC& dc, const SFrame& f, const SPalette& palette);
+    static void DrawSpectrogram(CDC& dc, const SFrame& f, const SPass& pass,
+                                CSpectrogram& spectrogram);
     const std::vector<double>& LogTable(int nEntries);
 
     std::vector<double> m_adLogBin;              // ln(b), kept while the size stays

@@ -37,3 +37,11 @@ int SSpanGeometry::HzAt(int x) const {
     const double dHz = dBinWidth * std::exp(e / dXScale);
     return static_cast<int>(std::clamp(dHz, 0.0, 1.0e9));
 }
+
+double SSpanGeometry::BinAt(double x) const {
+    return std::exp((x - nXOff) / dXScale);
+}
+
+double SSpanGeometry::XOf(double dBin) const {
+    return nXOff + dXScale * std::log(dBin);
+}

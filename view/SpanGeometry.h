@@ -16,4 +16,10 @@ struct SSpanGeometry {
                             int nWidth);
     // The frequency in whole Hz under column x.
     int HzAt(int x) const;
+    // The (fractional) bin at logical x, and the x of (fractional) bin b,
+    // unrounded.
+    double BinAt(double x) const;
+    double XOf(double dBin) const;
+
+    bool operator==(const SSpanGeometry&) const = default;
 };

@@ -271,6 +271,11 @@ void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRig
         m_handOver.ForgetWaitingFrame();
     }
     if (pLeft != nullptr) {
+        // A run's history starts with the run.
+        m_spectrogram.Clear();
+        if (m_bSpectrogram) {
+            FollowSpectrogramShape();
+        }
         m_frameThread.Start();
     }
 }

@@ -12,6 +12,7 @@
 #include "view/ReferenceLine.h"
 #include "view/RunningFrame.h"
 #include "view/SpanGeometry.h"
+#include "view/Spectrogram.h"
 
 #include <QImage>
 #include <QWidget>
@@ -47,7 +48,9 @@ struct SViewSettings {
 // - the hand-over (CFrameHandOver) takes finished pictures to the window and
 //   sets the pace at which frames are drawn;
 // - the frame thread (CFrameThread) draws the running frames, so that the
-//   acquisition cycle only analyses.
+//   acquisition cycle only analyses;
+// - the spectrogram (CSpectrogram) keeps the history under the spectrum,
+//   written row by row by the passes.
 //
 // Geometry is in logical pixels; the pictures are drawn at the window's device
 // pixel ratio, so that each logical pixel gets ratio x ratio device pixels.
@@ -87,6 +90,15 @@ public:
     void SetLevels(const SLevelSettings& settings, bool bMeter, bool bSlowMeter);
     SLevelSettings LevelSettings() const;
 
+    // The spectrogram under the spectrum, with nHistorySeconds of history.
+    // Switched on, it starts empty; while on, each pass of a run feeds it,
+    // shown or not, and a run's start empties it.
+    void SetSpectrogram(bool bShown, int nHistorySeconds);
+    bool IsSpectrogramShown() const { return m_bSpectrogram.load(); }
+    int SpectrogramSeconds() const { return m_nHistorySeconds.load(); }
+    const CSpectrogram& Spectrogram() const { return m_spectrogram; }
+    static constexpr int kDefaultHistorySeconds = 10;
+
     // A line across the upper plot, over the spectrum or the welcome page,
     // for nMilliseconds from now.
     void ShowNotice(const std::string& strText, int nMilliseconds);
@@ -98,7 +110,7 @@ public:
     void DrawScale() override;
     bool IsScaleBusy() const override { return m_bScaleBusy.load() != 0; }
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
-    void NewArrays(int nFlags) override { m_frameThread.NewArrays(nFlags); }
+    void NewArrays(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
     // Whether the run analyses the built-in signal, which the plot then names.
     void SetBuiltInSignal(bool bBuiltIn) { m_bBuiltInSignal = bBuiltIn; }
@@ -167,6 +179,8 @@ public:
     std::atomic<bool> m_bBuiltInSignal{false};
     std::atomic<bool> m_bMeter{false};
     std::atomic<bool> m_bSlowMeter{false};
+    std::atomic<bool> m_bSpectrogram{false};
+    std::atomic<int> m_nHistorySeconds{kDefaultHistorySeconds};
 
     static constexpr const char* kSignalLostText = CRunningFrame::kSignalLostText;
     static constexpr const char* kBuiltInSignalText = CRunningFrame::kBuiltInSignalText;
@@ -224,6 +238,12 @@ private:
     void RedrawAll();
     void FollowScreenRatio();
 
+    // The spectrogram (SpectrumViewSpectrogram.cpp).
+    void RecordRow();
+    void FollowSpectrogramShape();
+    SSpectrogramShape SpectrogramShape(const SSpanGeometry& geo, int nWidth, int nPlotBottom,
+                                       double dRatio, int nSampleRate, int nFftSize) const;
+
     // Frames (SpectrumViewFrame.cpp).
     void TakeFrame(int nFlags, CAnalysisChannel* pLeft);
     void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays);
@@ -243,6 +263,8 @@ private:
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended
     CRunningFrame m_runningFrame;
     CReferenceLine m_referenceLine;
+    // Its own lock: the passes write rows into it outside the frame lock.
+    CSpectrogram m_spectrogram;
     unsigned m_nScaleGeneration = 0; // scales drawn
     double m_dBufferRatio = 1.0;     // the buffers' ratio, inside the frame guard only
 

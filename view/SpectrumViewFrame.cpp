@@ -70,10 +70,18 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     f.nFlags = nFlags;
     f.nWidth = m_nWidth;
     f.nHeight = m_nHeight;
-    f.nPlotBottom = m_nPlotBottom;
+    const int nPlotBottom = m_nPlotBottom;
+    const bool bSpectrogram = m_bSpectrogram;
+    f.nSpectrogramBottom = bSpectrogram ? nPlotBottom : 0;
+    f.nPlotBottom = bSpectrogram ? SFrame::SpectrumBottom(nPlotBottom) : nPlotBottom;
+    f.nHistorySeconds = m_nHistorySeconds;
     f.nSampleRate = m_nSampleRate;
     f.nFftSize = m_nFftSize;
     f.geo = SSpanGeometry::Of(f.nSampleRate, f.nFftSize, m_nSpanLowHz, m_nSpanHighHz, f.nWidth);
+    if (bSpectrogram) {
+        m_spectrogram.SetShape(SpectrogramShape(f.geo, f.nWidth, nPlotBottom, m_dBufferRatio,
+                                                f.nSampleRate, f.nFftSize));
+    }
     f.nMode = m_nDisplayMode;
     f.nCursorX = m_nCursorX;
     f.nCursorY = m_nCursorY;
@@ -159,6 +167,8 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     const SFrame& f = m_frame;
     CFrameHandOver::SFrameLayout layout{f.nWidth,  f.nHeight,      f.nPlotBottom,     f.nMode,
                                         f.nYScale, m_dBufferRatio, m_nScaleGeneration};
+    layout.nSpectrogramBottom = f.nSpectrogramBottom;
+    layout.nHistorySeconds = f.nSpectrogramBottom > 0 ? f.nHistorySeconds : 0;
     if (!f.IsDesigned()) {
         layout.dGridTopDb = CRunningFrame::GridTopDb(f, f.nOffset);
         layout.dGridDbOffset = f.pLevels->DbOffset();
@@ -168,13 +178,13 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     const bool bRefill =
         rec.bFrame && rec.layout == layout && CRunningFrame::CanRefill(f, rec.rgnChanging);
     if (pShown != nullptr && !bRefill) {
-        m_dcMemory.CopyFrom(*pShown, 0, f.nPlotBottom, f.nWidth, f.nHeight - f.nPlotBottom);
-        m_dcMemory.CopyFrom(*pShown, 27, 0, 1, f.nPlotBottom);
+        m_dcMemory.CopyFrom(*pShown, 0, f.PlotBottom(), f.nWidth, f.nHeight - f.PlotBottom());
+        m_dcMemory.CopyFrom(*pShown, 27, 0, 1, f.PlotBottom());
     }
     const QRegion rgnOld = rec.rgnChanging;
     rec.bFrame = false; // while it is being drawn
     rec.rgnChanging = m_runningFrame.Compose(m_dcMemory, f, Palette(), bRefill ? &rgnOld : nullptr,
-                                             m_noteOverlay, m_referenceLine);
+                                             m_noteOverlay, m_referenceLine, m_spectrogram);
     rec.layout = layout;
     rec.bFrame = true;
 }
@@ -216,6 +226,7 @@ void CSpectrumView::SetLevels(const SLevelSettings& settings, bool bMeter, bool 
         std::lock_guard lock(m_lockFrame);
         m_levelSettings = settings;
     }
+    m_spectrogram.SetLevels(settings);
     m_bMeter = bMeter;
     m_bSlowMeter = bSlowMeter;
 }
