@@ -8,7 +8,7 @@
 // shows ended (median and largest).
 //
 //   bench_capture [cycles per configuration, default 10] [--no-drawing]
-//                 [--ratio R]
+//                 [--ratio R] [--spectrogram]
 //
 // The view is a shown window of the offscreen platform, whose screen refreshes
 // at 60 Hz, and this thread handles its events every few milliseconds: the
@@ -16,7 +16,9 @@
 // desktop. --no-drawing keeps the frames from the view, to tell the cycle's
 // own work (ring, transforms, peak tracking) from the drawing's. --ratio R
 // runs on a screen of R device pixels per logical pixel (as QT_SCALE_FACTOR=R
-// does); sizes stay logical.
+// does); sizes stay logical. --spectrogram runs each configuration twice, the
+// second time with the spectrogram shown (10 s of history), to compare in
+// one run.
 #include <QApplication>
 #include <QThread>
 
@@ -145,6 +147,7 @@ struct SConfig {
     int nFftSize;
     int bStereo;
     int nMinXSpace;
+    bool bSpectrogram = false;
 };
 
 void HandleEventsUntil(const std::function<bool()>& done) {
@@ -166,6 +169,7 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     view.m_nFftSize = c.nFftSize;
     view.m_nSampleRate = kRate;
     view.m_nMinXSpace = c.nMinXSpace;
+    view.SetSpectrogram(c.bSpectrogram, CSpectrumView::kDefaultHistorySeconds);
 
     auto* pEngine = new CCaptureEngine();
     CMeasuringView measuring(view, *pEngine, bDraw);
@@ -210,10 +214,10 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     const double dMaxAge = view.m_adAgeMs.empty()
                                ? 0.0
                                : *std::max_element(view.m_adAgeMs.begin(), view.m_adAgeMs.end());
-    std::printf("%4dx%-4d  %5d  %-6s  %d      %3d     %5.1f   %5.1f   %6.3f   %5.1f  %5.1f\n",
+    std::printf("%4dx%-4d  %5d  %-6s  %d  %-3s   %3d     %5.1f   %5.1f   %6.3f   %5.1f  %5.1f\n",
                 c.nWidth, c.nHeight, c.nFftSize, c.bStereo ? "stereo" : "mono", c.nMinXSpace,
-                Median(passes), dFramesPerSecond, dPaintsPerSecond, measuring.MeanPassCpuMs(),
-                Median(view.m_adAgeMs), dMaxAge);
+                c.bSpectrogram ? "on" : "off", Median(passes), dFramesPerSecond, dPaintsPerSecond,
+                measuring.MeanPassCpuMs(), Median(view.m_adAgeMs), dMaxAge);
     std::fflush(stdout);
 }
 
@@ -224,9 +228,12 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int nCycles = 10;
     bool bDraw = true;
+    bool bCompareSpectrogram = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-drawing") == 0)
             bDraw = false;
+        else if (std::strcmp(argv[i], "--spectrogram") == 0)
+            bCompareSpectrogram = true;
         else if (std::strcmp(argv[i], "--ratio") == 0 && i + 1 < argc)
             qputenv("QT_SCALE_FACTOR", argv[++i]); // read when the application starts
         else
@@ -238,8 +245,9 @@ int main(int argc, char** argv) {
                 "device pixel ratio %.2f\n",
                 nCycles, bDraw ? "" : ", frames not drawn", qApp->devicePixelRatio());
     std::printf(
-        "                                  passes    per second     ms CPU    frame age ms\n");
-    std::printf("view       N      mode    Min X  /cycle  frames  paints  per pass  median  max\n");
+        "                                      passes    per second     ms CPU    frame age ms\n");
+    std::printf(
+        "view       N      mode    Min X sg  /cycle  frames  paints  per pass  median  max\n");
     struct SSize {
         int nWidth;
         int nHeight;
@@ -248,6 +256,10 @@ int main(int argc, char** argv) {
         for (int n : {4096, 16384})
             for (int stereo : {0, 1})
                 for (int minX : {2, 0})
-                    RunConfig(SConfig{size.nWidth, size.nHeight, n, stereo, minX}, nCycles, bDraw);
+                    for (bool bSpectrogram : {false, true})
+                        if (!bSpectrogram || bCompareSpectrogram)
+                            RunConfig(
+                                SConfig{size.nWidth, size.nHeight, n, stereo, minX, bSpectrogram},
+                                nCycles, bDraw);
     return 0;
 }

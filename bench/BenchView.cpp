@@ -10,7 +10,13 @@
 // same frames with and without one, to compare in one run), and the level
 // unit: 0 as designed, 1 dBFS with the level meter's readout, its Offset
 // set so that the bars stand where they stand as designed and the two
-// frames fill the same pixels (BM_RenderFrameLevels runs both side by side).
+// frames fill the same pixels (BM_RenderFrameLevels runs both side by side),
+// and whether the spectrogram is shown under the spectrum
+// (BM_RenderFrameSpectrogram runs the same frames with and without it).
+//
+// BM_SpectrogramPass: a pass's work for the spectrogram on the acquisition
+// cycle's thread, at 1920 device pixels wide: folding the pass into the row
+// being gathered, and with "row" 1 writing a row (every call does).
 
 #include "analysis/AnalysisChannel.h"
 #include "analysis/ReferenceSpectrum.h"
@@ -96,6 +102,7 @@ void BM_RenderFrame(benchmark::State& state) {
             }
         }
     }
+    view.SetSpectrogram(state.range(9) != 0, CSpectrumView::kDefaultHistorySeconds);
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it
 
@@ -107,14 +114,14 @@ void BM_RenderFrame(benchmark::State& state) {
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit"});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
     for (int nRatio : {100, 150, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nFft : {4096, 16384}) {
                 for (int nStereo : {0, 1}) {
                     for (int nMinX : {0, 2}) {
                         for (int nMode : {0, 1}) {
-                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0});
+                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0});
                         }
                     }
                 }
@@ -124,12 +131,12 @@ void FrameArguments(benchmark::internal::Benchmark* pBench) {
 }
 
 void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit"});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nRef : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0, 0});
                 }
             }
         }
@@ -137,19 +144,70 @@ void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
 }
 
 void LevelArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit"});
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nUnit : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit, 0});
                 }
             }
         }
     }
 }
 
+void SpectrogramArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
+    for (int nRatio : {100, 200}) {
+        for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+            for (int nMinX : {0, 2}) {
+                for (int nShown : {0, 1}) {
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, 0, nShown});
+                }
+            }
+        }
+    }
+}
+
+void BM_SpectrogramPass(benchmark::State& state) {
+    const int nFft = static_cast<int>(state.range(0));
+    const bool bRow = state.range(1) != 0;
+    const int nRate = 44100;
+    CAnalysisChannel chan;
+    chan.Setup(nFft, static_cast<double>(nFft) / nRate);
+    FillSpectrum(chan, nFft, 1);
+    SSpectrogramShape shape;
+    shape.geo = SSpanGeometry::Of(nRate, nFft, 22, nRate / 2, 1920);
+    shape.nFirstColumn = 28;
+    shape.nColumns = 1920 - 28;
+    shape.nRows = 540;
+    shape.nBins = nFft / 2 + 1;
+    shape.nSampleRate = nRate;
+    shape.nFftSize = nFft;
+    shape.nRowNs = 10'000'000'000 / shape.nRows;
+    CSpectrogram spectrogram;
+    spectrogram.SetShape(shape);
+    const SPowerScale scale = chan.PowerScale();
+    spectrogram.SetColours(1e6, 1e16, scale, true);
+    std::int64_t nNowNs = 1;
+    for (auto _ : state) {
+        spectrogram.Pass(chan.m_pPower, shape.nBins, scale, nNowNs);
+        nNowNs += bRow ? shape.nRowNs : 1;
+    }
+    if (bRow && spectrogram.RowsWritten() < static_cast<int>(state.iterations())) {
+        state.SkipWithError("a pass did not write its row");
+    }
+}
+
 BENCHMARK(BM_RenderFrame)->Apply(FrameArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameSpectrogram")
+    ->Apply(SpectrogramArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SpectrogramPass)
+    ->ArgNames({"N", "row"})
+    ->ArgsProduct({{4096, 16384}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameReference")
     ->Apply(ReferenceArguments)

@@ -158,19 +158,27 @@ void CSpectrogram::WriteRow(const std::int16_t* pLevels) {
     m_nRowsWritten.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Each pixel of the new shape takes the level the old one showed at its
-// column's centre frequency and its row's time, where the old one reached.
+// Each pixel of the new shape takes the strongest level the old one showed
+// over its column's frequencies (at its centre where that covers no old
+// column) and at its row's time, where the old one reached.
 void CSpectrogram::Remap(const SSpectrogramShape& shape) {
     const SSpectrogramShape old = m_shape;
-    std::vector<int> anOldColumn(static_cast<std::size_t>(std::max(shape.nColumns, 0)), -1);
     const bool bOldHolds = !old.IsEmpty() && m_nRecorded > 0 && !shape.IsEmpty();
+    std::vector<std::pair<int, int>> aOldColumns(std::size_t(std::max(shape.nColumns, 0)), {0, 0});
+    auto OldColumn = [&](double dNewX) {
+        const double dHz = shape.geo.BinAt(dNewX / shape.dRatio) * shape.geo.dBinWidth;
+        return std::floor(old.geo.XOf(dHz / old.geo.dBinWidth) * old.dRatio) - old.nFirstColumn;
+    };
     for (int c = 0; bOldHolds && c < shape.nColumns; ++c) {
-        const double dHz =
-            shape.geo.BinAt((shape.nFirstColumn + c + 0.5) / shape.dRatio) * shape.geo.dBinWidth;
-        const double dOldX = old.geo.XOf(dHz / old.geo.dBinWidth) * old.dRatio;
-        const double dOld = std::floor(dOldX) - old.nFirstColumn;
-        if (dOld >= 0 && dOld < old.nColumns) {
-            anOldColumn[std::size_t(c)] = static_cast<int>(dOld);
+        const int d = shape.nFirstColumn + c;
+        double dFirst = std::max(OldColumn(d), 0.0);
+        double dEnd = std::min(OldColumn(d + 1), double(old.nColumns));
+        if (dEnd <= dFirst) {
+            dFirst = OldColumn(d + 0.5);
+            dEnd = dFirst + 1;
+        }
+        if (dFirst >= 0 && dEnd <= old.nColumns) {
+            aOldColumns[std::size_t(c)] = {int(dFirst), int(dEnd)};
         }
     }
     std::vector<std::int16_t> anLevels(
@@ -184,8 +192,10 @@ void CSpectrogram::Remap(const SSpectrogramShape& shape) {
         const std::int16_t* pOld = LevelRow(RingRow(static_cast<int>(nOld)));
         std::int16_t* pNew = &anLevels[std::size_t(r) * std::size_t(shape.nColumns)];
         for (int c = 0; c < shape.nColumns; ++c) {
-            const int nColumn = anOldColumn[std::size_t(c)];
-            pNew[c] = nColumn >= 0 ? pOld[nColumn] : kNoLevel;
+            const auto [nFirst, nEnd] = aOldColumns[std::size_t(c)];
+            if (nEnd > nFirst) {
+                pNew[c] = *std::max_element(pOld + nFirst, pOld + nEnd);
+            }
         }
         nRecorded = r + 1;
     }

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cmath>
 #include <numbers>
@@ -113,6 +114,7 @@ protected:
         });
     }
     void TearDown() override {
+        m_clock.stop();
         SetSaveFileHook(nullptr);
         DialogTest::TearDown();
     }
@@ -138,6 +140,32 @@ protected:
         m_pRing->Fill([&](uint32_t i) { return int16_t(dLeft * std::sin(dStep * i)); },
                       [&](uint32_t i) { return int16_t(dRight * std::sin(dStep * i)); });
     }
+    // A run on the scripted device playing a sine of dDbfs at dHz (rate 44100,
+    // whose two-second ring holds whole periods of 1 kHz and of 250 Hz), its
+    // positions moving on as a device's do, so that each pass has new
+    // samples.
+    void StartWithSine(double dHz, double dDbfs, const char* pszSize = "4096") {
+        ChooseSetup(kScripted, "44100 Hz", pszSize);
+        ClickStart();
+        ASSERT_NE(Dlg().Engine(), nullptr);
+        Spin(D::IDC_SPIN_INERTIA)->setValue(1);
+        m_pRing = m_devices.pGood->LastBuffer();
+        ASSERT_NE(m_pRing, nullptr);
+        PlaySine(dHz, dDbfs);
+        QObject::connect(&m_clock, &QTimer::timeout, [this] {
+            m_nPosition = (m_nPosition + 4 * 441) % (4 * 88200);
+            m_pRing->SetPositions(m_nPosition, m_nPosition);
+        });
+        m_clock.start(10);
+        WaitForPasses(3);
+    }
+    void PlaySine(double dHz, double dDbfs) {
+        const double dAmplitude = std::min(32767.0, 32768.0 * std::pow(10.0, dDbfs / 20));
+        const double dStep = 2 * std::numbers::pi * dHz / 44100;
+        m_pRing->Fill(
+            [&](uint32_t i) { return int16_t(std::lround(dAmplitude * std::sin(dStep * i))); },
+            [](uint32_t) { return int16_t(0); });
+    }
     // The pass count starts again with every cycle: each pass is waited for.
     void WaitForPasses(int nPasses) {
         for (int i = 0; i < nPasses; ++i) {
@@ -157,6 +185,8 @@ protected:
     };
     QTemporaryDir m_dir;
     CScriptedCaptureBuffer* m_pRing = nullptr;
+    QTimer m_clock; // moves the ring's positions on while a sine plays
+    uint32_t m_nPosition = 4 * 20000;
     QString m_strAnswer;
     std::vector<SAsked> m_asked;
 };

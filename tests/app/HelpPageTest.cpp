@@ -84,8 +84,8 @@ TEST(HelpPage, SaysHowToSaveCopyAndCompare) {
 TEST(HelpPage, ExplainsLevelsAndCalibration) {
     const QString strPage = BuiltHelpPage();
     for (const char* pszText :
-         {"id=\"levels\"", "Levels and calibration", "dBFS", "dB SPL", "Level meter",
-          "Calibrate", "Set from a meter reading", "Load microphone response",
-          "Forget calibration", "<kbd>Ctrl</kbd>+<kbd>M</kbd>", "href=\"#levels\""})
+         {"id=\"levels\"", "Levels and calibration", "dBFS", "dB SPL", "Level meter", "Calibrate",
+          "Set from a meter reading", "Load microphone response", "Forget calibration",
+          "<kbd>Ctrl</kbd>+<kbd>M</kbd>", "href=\"#levels\""})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }

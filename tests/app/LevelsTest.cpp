@@ -29,38 +29,11 @@ protected:
             [this](const QString&, const QString&, const QString&) { return m_strOpenAnswer; });
     }
     void TearDown() override {
-        m_clock.stop();
         SetOpenFileHook(nullptr);
         ExportTest::TearDown();
     }
     CLevelCommands& Levels() { return Dlg().Levels(); }
 
-    // A run on the scripted device playing a sine of dDbfs at dHz (rate 44100,
-    // whose two-second ring holds whole periods of 1 kHz and of 250 Hz), its
-    // positions moving on as a device's do, so that each pass has new
-    // samples.
-    void StartWithSine(double dHz, double dDbfs, const char* pszSize = "4096") {
-        ChooseSetup(kScripted, "44100 Hz", pszSize);
-        ClickStart();
-        ASSERT_NE(Dlg().Engine(), nullptr);
-        Spin(D::IDC_SPIN_INERTIA)->setValue(1);
-        m_pRing = m_devices.pGood->LastBuffer();
-        ASSERT_NE(m_pRing, nullptr);
-        PlaySine(dHz, dDbfs);
-        QObject::connect(&m_clock, &QTimer::timeout, [this] {
-            m_nPosition = (m_nPosition + 4 * 441) % (4 * 88200);
-            m_pRing->SetPositions(m_nPosition, m_nPosition);
-        });
-        m_clock.start(10);
-        WaitForPasses(3);
-    }
-    void PlaySine(double dHz, double dDbfs) {
-        const double dAmplitude = std::min(32767.0, 32768.0 * std::pow(10.0, dDbfs / 20));
-        const double dStep = 2 * std::numbers::pi * dHz / 44100;
-        m_pRing->Fill(
-            [&](uint32_t i) { return int16_t(std::lround(dAmplitude * std::sin(dStep * i))); },
-            [](uint32_t) { return int16_t(0); });
-    }
     void Choose(QAction* pAction) {
         ASSERT_TRUE(pAction->isEnabled()) << pAction->text().toStdString();
         pAction->trigger();
@@ -85,8 +58,6 @@ protected:
         return Dlg().Engine()->m_chanLeft.m_meter.Figures().dLevelDb + dOffset;
     }
 
-    QTimer m_clock;
-    uint32_t m_nPosition = 4 * 20000;
     QString m_strOpenAnswer;
     QString m_strStatus;
 };
