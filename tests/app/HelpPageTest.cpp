@@ -89,3 +89,11 @@ TEST(HelpPage, ExplainsLevelsAndCalibration) {
           "<kbd>Ctrl</kbd>+<kbd>M</kbd>", "href=\"#levels\""})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }
+
+TEST(HelpPage, ExplainsTheSpectrogram) {
+    const QString strPage = BuiltHelpPage();
+    for (const char* pszText :
+         {"id=\"spectrogram\"", "href=\"#spectrogram\"", "Spectrogram history",
+          "<kbd>Ctrl</kbd>+<kbd>G</kbd>"})
+        EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
+}

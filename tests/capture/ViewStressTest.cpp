@@ -31,9 +31,11 @@ TEST(CaptureViewStress, TwoHundredStartStopRunsDrawingIntoTheView) {
     view.m_nDisplayMode = 1; // with the note overlay and peak readout
     view.show();
     // Every few runs the view is resized or hidden and shown again while
-    // frames are drawn.
+    // frames are drawn; the spectrogram comes and goes and changes its
+    // history, while the passes write its rows.
     int nRun = 0;
     const auto duringRun = [&view, &nRun](uint32_t nMs) {
+        view.SetSpectrogram(nRun % 4 != 0, 5 << (nRun % 4));
         HandleEventsFor(nMs / 2);
         if (nRun % 3 == 1) {
             view.resize(784 + 97 * (nRun % 5), 405 + 31 * (nRun % 4));
