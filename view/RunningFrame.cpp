@@ -3,6 +3,7 @@
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
 #include "view/Spectrogram.h"
+#include "view/TimeRuler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,7 +75,7 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
                 DrawUnitGrid(dc, f, pass);
             }
             if (f.nSpectrogramBottom > 0) {
-                DrawTimeRuler(dc, f, palette);
+                CTimeRuler::Draw(dc, f, *palette.pPenScale);
             }
             dc.ResetTouched(); // from here on, all changes with the frame
             if (f.nSpectrogramBottom > 0) {
@@ -405,41 +406,6 @@ std::string CRunningFrame::MeterText(const SFrame& f) {
     }
     return Format("%s %.1f  Peak %.1f dBFS", strRms.c_str(), RoundedDb(m.dLevelDb),
                   RoundedDb(m.dPeakDb));
-}
-
-// Ticks every second (further apart where seconds crowd) down the label
-// strip beside the spectrogram, numbered in seconds before now where there
-// is room; a longer tick at each number.
-void CRunningFrame::DrawTimeRuler(CDC& dc, const SFrame& f, const SPalette& palette) {
-    const int nTop = f.SpectrogramTop();
-    const int nBottom = f.PlotBottom();
-    dc.FillSolidRect(0, f.nPlotBottom + 1, 27, nBottom + 5 - f.nPlotBottom, kMarginGrey);
-    const double dPerSecond = (nBottom + 1 - nTop) / static_cast<double>(f.nHistorySeconds);
-    if (!(dPerSecond > 0.0)) {
-        return;
-    }
-    auto StepFor = [dPerSecond](double dMinPixels) {
-        for (int nStep : {1, 2, 5, 10, 15, 30}) {
-            if (nStep * dPerSecond >= dMinPixels) {
-                return nStep;
-            }
-        }
-        return 60;
-    };
-    const int nTickStep = StepFor(3.0);
-    const int nLabelStep = std::max(StepFor(2.2 * dc.GetTextExtent("0").cy), nTickStep);
-    dc.SelectObject(palette.pPenScale);
-    for (int s = nTickStep; s < f.nHistorySeconds; s += nTickStep) {
-        const int y = nTop + static_cast<int>(std::lround(s * dPerSecond));
-        const bool bLabel = s % nLabelStep == 0;
-        dc.MoveTo(bLabel ? 20 : 23, y);
-        dc.LineTo(27, y);
-        if (bLabel) {
-            const std::string strLabel = Format("%ds", s);
-            const CSize size = dc.GetTextExtent(strLabel);
-            dc.TextOut(std::max(0, 19 - size.cx), y - size.cy / 2, strLabel);
-        }
-    }
 }
 
 // The line that parts the spectrogram from the spectrum, and the spectrogram

@@ -67,7 +67,6 @@ private:
     static void DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
                                   const SPalette& palette);
     static void DrawTexts(CDC& dc, const SFrame& f);
-    static void DrawTimeRuler(CDC& dc, const SFrame& f, const SPalette& palette);
     static void DrawSpectrogram(CDC& dc, const SFrame& f, const SPass& pass,
                                 CSpectrogram& spectrogram);
     const std::vector<double>& LogTable(int nEntries);

@@ -47,6 +47,18 @@ TEST(SpectrogramColours, LightnessRisesFromBlackToPaleYellow) {
     }
 }
 
+// Levels are hundredths of a dB of the power, to the hundredth, over the
+// whole range a run's power takes, and clamped beyond it.
+TEST(SpectrogramColumns, LevelsAreHundredthsOfADb) {
+    for (double dPower = 1.7e-31; dPower < 1e31; dPower *= 1.37) {
+        EXPECT_NEAR(CSpectrogramColumns::LevelOf(dPower), 1000 * std::log10(dPower), 1.0) << dPower;
+    }
+    EXPECT_EQ(CSpectrogramColumns::LevelOf(0.0), CSpectrogramColumns::kLowestLevel);
+    EXPECT_EQ(CSpectrogramColumns::LevelOf(1e-40), CSpectrogramColumns::kLowestLevel);
+    EXPECT_EQ(CSpectrogramColumns::LevelOf(INFINITY), 32000);
+    EXPECT_EQ(CSpectrogramColumns::LevelOf(NAN), CSpectrogramColumns::kLowestLevel);
+}
+
 // A spectrogram of its own, fed passes at times the test chooses.
 class SpectrogramShapeTest : public ::testing::Test {
 protected:
@@ -122,7 +134,7 @@ TEST_F(SpectrogramShapeTest, ShortEventsAndSlowPassesKeepTheirRows) {
     Passes(0, 2000, 7, 200, [](int t) { return t == 1001; });
     EXPECT_EQ(RowsWithTone(nColumn).size(), 1u);
     const int nBefore = m_spectrogram.RowsWritten();
-    Passes(2120, 4000, 120, 200, [](int) { return false; }); // the last at 3.92 s
+    Passes(2120, 4000, 120, 200, [](int) { return false; });   // the last at 3.92 s
     EXPECT_NEAR(m_spectrogram.RowsWritten() - nBefore, 39, 1); // rows 2.0 s to 3.9 s
     EXPECT_NEAR(RowsWithTone(nColumn).front(), (3920 - 1001) / 50, 1);
 }
