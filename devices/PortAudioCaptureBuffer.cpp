@@ -18,7 +18,7 @@ struct SPortAudioCallbacks {
 
 namespace {
 
-int ToCaptureError(PaError err) {
+int FromPortAudioError(PaError err) {
     switch (err) {
     case paInvalidSampleRate:
     case paSampleFormatNotSupported:
@@ -72,7 +72,7 @@ int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate,
     if (m_pStream)
         Pa_CloseStream(m_pStream);
     m_pStream = nullptr;
-    return ToCaptureError(err);
+    return FromPortAudioError(err);
 }
 
 void CPortAudioCaptureBuffer::Deliver(const void* pInput, unsigned long nFrames) {
@@ -101,7 +101,7 @@ int CPortAudioCaptureBuffer::OnStart() {
     const PaError err = Pa_StartStream(m_pStream);
     if (err != paNoError) {
         MarkFailed();
-        return ToCaptureError(err);
+        return FromPortAudioError(err);
     }
     return kCaptureOk;
 }

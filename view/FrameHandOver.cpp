@@ -1,5 +1,7 @@
 #include "view/FrameHandOver.h"
 
+#include "platform/Clock.h"
+
 #include <QBackingStore>
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -13,16 +15,6 @@
 #include <chrono>
 
 Q_LOGGING_CATEGORY(lcPacing, "vemra.view.pacing")
-
-namespace {
-
-qint64 SteadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
 
 CFrameHandOver::CFrameHandOver(QWidget* pView) : QObject(pView), m_pView(pView) {
     m_timerRepaint.setSingleShot(true);

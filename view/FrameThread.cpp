@@ -1,17 +1,9 @@
 #include "view/FrameThread.h"
 
+#include "platform/Clock.h"
+
 #include <cerrno>
 #include <utility>
-
-namespace {
-
-std::int64_t SteadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
 
 CFrameThread::CFrameThread(std::function<bool(std::int64_t)> fnWanted,
                            std::function<void(int)> fnDraw)

@@ -1,8 +1,8 @@
 #include "view/SpectrumView.h"
 
 #include "analysis/AnalysisChannel.h"
+#include "platform/Clock.h"
 
-#include <chrono>
 #include <cmath>
 
 // The spectrogram's rows are written by the passes, whether or not the window
@@ -19,9 +19,7 @@ void CSpectrumView::RecordRow() {
     if (pLeft == nullptr) {
         return;
     }
-    const std::int64_t nNowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::steady_clock::now().time_since_epoch())
-                                    .count();
+    const std::int64_t nNowNs = SteadyNs();
     auto lock = pLeft->LockArrays();
     if (pLeft->m_pPower != nullptr && pLeft->m_nSize > 0) {
         m_spectrogram.Pass(pLeft->m_pPower, pLeft->m_nSize / 2 + 1, pLeft->PowerScale(), nNowNs);

@@ -11,7 +11,7 @@
 
 namespace {
 
-double Db(double dPower) {
+double PowerDb(double dPower) {
     return 10 * std::log10(dPower);
 }
 
@@ -43,10 +43,10 @@ TEST(ReferenceSpectrum, BetweenItsPointsTheLevelIsInterpolatedInDb) {
     reference.MapOntoBins(25.0, 14, levels);
     EXPECT_TRUE(std::isnan(levels[3]) && std::isnan(levels[13]));
     EXPECT_DOUBLE_EQ(levels[4], 1.0);
-    EXPECT_NEAR(Db(levels[5]), 5.0, 1e-9);  // a quarter of the way to 20 dB
-    EXPECT_NEAR(Db(levels[7]), 15.0, 1e-9); // three quarters
+    EXPECT_NEAR(PowerDb(levels[5]), 5.0, 1e-9);  // a quarter of the way to 20 dB
+    EXPECT_NEAR(PowerDb(levels[7]), 15.0, 1e-9); // three quarters
     EXPECT_DOUBLE_EQ(levels[8], 100.0);
-    EXPECT_NEAR(Db(levels[10]), -10.0, 1e-9); // halfway down to -40 dB
+    EXPECT_NEAR(PowerDb(levels[10]), -10.0, 1e-9); // halfway down to -40 dB
 }
 
 // Points finer than the bins are combined over each bin's width: the power
@@ -72,6 +72,7 @@ TEST(ReferenceSpectrum, FinerPointsAreCombinedOverEachBinKeepingTonesAndPeaks) {
         Kept(fine).MapOntoBins(44100.0 / 4096, 2049, levels);
         // The tone's bin: the finer reference reads what the run itself
         // reads there, within the window's scalloping of a quarter bin.
-        EXPECT_NEAR(Db(levels[93]), Db(coarse.m_pPower[93] / coarse.PowerScale().Gain(93)), 1.0);
+        EXPECT_NEAR(PowerDb(levels[93]),
+                    PowerDb(coarse.m_pPower[93] / coarse.PowerScale().Gain(93)), 1.0);
     }
 }
