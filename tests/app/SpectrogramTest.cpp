@@ -129,7 +129,8 @@ TEST_F(SpectrogramTest, ASteadyToneDrawsALineUnderItsBar) {
 }
 
 // A logarithmic sweep from 100 Hz to 5 kHz over two and a half seconds: row
-// by row, from the oldest to the newest, the lightest column moves right.
+// by row, from the oldest to the newest, the lightest column moves right
+// (within the pixel the two bins around a tone may share).
 TEST_F(SpectrogramTest, ASweepMovesRightRowByRow) {
     Commands().HistoryAction(5)->trigger();
     StartWithSine(100, -12);
@@ -137,7 +138,9 @@ TEST_F(SpectrogramTest, ASweepMovesRightRowByRow) {
     QElapsedTimer sweep;
     sweep.start();
     while (sweep.elapsed() < 2500) {
-        PlaySine(100 * std::pow(50.0, sweep.elapsed() / 2500.0), -12);
+        // Whole periods in the two-second ring: no block holds a jump.
+        const double dHz = 100 * std::pow(50.0, sweep.elapsed() / 2500.0);
+        PlaySine(std::round(2 * dHz) / 2, -12);
         QTest::qWait(40);
     }
     SaveShot(&Dlg(), "spectrogram-sweep");
@@ -151,8 +154,14 @@ TEST_F(SpectrogramTest, ASweepMovesRightRowByRow) {
         ASSERT_GT(Light(rows, x, r), 300) << "no tone in row " << r;
         anColumns.push_back(x);
     }
-    for (std::size_t i = 1; i < anColumns.size(); ++i)
-        EXPECT_GE(anColumns[i], anColumns[i - 1]) << "row " << nRecorded - 1 - int(i);
+    // Between two bins of nearly equal power the lightest column may flip
+    // back and forth by one from row to row; it never falls back further
+    // than that from the furthest right it reached.
+    int nFurthest = anColumns.front();
+    for (std::size_t i = 1; i < anColumns.size(); ++i) {
+        EXPECT_GE(anColumns[i], nFurthest - 1) << "row " << nRecorded - 1 - int(i);
+        nFurthest = std::max(nFurthest, anColumns[i]);
+    }
     // From about 100 Hz to about 5 kHz: ln 50 of the axis.
     const SSpanGeometry geo = History().Shape().geo;
     EXPECT_NEAR(anColumns.back() - anColumns.front(), geo.dXScale * std::log(50.0),
