@@ -444,8 +444,12 @@ void CDC::Rectangles(const SRectangle* pRects, int nCount) {
             const int xBand = m_nColumnsFirst + i * kBandWidth;
             const int xEnd = std::min(xBand + kBandWidth, m_nColumnsEnd);
             if (y >= band.nSolidTop && y < band.nSolidBottom) {
-                std::memcpy(pRow + xBand, band.anSolidRow,
-                            static_cast<std::size_t>(xEnd - xBand) * sizeof(std::uint32_t));
+                for (int nRun = 0; nRun < band.nRuns; ++nRun) {
+                    const int a = band.anRunFirst[nRun];
+                    std::memcpy(pRow + xBand + a, band.anSolidRow + a,
+                                static_cast<std::size_t>(band.anRunEnd[nRun] - a) *
+                                    sizeof(std::uint32_t));
+                }
             } else if (y >= band.nTop && y < band.nBottom) {
                 RectanglesBandRow(pRow, y, xBand, xEnd, pen, brush);
             }
@@ -466,24 +470,42 @@ int CDC::MeasureBands(int x0, int x1, int nInset, std::uint32_t pen, std::uint32
 }
 
 // The rows that the columns x0..x1-1 of the table cover at all, and those in
-// which every one of them is inside its rectangle, nInset rows clear of its top
-// and bottom (the outlines): there the band's row is the same from line to line.
+// which every column a rectangle takes is inside it, nInset rows clear of its
+// top and bottom (the outlines): there the band's row is the same from line to
+// line in the runs of those columns, and the others lie in no rectangle. Bars
+// one pixel apart so keep their rows solid.
 void CDC::MeasureBand(int x0, int x1, int nInset, std::uint32_t pen, std::uint32_t brush,
                       SBand* pBand) const {
     int nTop = m_nImageHeight;
     int nBottom = 0;
     int nSolidTop = 0;
     int nSolidBottom = m_nImageHeight;
+    pBand->nRuns = 0;
+    bool bInRun = false;
     for (int x = x0; x < x1; ++x) {
         const int t = m_anColumnTop[x];
         const int b = m_anColumnBottom[x];
-        if (b > t) {
+        const bool bCovered = b > t;
+        if (bCovered) {
             nTop = std::min(nTop, t);
             nBottom = std::max(nBottom, b);
+            nSolidTop = std::max(nSolidTop, t + nInset);
+            nSolidBottom = std::min(nSolidBottom, b - nInset);
+            if (!bInRun) {
+                pBand->anRunFirst[pBand->nRuns] = static_cast<std::uint8_t>(x - x0);
+            }
+        } else if (bInRun) {
+            pBand->anRunEnd[pBand->nRuns++] = static_cast<std::uint8_t>(x - x0);
         }
-        nSolidTop = std::max(nSolidTop, b > t ? t + nInset : m_nImageHeight);
-        nSolidBottom = std::min(nSolidBottom, b - nInset);
+        bInRun = bCovered;
         pBand->anSolidRow[x - x0] = m_anColumnOutline[x] != 0 ? pen : brush;
+    }
+    if (bInRun) {
+        pBand->anRunEnd[pBand->nRuns++] = static_cast<std::uint8_t>(x1 - x0);
+    }
+    if (pBand->nRuns == 0) {
+        nSolidTop = m_nImageHeight;
+        nSolidBottom = 0;
     }
     pBand->nTop = std::max(nTop, 0);
     pBand->nBottom = std::min(nBottom, m_nImageHeight);
@@ -552,6 +574,14 @@ void CDC::FillSolidRectAround(int x, int y, int cx, int cy, COLORREF cr, const S
                 FillPixels(pRow + xBand, xEnd - xBand, px);
             } else if (yRow < band.nSolidTop || yRow >= band.nSolidBottom) {
                 FillAroundBandRow(pRow, yRow, xBand, xEnd, px);
+            } else {
+                // Only the columns between the holes' runs.
+                int a = 0;
+                for (int nRun = 0; nRun < band.nRuns; ++nRun) {
+                    FillPixels(pRow + xBand + a, band.anRunFirst[nRun] - a, px);
+                    a = band.anRunEnd[nRun];
+                }
+                FillPixels(pRow + xBand + a, xEnd - xBand - a, px);
             }
         }
     }

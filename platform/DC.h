@@ -201,11 +201,18 @@ private:
     // Rectangles' bands of columns: the rows they cover (top..bottom-1) and
     // those where the band's row is the same all along (solidTop..solidBottom-1).
     static constexpr int kBandWidth = 32;
+    // A band of columns: the rows its rectangles cover, and those in which
+    // every column a rectangle takes is inside it, clear of its top and
+    // bottom: there the band's row is anSolidRow in the runs of such columns
+    // (the columns between them lie in no rectangle).
     struct SBand {
         int nTop;
         int nBottom;
         int nSolidTop;
         int nSolidBottom;
+        int nRuns;
+        std::uint8_t anRunFirst[kBandWidth / 2 + 1];
+        std::uint8_t anRunEnd[kBandWidth / 2 + 1];
         std::uint32_t anSolidRow[kBandWidth];
     };
     std::vector<SBand> m_aBands;
