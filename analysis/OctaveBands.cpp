@@ -123,14 +123,8 @@ void COctaveBands::Powers(const double* pPower, int nBins, double dNoiseBandwidt
         return;
     }
     for (std::size_t i = 0; i < m_aEntries.size(); ++i) {
-        const SEntry& entry = m_aEntries[i];
-        double dSum = 0.0;
-        for (std::size_t j = 0; j < entry.adWeight.size(); ++j) {
-            const int k = entry.nFirstBin + static_cast<int>(j);
-            if (k >= 0 && k < nBins) {
-                dSum += entry.adWeight[j] * pPower[k];
-            }
-        }
-        adOut[i] = dSum / dNoiseBandwidthBins;
+        adOut[i] = WeightedSum(static_cast<int>(i),
+                               [&](int k) { return k >= 0 && k < nBins ? pPower[k] : 0.0; }) /
+                   dNoiseBandwidthBins;
     }
 }

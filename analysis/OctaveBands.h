@@ -47,6 +47,15 @@ public:
     // window whose noise bandwidth is dNoiseBandwidthBins.
     void Powers(const double* pPower, int nBins, double dNoiseBandwidthBins,
                 std::vector<double>& adOut) const;
+    // Band i's weighted sum of fnPowerAt(k) over its bins.
+    template <typename PowerAt> double WeightedSum(int i, PowerAt fnPowerAt) const {
+        const SEntry& entry = m_aEntries[std::size_t(i)];
+        double dSum = 0.0;
+        for (std::size_t j = 0; j < entry.adWeight.size(); ++j) {
+            dSum += entry.adWeight[j] * fnPowerAt(entry.nFirstBin + static_cast<int>(j));
+        }
+        return dSum;
+    }
 
 private:
     struct SEntry {

@@ -14,6 +14,9 @@
 // and whether the spectrogram is shown under the spectrum
 // (BM_RenderFrameSpectrogram runs the same frames with and without it).
 //
+// The last argument shows 1/bands-octave bands instead of the bins
+// (BM_RenderFrameBands: third-octave bands against the bins at Min X-space 2).
+//
 // BM_SpectrogramPass: a pass's work for the spectrogram on the acquisition
 // cycle's thread, at 1920 device pixels wide: folding the pass into the row
 // being gathered, and with "row" 1 writing a row (every call does).
@@ -56,6 +59,8 @@ void BM_RenderFrame(benchmark::State& state) {
     CAnalysisChannel right;
     left.Setup(nFft, static_cast<double>(nFft) / nRate);
     right.Setup(nFft, static_cast<double>(nFft) / nRate);
+    left.SetWindow(2, nFft);
+    right.SetWindow(2, nFft);
     FillSpectrum(left, nFft, 1);
     FillSpectrum(right, nFft, 2);
     left.m_dPeakHz = 441.3;
@@ -103,6 +108,7 @@ void BM_RenderFrame(benchmark::State& state) {
         }
     }
     view.SetSpectrogram(state.range(9) != 0, CSpectrumView::kDefaultHistorySeconds);
+    view.SetBands(static_cast<int>(state.range(10)));
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it
 
@@ -114,14 +120,15 @@ void BM_RenderFrame(benchmark::State& state) {
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
     for (int nRatio : {100, 150, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nFft : {4096, 16384}) {
                 for (int nStereo : {0, 1}) {
                     for (int nMinX : {0, 2}) {
                         for (int nMode : {0, 1}) {
-                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0});
+                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0, 0});
                         }
                     }
                 }
@@ -131,12 +138,13 @@ void FrameArguments(benchmark::internal::Benchmark* pBench) {
 }
 
 void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nRef : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0, 0});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0, 0, 0});
                 }
             }
         }
@@ -144,12 +152,13 @@ void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
 }
 
 void LevelArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nUnit : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit, 0});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit, 0, 0});
                 }
             }
         }
@@ -157,13 +166,27 @@ void LevelArguments(benchmark::internal::Benchmark* pBench) {
 }
 
 void SpectrogramArguments(benchmark::internal::Benchmark* pBench) {
-    pBench->ArgNames({"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg"});
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nShown : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, 0, nShown});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, 0, nShown, 0});
                 }
+            }
+        }
+    }
+}
+
+void BandArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
+    for (int nRatio : {100, 200}) {
+        for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+            for (int nStereo : {0, 1}) {
+                pBench->Args({w, h, 4096, nStereo, 2, 0, nRatio, 0, 0, 0, 0});
+                pBench->Args({w, h, 4096, nStereo, 2, 0, nRatio, 0, 0, 0, 3});
             }
         }
     }
@@ -203,6 +226,10 @@ BENCHMARK(BM_RenderFrame)->Apply(FrameArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameSpectrogram")
     ->Apply(SpectrogramArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameBands")
+    ->Apply(BandArguments)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpectrogramPass)
     ->ArgNames({"N", "row"})

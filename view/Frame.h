@@ -2,6 +2,7 @@
 
 #include "analysis/LevelMeter.h"
 #include "analysis/LevelScale.h"
+#include "analysis/OctaveBands.h"
 #include "analysis/PowerScale.h"
 #include "platform/Brush.h"
 #include "platform/Pen.h"
@@ -21,6 +22,9 @@ struct SChannelArrays {
     std::vector<double> adHold;
     double dMeanPower = 0.0; // the sum of P[i] / N over all N entries, in index order
     SPowerScale scale;       // how the power relates to a reference's levels
+    // While bands are shown: each band's power and held power, as the arrays.
+    std::vector<double> adBandPower;
+    std::vector<double> adBandHold;
 
     bool HasArrays() const { return !adPower.empty(); }
     int Bins() const { return static_cast<int>(adPower.size()); }
@@ -64,6 +68,9 @@ struct SFrame {
     // spectrogram fills the rest. 0 while it is not shown.
     int nSpectrogramBottom = 0;
     int nHistorySeconds = 0; // the spectrogram's history
+    // While octave bands are shown instead of the bins: the run's bands (the
+    // view's, valid while the frame is drawn). Null otherwise.
+    const COctaveBands* pBands = nullptr;
 
     bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
     int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }

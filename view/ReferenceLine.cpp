@@ -1,6 +1,7 @@
 #include "view/ReferenceLine.h"
 
 #include "analysis/LevelScale.h"
+#include "analysis/OctaveBands.h"
 #include "analysis/ReferenceSpectrum.h"
 #include "view/Frame.h"
 
@@ -25,7 +26,8 @@ void CReferenceLine::MapOntoBins(double dBinWidth, int nBins) {
 // it is NaN once one of them lies beyond the reference.
 void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
                            const std::vector<std::pair<int, int>>& aBins, const SPowerScale& scale,
-                           const CLevelScale* pLevels, const SReferenceScale& y, int nBottom) {
+                           const CLevelScale* pLevels, const SReferenceScale& y, int nBottom,
+                           const std::vector<int>* panBand, const COctaveBands* pBands) {
     m_aLine.clear();
     const int nLevels = static_cast<int>(m_adLevel.size());
     if (nLevels == 0) {
@@ -37,16 +39,25 @@ void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
         return b < nGains ? pLevels->BinGains()[static_cast<std::size_t>(b)] * dUnitFactor
                           : dUnitFactor;
     };
+    const auto levelAt = [&](int b) {
+        double dLevel = b >= 0 && b < nLevels
+                            ? m_adLevel[static_cast<std::size_t>(b)] * scale.Gain(b)
+                            : std::nan("");
+        if (pLevels != nullptr) {
+            dLevel *= unitGain(b);
+        }
+        return dLevel;
+    };
+    const double dNoiseBandwidth = scale.NoiseBandwidthBins();
     for (std::size_t i = 0; i < aBars.size(); ++i) {
         double dMean = 0.0;
-        int n = 0;
-        for (int b = aBins[i].first; b < aBins[i].second; ++b, ++n) {
-            double dLevel =
-                b < nLevels ? m_adLevel[static_cast<std::size_t>(b)] * scale.Gain(b) : std::nan("");
-            if (pLevels != nullptr) {
-                dLevel *= unitGain(b);
+        if (pBands != nullptr && panBand != nullptr) {
+            dMean = pBands->WeightedSum((*panBand)[i], levelAt) / dNoiseBandwidth;
+        } else {
+            int n = 0;
+            for (int b = aBins[i].first; b < aBins[i].second; ++b, ++n) {
+                dMean = (dMean * n + levelAt(b)) / (n + 1);
             }
-            dMean = (dMean * n + dLevel) / (n + 1);
         }
         const SRectangle& bar = aBars[i];
         m_aLine.push_back(

@@ -8,6 +8,7 @@
 #include <vector>
 
 class CLevelScale;
+class COctaveBands;
 class CReferenceSpectrum;
 
 // The level scale a reference line is drawn on: dYScale pixels per unit of
@@ -38,9 +39,12 @@ public:
     // The line through a frame's bars (their rectangles, and the bins each
     // covers), on the bars' level scale, above the floor nBottom. With a
     // level unit (pLevels) the reference takes the unit as the bars do.
+    // With octave bands each bar is a band's (panBand), and the reference
+    // takes the band's power as the bars do.
     void Build(const std::vector<SRectangle>& aBars, const std::vector<std::pair<int, int>>& aBins,
                const SPowerScale& scale, const CLevelScale* pLevels, const SReferenceScale& y,
-               int nBottom);
+               int nBottom, const std::vector<int>* panBand = nullptr,
+               const COctaveBands* pBands = nullptr);
     void ClearLine() { m_aLine.clear(); }
     void Draw(CDC& dc, const CPen& pen) const;
 

@@ -1,5 +1,6 @@
 #include "view/RunningFrame.h"
 
+#include "view/BandBars.h"
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
 #include "view/Spectrogram.h"
@@ -58,7 +59,8 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
         BuildBars(f, left);
         reference.Build(m_aBars, m_aBarBins, f.left.scale, f.IsDesigned() ? nullptr : f.pLevels,
                         SReferenceScale{left.dYScale, left.nYBase, left.dFloor},
-                        f.nPlotBottom - 16 * f.nMode);
+                        f.nPlotBottom - 16 * f.nMode, f.pBands != nullptr ? &m_anBarBand : nullptr,
+                        f.pBands);
     } else {
         m_aBars.clear();
         reference.ClearLine();
@@ -156,6 +158,19 @@ CRunningFrame::SPass CRunningFrame::MakePass(const SFrame& f, int nIndex) {
 // right edge to the geometric middle of the group's last bin, at the group's
 // mean power; the hold level is the mean of the group's held values.
 void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
+    if (f.pBands != nullptr) {
+        CBandBars::Build(f, *pass.pArrays, pass.dYScale, pass.nYBase, pass.dFloor,
+                         {m_aBars, m_aBarBins, m_aHoldLevels, m_anBarBand, m_abHollow});
+        m_aFilledBars.clear();
+        for (std::size_t i = 0; i < m_aBars.size(); ++i) {
+            if (!m_abHollow[i]) {
+                m_aFilledBars.push_back(m_aBars[i]);
+            }
+        }
+        return;
+    }
+    m_anBarBand.clear();
+    m_abHollow.clear();
     const SSpanGeometry& geo = f.geo;
     const SChannelArrays& arrays = *pass.pArrays;
     const int nBottom = f.nPlotBottom - 16 * f.nMode;
@@ -210,9 +225,10 @@ void CRunningFrame::FillPlot(CDC& dc, const SFrame& f, const QRegion* pRefill) c
         rgnPlot &= *pRefill;
         rgnMargin &= *pRefill;
     }
+    const std::vector<SRectangle>& aFilled = m_abHollow.empty() ? m_aBars : m_aFilledBars;
     for (const QRect& rc : rgnPlot) {
-        dc.FillSolidRectAround(rc.x(), rc.y(), rc.width(), rc.height(), kBlack, m_aBars.data(),
-                               static_cast<int>(m_aBars.size()));
+        dc.FillSolidRectAround(rc.x(), rc.y(), rc.width(), rc.height(), kBlack, aFilled.data(),
+                               static_cast<int>(aFilled.size()));
     }
     for (const QRect& rc : rgnMargin) {
         dc.FillSolidRect(rc.x(), rc.y(), rc.width(), rc.height(), kMarginGrey);
@@ -244,7 +260,9 @@ void CRunningFrame::DrawLevelGrid(CDC& dc, const SFrame& f, const SPass& pass,
 // columns, so all bars are drawn in one batch and the hold lines after them:
 // the same picture as drawing them in turn, written a scan line at a time.
 void CRunningFrame::DrawBars(CDC& dc) const {
-    dc.Rectangles(m_aBars.data(), static_cast<int>(m_aBars.size()));
+    const std::vector<SRectangle>& aFilled = m_abHollow.empty() ? m_aBars : m_aFilledBars;
+    dc.Rectangles(aFilled.data(), static_cast<int>(aFilled.size()));
+    CBandBars::DrawHollow(dc, m_aBars, m_abHollow);
     for (const SRectangle& line : m_aHoldLevels) {
         dc.MoveTo(line.l, line.t);
         dc.LineTo(line.r, line.t);
@@ -259,19 +277,40 @@ void CRunningFrame::DrawPowerReadout(CDC& dc, const SFrame& f, const SPass& pass
     dc.TextOut(f.nWidth - size.cx - 5, 18 + 14 * pass.nIndex, str);
 }
 
-// A line and a dot on the level of the bin under the cursor, its frequency
-// beside the line and its level at the top right.
-void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
-                                      const SPalette& palette) {
+bool CRunningFrame::UnderCursor(const SFrame& f, const SPass& pass, double* pHz,
+                                double* pValue) const {
     const SSpanGeometry& geo = f.geo;
-    const int nPlotH = f.nPlotBottom;
-    const int nWidth = f.nWidth;
     const int cx = f.nCursorX;
+    if (f.pBands != nullptr) {
+        const int nBand = CBandBars::BandAt(f, cx);
+        if (nBand < 0 || nBand >= static_cast<int>(pass.pArrays->adBandPower.size())) {
+            return false;
+        }
+        *pHz = f.pBands->Band(nBand).dCentreHz;
+        *pValue = pass.pArrays->adBandPower[std::size_t(nBand)];
+        return true;
+    }
     const double dBin = std::exp((cx - geo.nXOff) / geo.dXScale);
     // The nearest bin, kept inside the array whatever the cursor and the span.
     double dIndex = std::trunc(dBin - 0.5) + 1.0;
     dIndex = std::isnan(dIndex) ? 0.0 : std::clamp(dIndex, 0.0, pass.pArrays->Bins() - 1.0);
-    const double dValue = pass.pArrays->adPower[static_cast<std::size_t>(dIndex)];
+    *pHz = dBin * geo.dBinWidth;
+    *pValue = pass.pArrays->adPower[static_cast<std::size_t>(dIndex)];
+    return true;
+}
+
+// A line and a dot on the level of the bin (or band) under the cursor, its
+// frequency (a band's centre) beside the line and its level at the top right.
+void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
+                                      const SPalette& palette) const {
+    const int nPlotH = f.nPlotBottom;
+    const int nWidth = f.nWidth;
+    const int cx = f.nCursorX;
+    double dHz = 0.0;
+    double dValue = 0.0;
+    if (!UnderCursor(f, pass, &dHz, &dValue)) {
+        return;
+    }
     int yc = LevelY(pass.dYScale, pass.nYBase, dValue, pass.dFloor);
     if (yc + 2 > nPlotH) {
         yc = nPlotH - 2;
@@ -281,7 +320,7 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
     dc.LineTo(cx, yc);
     dc.Ellipse(cx - 2, yc - 2, cx + 2, yc + 2);
 
-    const std::string strHz = Format("%.1f Hz", dBin * geo.dBinWidth);
+    const std::string strHz = Format("%.1f Hz", dHz);
     const CSize sizeHz = dc.GetTextExtent(strHz);
     const int xHz = cx > nWidth / 2 ? cx - sizeHz.cx - 5 : cx + 5;
     dc.TextOut(xHz, nPlotH - 14 * (f.nMode + 1), strHz);

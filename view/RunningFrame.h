@@ -63,9 +63,13 @@ private:
     static void DrawUnitGrid(CDC& dc, const SFrame& f, const SPass& pass);
     static void DrawLevelCaption(CDC& dc, const SFrame& f, int nRightEnd);
     void DrawBars(CDC& dc) const;
+    const std::vector<SRectangle>& FilledBars();
+    // The frequency and the power under the cursor: the nearest bin's, or
+    // the band's whose bar it is over. False where there is none.
+    bool UnderCursor(const SFrame& f, const SPass& pass, double* pHz, double* pValue) const;
     static void DrawPowerReadout(CDC& dc, const SFrame& f, const SPass& pass);
-    static void DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
-                                  const SPalette& palette);
+    void DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
+                           const SPalette& palette) const;
     static void DrawTexts(CDC& dc, const SFrame& f);
     static void DrawSpectrogram(CDC& dc, const SFrame& f, const SPass& pass,
                                 CSpectrogram& spectrogram);
@@ -75,4 +79,9 @@ private:
     std::vector<SRectangle> m_aBars;             // a pass's bars
     std::vector<std::pair<int, int>> m_aBarBins; // the bins each bar covers, first..end
     std::vector<SRectangle> m_aHoldLevels;       // their hold lines (l..r at row t)
+    // With octave bands: the band of each bar, whether it is hollow, and the
+    // bars that are filled.
+    std::vector<int> m_anBarBand;
+    std::vector<bool> m_abHollow;
+    std::vector<SRectangle> m_aFilledBars;
 };

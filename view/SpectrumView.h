@@ -99,6 +99,11 @@ public:
     const CSpectrogram& Spectrogram() const { return m_spectrogram; }
     static constexpr int kDefaultHistorySeconds = 10;
 
+    // Bars per 1/nFraction-octave band (1, 3, 6 or 12) instead of per group
+    // of bins; 0 for the bins.
+    void SetBands(int nFraction) { m_nBandFraction.store(nFraction); }
+    int BandFraction() const { return m_nBandFraction.load(); }
+
     // A line across the upper plot, over the spectrum or the welcome page,
     // for nMilliseconds from now.
     void ShowNotice(const std::string& strText, int nMilliseconds);
@@ -179,6 +184,7 @@ public:
     std::atomic<bool> m_bBuiltInSignal{false};
     std::atomic<bool> m_bMeter{false};
     std::atomic<bool> m_bSlowMeter{false};
+    std::atomic<int> m_nBandFraction{0};
     std::atomic<bool> m_bSpectrogram{false};
     std::atomic<int> m_nHistorySeconds{kDefaultHistorySeconds};
 
@@ -248,6 +254,7 @@ private:
     void TakeFrame(int nFlags, CAnalysisChannel* pLeft);
     void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays);
     void ToUnit(SChannelArrays& arrays);
+    void TakeBands(SChannelArrays& arrays) const;
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
     SPalette Palette() const;
     void TakeNotice(std::string& strNotice) const;
@@ -259,6 +266,7 @@ private:
     std::chrono::steady_clock::time_point m_noticeUntil;
     SLevelSettings m_levelSettings;
     CLevelScale m_levelScale;        // the frames' unit at their run's rate and size
+    COctaveBands m_bands;            // the frames' bands at their run's rate, size and span
     SFrame m_frame;                  // the frame being drawn
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended
     CRunningFrame m_runningFrame;

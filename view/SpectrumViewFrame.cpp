@@ -78,6 +78,13 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     f.nSampleRate = m_nSampleRate;
     f.nFftSize = m_nFftSize;
     f.geo = SSpanGeometry::Of(f.nSampleRate, f.nFftSize, m_nSpanLowHz, m_nSpanHighHz, f.nWidth);
+    const int nBandFraction = m_nBandFraction;
+    f.pBands = nullptr;
+    if (nBandFraction > 0) {
+        m_bands.Build(nBandFraction, f.nSampleRate, f.nFftSize, f.geo.nBinLow * f.geo.dBinWidth,
+                      f.geo.nBinMax * f.geo.dBinWidth);
+        f.pBands = &m_bands;
+    }
     if (bSpectrogram) {
         m_spectrogram.SetShape(SpectrogramShape(f.geo, f.nWidth, nPlotBottom, m_dBufferRatio,
                                                 f.nSampleRate, f.nFftSize));
@@ -164,6 +171,8 @@ void CSpectrumView::ToUnit(SChannelArrays& a) {
 // the changing parts of both: the rest of it is left as it is.
 void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     TakeFrame(nFlags, pLeft);
+    TakeBands(m_frame.left);
+    TakeBands(m_frame.right);
     const SFrame& f = m_frame;
     CFrameHandOver::SFrameLayout layout{f.nWidth,  f.nHeight,      f.nPlotBottom,     f.nMode,
                                         f.nYScale, m_dBufferRatio, m_nScaleGeneration};
@@ -187,6 +196,19 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
                                              m_noteOverlay, m_referenceLine, m_spectrogram);
     rec.layout = layout;
     rec.bFrame = true;
+}
+
+// With bands, each band's power and held power from the copied arrays, in
+// the frame's unit as they are.
+void CSpectrumView::TakeBands(SChannelArrays& a) const {
+    if (m_frame.pBands == nullptr || !a.HasArrays()) {
+        a.adBandPower.clear();
+        a.adBandHold.clear();
+        return;
+    }
+    const double dNoiseBandwidth = a.scale.NoiseBandwidthBins();
+    m_bands.Powers(a.adPower.data(), a.Bins(), dNoiseBandwidth, a.adBandPower);
+    m_bands.Powers(a.adHold.data(), a.Bins(), dNoiseBandwidth, a.adBandHold);
 }
 
 SPalette CSpectrumView::Palette() const {
