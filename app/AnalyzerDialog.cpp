@@ -15,6 +15,7 @@
 #include "app/AboutDialog.h"
 #include "app/AccelSpinBox.h"
 #include "app/AppIcon.h"
+#include "app/BandCommands.h"
 #include "app/DeviceChooser.h"
 #include "app/DeviceListBox.h"
 #include "app/DialogUnits.h"
@@ -62,6 +63,7 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
                                [this] { return m_pRun->LeftSpectrum("calibration"); },
                                [this] { return m_pDevices->SelectedDeviceName(); }});
     m_pSpectrogram = new CSpectrogramCommands(this, m_pView);
+    m_pBands = new CBandCommands(this, m_pView);
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -85,6 +87,11 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
         m_pDevices->SelectedDeviceName(), m_strip.List(IDC_LIST_WINDOW)->currentText());
     CSpectrumCsv::TakeLevels(*Engine(), m_pLevels->Settings(), m_pLevels->IsSlow(),
                              m_pLevels->Calibration(), snapshot);
+    // The bands the bars show, over the span the axis shows.
+    snapshot.nBandFraction = m_pView->BandFraction();
+    const SSpanGeometry geo = m_pView->ComputeSpanGeometry();
+    snapshot.dSpanLowHz = geo.nBinLow * geo.dBinWidth;
+    snapshot.dSpanHighHz = geo.nBinMax * geo.dBinWidth;
     if (const auto pReference = m_pReference->Reference()) {
         const double dBinWidth = BinWidthHz(m_settings.m_nSampleRate, m_settings.m_nFftSize);
         pReference->MapOntoRun(dBinWidth, int(snapshot.leftPower.size()), snapshot.leftScale,
@@ -154,6 +161,7 @@ bool CAnalyzerDialog::OnInitDialog() {
     m_pLevels->AddTo(pMenu);
     pMenu->addSeparator();
     m_pSpectrogram->AddTo(pMenu);
+    m_pBands->AddTo(pMenu);
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();

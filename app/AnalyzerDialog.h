@@ -17,6 +17,7 @@ class CLevelCommands;
 class CMeasurementExport;
 class CReferenceCommands;
 class CSpectrogramCommands;
+class CBandCommands;
 class CRunControl;
 class CSpectrumView;
 struct SSpectrumSnapshot;
@@ -76,6 +77,7 @@ public:
     CMeasurementExport& Export() const { return *m_pExport; }
     CReferenceCommands& Reference() const { return *m_pReference; }
     CSpectrogramCommands& Spectrogram() const { return *m_pSpectrogram; }
+    CBandCommands& Bands() const { return *m_pBands; }
     CLevelCommands& Levels() const { return *m_pLevels; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
@@ -132,6 +134,7 @@ private:
     std::unique_ptr<CMeasurementExport> m_pExport;
     std::unique_ptr<CReferenceCommands> m_pReference;
     CSpectrogramCommands* m_pSpectrogram; // a child of the window
+    CBandCommands* m_pBands;              // a child of the window
     CLevelCommands* m_pLevels;            // a child of the window
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;

@@ -34,6 +34,10 @@ const QString kSizeLine = QStringLiteral("Transform size");
 const QString kWindowLine = QStringLiteral("Window function");
 const QString kLengthLine = QStringLiteral("Length (ms)");
 const QString kPinkLine = QStringLiteral("Pink 2 Flat");
+const QString kBandsLine = QStringLiteral("Bands");
+const QString kBandFile =
+    QStringLiteral("the file holds octave bands; a reference is read from a spectrum saved "
+                   "with Bands off, a row per bin.");
 
 QString StoppedAt(int nLine, const QString& strWhy) {
     return QStringLiteral("Reading stopped at line %1: %2").arg(nLine).arg(strWhy);
@@ -253,6 +257,10 @@ bool CReferenceFile::Parse(const QByteArray& dataRead, const QString& strSource,
         }
         const QList<QByteArray> cells = line.toByteArray().split(',');
         if (nColumns == 0) {
+            if (comments.count(kBandsLine) > 0) {
+                *pError = StoppedAt(reader.Line(), kBandFile);
+                return false;
+            }
             for (qsizetype i = 0; i < cells.size(); ++i) {
                 const QString strName = Unquoted(cells[i]);
                 if (strName == kFrequencyColumn)

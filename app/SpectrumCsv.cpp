@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "analysis/AnalysisChannel.h"
+#include "analysis/OctaveBands.h"
 #include "app/CalibrationStore.h"
 #include "app/DialogSettings.h"
 #include "capture/CaptureEngine.h"
@@ -83,6 +84,29 @@ void AppendReference(QString& strRow, double dPower, size_t nBin, const SLevelCo
         strRow += Number(column.Db(dPower, nBin), 3);
 }
 
+// A channel's band levels: the band's power from its bins, in the unit's
+// linear scale as designed or in the unit, over the window's noise bandwidth.
+void AppendBandChannel(QString& strRow, const COctaveBands& bands, int nBand,
+                       const std::vector<double>& power, const std::vector<double>& hold,
+                       const SLevelColumn& column) {
+    const CLevelScale& levels = column.levels;
+    const double dNoiseBandwidth = column.scale.NoiseBandwidthBins();
+    const auto bandDb = [&](const std::vector<double>& values) {
+        const int nBins = static_cast<int>(values.size());
+        const double dPower = bands.WeightedSum(nBand, [&](int k) {
+            if (k < 0 || k >= nBins)
+                return 0.0;
+            const double d = values[size_t(k)];
+            return levels.IsDesigned() ? d : levels.UnitPower(d, k, column.scale);
+        }) / dNoiseBandwidth;
+        return levels.IsDesigned() ? GridLevelDb(dPower, column.nOffset, column.nYScale)
+                                   : levels.LevelDb(dPower);
+    };
+    strRow += u',' + Number(bandDb(power), 3);
+    if (!hold.empty())
+        strRow += u',' + Number(bandDb(hold), 3);
+}
+
 QString MeterDb(double dDb) {
     return Number(dDb, 1);
 }
@@ -118,6 +142,41 @@ void CommentLevels(const SSpectrumSnapshot& s, const CLevelScale& levels, Commen
     } else {
         comment(QStringLiteral("Meter RMS (dBFS)"), MeterDb(s.meter.dLevelDb));
         comment(QStringLiteral("Meter peak (dBFS)"), MeterDb(s.meter.dPeakDb));
+    }
+}
+
+// One row per band over the snapshot's span: its centre, nominal frequency
+// and edges, each channel's level (and hold), and whether it is resolved.
+template <typename Line>
+void AppendBands(const SSpectrumSnapshot& s, const CLevelScale& levels, const QString& strUnit,
+                 Line line) {
+    COctaveBands bands;
+    bands.Build(s.nBandFraction, s.nSampleRate, s.nFftSize, s.dSpanLowHz, s.dSpanHighHz);
+    const size_t nBins = s.leftPower.size();
+    const bool bRight = s.bStereo && s.rightPower.size() == nBins;
+    const bool bHold =
+        s.bHold && s.leftHold.size() == nBins && (!bRight || s.rightHold.size() == nBins);
+    auto header = [&](const QString& strSide) {
+        QString str = u',' + strSide + QStringLiteral(" level (") + strUnit + u')';
+        if (bHold)
+            str += u',' + strSide + QStringLiteral(" hold (") + strUnit + u')';
+        return str;
+    };
+    line(QStringLiteral("Band centre (Hz),Nominal (Hz),Lower edge (Hz),Upper edge (Hz)") +
+         header(QStringLiteral("Left")) + (bRight ? header(QStringLiteral("Right")) : QString()) +
+         QStringLiteral(",Resolved"));
+    const std::vector<double> none;
+    const SLevelColumn leftColumn{levels, s.leftScale, s.nOffset, s.nYScale};
+    const SLevelColumn rightColumn{levels, s.rightScale, s.nOffsetRight, s.nYScale};
+    for (int i = 0; i < bands.Count(); ++i) {
+        const SOctaveBand& band = bands.Band(i);
+        QString row = Number(band.dCentreHz, 3) + u',' + QString::number(band.dNominalHz, 'g', 6) +
+                      u',' + Number(band.dLowHz, 3) + u',' + Number(band.dHighHz, 3);
+        AppendBandChannel(row, bands, i, s.leftPower, bHold ? s.leftHold : none, leftColumn);
+        if (bRight)
+            AppendBandChannel(row, bands, i, s.rightPower, bHold ? s.rightHold : none, rightColumn);
+        row += bands.IsResolved(i) ? QStringLiteral(",yes") : QStringLiteral(",no");
+        line(row);
     }
 }
 
@@ -194,6 +253,12 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     const SLevelColumn leftColumn{levels, s.leftScale, s.nOffset, s.nYScale};
     const SLevelColumn rightColumn{levels, s.rightScale, s.nOffsetRight, s.nYScale};
 
+    if (s.nBandFraction > 0) {
+        comment(QStringLiteral("Bands"),
+                QString::fromStdString(COctaveBands::Name(s.nBandFraction)));
+        AppendBands(s, levels, strUnit, line);
+        return text.toUtf8();
+    }
     // A column is written for every row or not at all.
     const size_t nBins = s.leftPower.size();
     const bool bRight = s.bStereo && s.rightPower.size() == nBins;

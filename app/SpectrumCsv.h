@@ -48,6 +48,11 @@ struct SSpectrumSnapshot {
     // shown.
     std::vector<double> reference;
     QString strReference;
+    // Octave bands shown instead of the bins (1/nBandFraction octave, 0 for
+    // none), over the span the axis shows.
+    int nBandFraction = 0;
+    double dSpanLowHz = 0.0;
+    double dSpanHighHz = 0.0;
 };
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe
@@ -55,14 +60,17 @@ struct SSpectrumSnapshot {
 // and, per channel, its level in dB on the display's grid (or in the level
 // unit chosen, which the header names), its held level while Hold is on, and
 // its linear power; with a reference shown, the
-// reference's level on the grid (empty beyond the reference's frequencies). '.' is the decimal
-// point whatever the locale; the text is UTF-8.
+// reference's level on the grid (empty beyond the reference's frequencies).
+// With octave bands shown, one row per band instead: its exact centre, its
+// nominal frequency and its edges, each channel's band level (and hold), and
+// whether the run resolves it ("yes" or "no"). '.' is the decimal point
+// whatever the locale; the text is UTF-8.
 //
 // Every reader must take the file the same way, however the device is named:
 // each '#' line is one field (no separator a spreadsheet may split at, be it
 // ',', ';' or a tab, no quote and no line break in it), and the other rows
-// hold numbers only, so that no cell of the file can start a spreadsheet
-// formula.
+// hold numbers only (and "yes" or "no"), so that no cell of the file can
+// start a spreadsheet formula.
 class CSpectrumCsv {
 public:
     // Copies both channels' arrays of one pass: under the engine's pass lock,

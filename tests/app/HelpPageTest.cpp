@@ -92,8 +92,14 @@ TEST(HelpPage, ExplainsLevelsAndCalibration) {
 
 TEST(HelpPage, ExplainsTheSpectrogram) {
     const QString strPage = BuiltHelpPage();
-    for (const char* pszText :
-         {"id=\"spectrogram\"", "href=\"#spectrogram\"", "Spectrogram history",
-          "<kbd>Ctrl</kbd>+<kbd>G</kbd>"})
+    for (const char* pszText : {"id=\"spectrogram\"", "href=\"#spectrogram\"",
+                                "Spectrogram history", "<kbd>Ctrl</kbd>+<kbd>G</kbd>"})
+        EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
+}
+
+TEST(HelpPage, ExplainsOctaveBands) {
+    const QString strPage = BuiltHelpPage();
+    for (const char* pszText : {"id=\"bands\"", "href=\"#bands\"", "Octave bands", "hollow",
+                                "<kbd>Ctrl</kbd>+<kbd>B</kbd>"})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }
