@@ -14,17 +14,7 @@ namespace {
 
 class BandsTest : public ExportTest {
 protected:
-    void SetUp() override {
-        ExportTest::SetUp();
-        SetOpenFileHook(
-            [this](const QString&, const QString&, const QString&) { return m_strOpen; });
-    }
-    void TearDown() override {
-        SetOpenFileHook(nullptr);
-        ExportTest::TearDown();
-    }
     CBandCommands& Bands() { return Dlg().Bands(); }
-    QString m_strOpen;
 };
 
 } // namespace

@@ -112,9 +112,12 @@ protected:
             m_asked.push_back({strCaption, strSuggested, strFilter});
             return m_strAnswer;
         });
+        SetOpenFileHook(
+            [this](const QString&, const QString&, const QString&) { return m_strOpen; });
     }
     void TearDown() override {
         m_clock.stop();
+        SetOpenFileHook(nullptr);
         SetSaveFileHook(nullptr);
         DialogTest::TearDown();
     }
@@ -187,6 +190,7 @@ protected:
     CScriptedCaptureBuffer* m_pRing = nullptr;
     QTimer m_clock; // moves the ring's positions on while a sine plays
     uint32_t m_nPosition = 4 * 20000;
-    QString m_strAnswer;
+    QString m_strAnswer; // the file a save dialog answers
+    QString m_strOpen;   // the file an open dialog answers
     std::vector<SAsked> m_asked;
 };

@@ -291,16 +291,6 @@ namespace {
 
 class ReferenceTest : public ExportTest {
 protected:
-    void SetUp() override {
-        ExportTest::SetUp();
-        SetOpenFileHook(
-            [this](const QString&, const QString&, const QString&) { return m_strOpen; });
-    }
-    void TearDown() override {
-        SetOpenFileHook(nullptr);
-        ExportTest::TearDown();
-    }
-
     // The picture shown once a few frames of the present state have come.
     QImage Shown() {
         WaitForPasses(2);
@@ -364,8 +354,6 @@ protected:
         std::printf("the tone's bar less its reference, %s: %.3f dB\n", strWhat.c_str(), dBelow);
         return dBelow;
     }
-
-    QString m_strOpen;
 };
 
 } // namespace

@@ -25,12 +25,6 @@ protected:
         // Each test begins with no calibration kept.
         QFile::remove(CCalibrationStore::FilePath());
         ExportTest::SetUp();
-        SetOpenFileHook(
-            [this](const QString&, const QString&, const QString&) { return m_strOpenAnswer; });
-    }
-    void TearDown() override {
-        SetOpenFileHook(nullptr);
-        ExportTest::TearDown();
     }
     CLevelCommands& Levels() { return Dlg().Levels(); }
 
@@ -58,7 +52,6 @@ protected:
         return Dlg().Engine()->m_chanLeft.m_meter.Figures().dLevelDb + dOffset;
     }
 
-    QString m_strOpenAnswer;
     QString m_strStatus;
 };
 
@@ -201,8 +194,8 @@ TEST_F(LevelsTest, ADeviceWithoutCalibrationFallsBackToDbfsAndSaysSo) {
 
 TEST_F(LevelsTest, AMicrophoneFileIsKeptWithTheDeviceAndABadOneChangesNothing) {
     List(D::IDC_LIST_DEVICE)->setCurrentIndex(kScripted);
-    m_strOpenAnswer = m_dir.filePath(QStringLiteral("mic.txt"));
-    QFile file(m_strOpenAnswer);
+    m_strOpen = m_dir.filePath(QStringLiteral("mic.txt"));
+    QFile file(m_strOpen);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("\"Sens Factor =-.7dB, SERNO: 1\"\n20 2.0\n1000 0\n20000 -3\n");
     file.close();
