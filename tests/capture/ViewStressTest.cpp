@@ -32,10 +32,11 @@ TEST(CaptureViewStress, TwoHundredStartStopRunsDrawingIntoTheView) {
     view.show();
     // Every few runs the view is resized or hidden and shown again while
     // frames are drawn; the spectrogram comes and goes and changes its
-    // history, while the passes write its rows.
+    // history, while the passes write its rows, and octave bands come and go.
     int nRun = 0;
     const auto duringRun = [&view, &nRun](uint32_t nMs) {
         view.SetSpectrogram(nRun % 4 != 0, 5 << (nRun % 4));
+        view.SetBands(nRun % 3 == 0 ? 3 : 0);
         HandleEventsFor(nMs / 2);
         if (nRun % 3 == 1) {
             view.resize(784 + 97 * (nRun % 5), 405 + 31 * (nRun % 4));
