@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QWidget>
 
+#include "app/RadioItems.h"
 #include "view/SpectrumView.h"
 
 // Ctrl+B works anywhere in the window, with or without the menu.
@@ -15,11 +16,8 @@ CBandCommands::CBandCommands(QWidget* pWindow, CSpectrumView* pView)
         const QString strText = nFraction == 0   ? QStringLiteral("Off")
                                 : nFraction == 1 ? QStringLiteral("1/1 octave")
                                                  : QStringLiteral("1/%1 octave").arg(nFraction);
-        QAction* pAction = m_pMenu->addAction(strText);
-        pAction->setCheckable(true);
-        pAction->setData(nFraction);
+        QAction* pAction = AddRadioItem(m_pMenu, m_pGroup, strText, nFraction);
         pAction->setChecked(nFraction == 0);
-        m_pGroup->addAction(pAction);
         if (nFraction == 3) {
             pAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
             pAction->setShortcutContext(Qt::WindowShortcut);
@@ -34,12 +32,7 @@ void CBandCommands::AddTo(QMenu* pMenu) {
 }
 
 QAction* CBandCommands::Action(int nFraction) const {
-    for (QAction* pAction : m_pGroup->actions()) {
-        if (pAction->data().toInt() == nFraction) {
-            return pAction;
-        }
-    }
-    return nullptr;
+    return RadioItemWithData(m_pGroup, nFraction);
 }
 
 int CBandCommands::Fraction() const {

@@ -10,6 +10,7 @@
 
 #include "app/CalibrationDialog.h"
 #include "app/Prompts.h"
+#include "app/RadioItems.h"
 #include "capture/CaptureEngine.h"
 #include "view/SpectrumView.h"
 
@@ -25,39 +26,31 @@ CLevelCommands::CLevelCommands(QWidget* pWindow, CSpectrumView* pView, SHooks ho
     UpdateEnabled();
 }
 
-QAction* CLevelCommands::RadioItem(QMenu* pMenu, QActionGroup* pGroup, const QString& strText,
-                                   int nData) {
-    QAction* pAction = pMenu->addAction(strText);
-    pAction->setCheckable(true);
-    pAction->setData(nData);
-    pGroup->addAction(pAction);
-    return pAction;
-}
-
 // The shortcuts work anywhere in the window, with or without the menu.
 void CLevelCommands::CreateActions() {
     m_pUnitMenu = new QMenu(QStringLiteral("Level unit"), m_pWindow);
     m_pUnitGroup = new QActionGroup(this);
-    RadioItem(m_pUnitMenu, m_pUnitGroup, QStringLiteral("As designed"), 0)->setChecked(true);
-    QAction* pDbfs = RadioItem(m_pUnitMenu, m_pUnitGroup, QStringLiteral("dBFS"), 1);
+    AddRadioItem(m_pUnitMenu, m_pUnitGroup, QStringLiteral("As designed"), 0)->setChecked(true);
+    QAction* pDbfs = AddRadioItem(m_pUnitMenu, m_pUnitGroup, QStringLiteral("dBFS"), 1);
     pDbfs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
-    QAction* pSpl = RadioItem(m_pUnitMenu, m_pUnitGroup, QStringLiteral("dB SPL"), 2);
+    QAction* pSpl = AddRadioItem(m_pUnitMenu, m_pUnitGroup, QStringLiteral("dB SPL"), 2);
     pSpl->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
 
     m_pWeightingMenu = new QMenu(QStringLiteral("Weighting"), m_pWindow);
     m_pWeightingGroup = new QActionGroup(this);
-    RadioItem(m_pWeightingMenu, m_pWeightingGroup, QStringLiteral("Z (none)"), 0)->setChecked(true);
-    RadioItem(m_pWeightingMenu, m_pWeightingGroup, QStringLiteral("A"), 1);
-    RadioItem(m_pWeightingMenu, m_pWeightingGroup, QStringLiteral("C"), 2);
+    AddRadioItem(m_pWeightingMenu, m_pWeightingGroup, QStringLiteral("Z (none)"), 0)
+        ->setChecked(true);
+    AddRadioItem(m_pWeightingMenu, m_pWeightingGroup, QStringLiteral("A"), 1);
+    AddRadioItem(m_pWeightingMenu, m_pWeightingGroup, QStringLiteral("C"), 2);
 
     m_pActionMeter = new QAction(QStringLiteral("Level meter"), this);
     m_pActionMeter->setCheckable(true);
     m_pActionMeter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     m_pTimeMenu = new QMenu(QStringLiteral("Time weighting"), m_pWindow);
     m_pTimeGroup = new QActionGroup(this);
-    m_pActionFast = RadioItem(m_pTimeMenu, m_pTimeGroup, QStringLiteral("Fast (125 ms)"), 0);
+    m_pActionFast = AddRadioItem(m_pTimeMenu, m_pTimeGroup, QStringLiteral("Fast (125 ms)"), 0);
     m_pActionFast->setChecked(true);
-    m_pActionSlow = RadioItem(m_pTimeMenu, m_pTimeGroup, QStringLiteral("Slow (1 s)"), 1);
+    m_pActionSlow = AddRadioItem(m_pTimeMenu, m_pTimeGroup, QStringLiteral("Slow (1 s)"), 1);
     m_pActionResetMeter = new QAction(QStringLiteral("Reset meter"), this);
     m_pActionCalibrate = new QAction(QStringLiteral("Calibrate\u2026"), this);
     m_pActionForget = new QAction(QStringLiteral("Forget calibration"), this);

@@ -74,7 +74,6 @@ signals:
     void LevelsChanged();
 
 private:
-    QAction* RadioItem(QMenu* pMenu, QActionGroup* pGroup, const QString& strText, int nData);
     void CreateActions();
     void OnUnitChosen();
     void Push();

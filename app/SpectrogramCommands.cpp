@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QWidget>
 
+#include "app/RadioItems.h"
 #include "view/SpectrumView.h"
 
 // The shortcut works anywhere in the window, with or without the menu.
@@ -18,11 +19,9 @@ CSpectrogramCommands::CSpectrogramCommands(QWidget* pWindow, CSpectrumView* pVie
     m_pActionShow->setShortcutContext(Qt::WindowShortcut);
     pWindow->addAction(m_pActionShow);
     for (int nSeconds : kHistories) {
-        QAction* pAction = m_pHistoryMenu->addAction(QStringLiteral("%1 s").arg(nSeconds));
-        pAction->setCheckable(true);
-        pAction->setData(nSeconds);
-        pAction->setChecked(nSeconds == CSpectrumView::kDefaultHistorySeconds);
-        m_pHistoryGroup->addAction(pAction);
+        AddRadioItem(m_pHistoryMenu, m_pHistoryGroup, QStringLiteral("%1 s").arg(nSeconds),
+                     nSeconds)
+            ->setChecked(nSeconds == CSpectrumView::kDefaultHistorySeconds);
     }
     connect(m_pActionShow, &QAction::toggled, this, &CSpectrogramCommands::Push);
     connect(m_pHistoryGroup, &QActionGroup::triggered, this, &CSpectrogramCommands::Push);
@@ -34,12 +33,7 @@ void CSpectrogramCommands::AddTo(QMenu* pMenu) {
 }
 
 QAction* CSpectrogramCommands::HistoryAction(int nSeconds) const {
-    for (QAction* pAction : m_pHistoryGroup->actions()) {
-        if (pAction->data().toInt() == nSeconds) {
-            return pAction;
-        }
-    }
-    return nullptr;
+    return RadioItemWithData(m_pHistoryGroup, nSeconds);
 }
 
 int CSpectrogramCommands::HistorySeconds() const {
