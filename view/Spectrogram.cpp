@@ -88,11 +88,6 @@ std::uint32_t CSpectrogram::Colour(std::int16_t nLevel) const {
     return m_aColours[static_cast<std::size_t>(std::clamp<std::int64_t>(nIndex, 0, 255))];
 }
 
-std::uint32_t CSpectrogram::ColourOf(std::int16_t nLevel) const {
-    std::lock_guard lock(m_lock);
-    return Colour(nLevel);
-}
-
 void CSpectrogram::ColourRow(int nRing) {
     const std::int16_t* pLevel = LevelRow(nRing);
     auto* pPixel = reinterpret_cast<std::uint32_t*>(m_imgRing.scanLine(nRing));

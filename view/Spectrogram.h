@@ -81,8 +81,6 @@ public:
     std::vector<std::int16_t> LevelsShown() const;
     // The column that shows bin nBin (tests).
     int ColumnOfBin(int nBin) const;
-    // The colour of a level given in hundredths of a dB (tests).
-    std::uint32_t ColourOf(std::int16_t nLevel) const;
 
 private:
     std::int16_t* LevelRow(int nRing) { return &m_anLevels[std::size_t(nRing) * m_shape.nColumns]; }
