@@ -108,12 +108,18 @@ void CAnalysisChannel::BuildTwiddles() {
 
 void CAnalysisChannel::SetWindow(int nType, int nLength) {
     std::lock_guard lock(m_lockArrays);
+    BuildWindow(nType, nLength);
+}
+
+void CAnalysisChannel::BuildWindow(int nType, int nLength) {
     const int n = m_nSize;
     if (nLength <= 0 || nLength > n)
         nLength = n;
     m_nWindowLength.store(nLength, std::memory_order_relaxed);
     if (!m_pWindow)
         return;
+    m_nBuiltType = nType;
+    m_nBuiltLength = nLength;
     FillWindow(nType, nLength, m_pWindow);
     std::fill(m_pWindow + nLength, m_pWindow + n, 0.0);
     m_dWindowSum = 0.0;
@@ -165,6 +171,21 @@ void CAnalysisChannel::Transform() {
     std::lock_guard lock(m_lockArrays);
     if (!m_pWork)
         return;
+    LoadWindowedBlock();
+    Butterflies();
+    AccumulatePower();
+}
+
+// The check and the transform under one lock: a window the user interface
+// rebuilt meanwhile never meets a block of another length.
+void CAnalysisChannel::Transform(int nLength) {
+    std::lock_guard lock(m_lockArrays);
+    if (!m_pWork)
+        return;
+    const int nType = m_nWindowType.load(std::memory_order_relaxed);
+    nLength = std::clamp(nLength, 1, m_nSize);
+    if (nLength != m_nBuiltLength || nType != m_nBuiltType)
+        BuildWindow(nType, nLength);
     LoadWindowedBlock();
     Butterflies();
     AccumulatePower();
@@ -308,44 +329,33 @@ void CAnalysisChannel::ClearHold() {
         std::fill(m_pHold, m_pHold + m_nSize, 0.0);
 }
 
-namespace {
-
-// The sum of g(k) |X(k)|^2 over all N bins of a real block's transform, whose
-// upper half mirrors bins 1 to N/2 - 1.
-double WeightedEnergy(const SComplex* pWork, int n, const std::vector<double>& adGain) {
-    const bool bWeighted = static_cast<int>(adGain.size()) == n / 2 + 1;
-    double dSum = 0.0;
-    for (int k = 0; k <= n / 2; ++k) {
-        const double dPower = pWork[k].re * pWork[k].re + pWork[k].im * pWork[k].im;
-        const double dMirrors = (k == 0 || k == n / 2) ? 1.0 : 2.0;
-        dSum += dMirrors * dPower * (bWeighted ? adGain[static_cast<std::size_t>(k)] : 1.0);
-    }
-    return dSum;
-}
-
-} // namespace
-
-void CAnalysisChannel::MeterPass(int nNewFrames, double dSeconds) {
+// The block's bins 1 to N/2 weighted with and without the microphone: the
+// ratio is what the response does to the meter's level now.
+void CAnalysisChannel::CorrectMeter() {
     std::lock_guard lock(m_lockArrays);
-    if (!m_pWork || !(m_dWindowSumSquares > 0.0))
+    const std::size_t nGains = m_adMeterWithMic.size();
+    if (!m_pWork || nGains == 0 || nGains != m_adMeterWeighted.size() ||
+        static_cast<int>(nGains) != m_nSize / 2 + 1) {
         return;
-    // Parseval: the bins' energy is N times the windowed block's, whose mean
-    // square over the window's weight is the block's; a full-scale sine has
-    // the mean square 32768^2 / 2.
-    const double dFullScale = SPowerScale::kFullScale;
-    const double dMeanSquare = WeightedEnergy(m_pWork, m_nSize, m_adMeterGain) /
-                               (m_nSize * m_dWindowSumSquares) / (dFullScale * dFullScale / 2);
-    const int nLength = std::clamp(m_nWindowLength.load(std::memory_order_relaxed), 1, m_nSize);
-    const int nNew = std::clamp(nNewFrames, 0, nLength);
-    int32_t nPeak = 0;
-    for (int i = nLength - nNew; i < nLength; ++i)
-        nPeak = std::max(nPeak, m_pSamples[i] < 0 ? -m_pSamples[i] : m_pSamples[i]);
-    if (nPeak >= 32767)
-        m_nFullScalePasses.fetch_add(1, std::memory_order_relaxed);
-    m_meter.Feed(dMeanSquare, nPeak / dFullScale, dSeconds);
+    }
+    double dWeighted = 0.0;
+    double dWithMic = 0.0;
+    for (std::size_t k = 1; k < nGains; ++k) {
+        const double dPower = m_pWork[k].re * m_pWork[k].re + m_pWork[k].im * m_pWork[k].im;
+        dWeighted += dPower * m_adMeterWeighted[k];
+        dWithMic += dPower * m_adMeterWithMic[k];
+    }
+    if (dWeighted > 0.0) {
+        m_meter.SetCorrection(dWithMic / dWeighted);
+    }
 }
 
-void CAnalysisChannel::SetMeterGains(std::vector<double> adGains) {
+void CAnalysisChannel::SetMeterGains(std::vector<double> adWeighted,
+                                     std::vector<double> adWithMic) {
     std::lock_guard lock(m_lockArrays);
-    m_adMeterGain.swap(adGains);
+    m_adMeterWeighted.swap(adWeighted);
+    m_adMeterWithMic.swap(adWithMic);
+    if (m_adMeterWithMic.empty()) {
+        m_meter.SetCorrection(1.0);
+    }
 }

@@ -44,16 +44,19 @@ public:
     // changes; the caller holds LockArrays().
     SPowerScale PowerScale() const;
     void Transform();
+    // One pass over a block of nLength samples: the window is first rebuilt
+    // for that length, and for the window type set now, where it was built
+    // for others.
+    void Transform(int nLength);
     // Magnitude of the raw block's transform at dHz; expects 0 <= dHz * bins-per-Hz < N.
     double EvaluateAt(double dHz) const;
     void ClearHold();
-    // The level meter's pass, after Transform: the mean square of the block
-    // by Parseval from its weighted spectrum, and the peak of the block's
-    // newest nNewFrames samples, dSeconds after the previous pass.
-    void MeterPass(int nNewFrames, double dSeconds);
-    // The meter's weighting per bin, 0 to N/2, as factors on power (empty:
-    // none). Any thread.
-    void SetMeterGains(std::vector<double> adGains);
+    // The level meter's correction for a microphone, after Transform: the
+    // factor the response makes on the weighted power of the block's
+    // spectrum, from the per-bin gains 0 to N/2 of the weighting with and
+    // without the microphone (both empty: none). Any thread.
+    void SetMeterGains(std::vector<double> adWeighted, std::vector<double> adWithMic);
+    void CorrectMeter();
     int32_t* GetSamples() { return m_pSamples; }
     double* GetPower() { return m_pPower; }
 
@@ -75,10 +78,9 @@ public:
     std::atomic<int> m_nWindowType{0};
     std::atomic<int> m_bFastAttack{1};
     std::atomic<int> m_nInertia{1};
-    // Read from any thread; fed by MeterPass.
+    // Fed with the channel's samples by the acquisition cycle; read from
+    // any thread.
     CLevelMeter m_meter;
-    // Passes whose newest samples reached full scale, since Setup.
-    std::atomic<long long> m_nFullScalePasses{0};
 
     // The ten-digit values of 2*pi and pi that every table and twiddle uses.
     static constexpr double kTwoPi = 6.283185308;
@@ -88,6 +90,7 @@ public:
 
 private:
     void FreeArrays();
+    void BuildWindow(int nType, int nLength);
     void BuildTwiddles();
     void LoadWindowedBlock();
     void Butterflies();
@@ -101,6 +104,10 @@ private:
     // The window table's sum and sum of squares over its length.
     double m_dWindowSum = 0.0;
     double m_dWindowSumSquares = 0.0;
-    std::vector<double> m_adMeterGain;
+    // The type and length the window table was built for.
+    int m_nBuiltType = -1;
+    int m_nBuiltLength = 0;
+    std::vector<double> m_adMeterWeighted;
+    std::vector<double> m_adMeterWithMic;
     mutable std::mutex m_lockArrays;
 };

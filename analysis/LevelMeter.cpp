@@ -3,55 +3,112 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Silence would otherwise show as -infinity.
-constexpr double kFloorDb = -200.0;
-
-double PowerToDb(double dPower) {
-    return dPower > 0.0 ? std::max(10.0 * std::log10(dPower), kFloorDb) : kFloorDb;
+CLevelMeter::CLevelMeter() {
+    Configure(EWeighting::Z, 44100);
 }
 
-} // namespace
+void CLevelMeter::Configure(EWeighting eWeighting, int nSampleRate) {
+    std::lock_guard lock(m_mutex);
+    if (eWeighting == m_filter.Weighting() && nSampleRate == m_filter.SampleRate()) {
+        return;
+    }
+    if (eWeighting != m_filter.Weighting()) {
+        m_dMax = m_dLevel;
+        m_dEnergy = 0.0;
+        m_nSamples = 0;
+    }
+    m_filter.Design(eWeighting, nSampleRate);
+    UpdateKeep();
+}
+
+EWeighting CLevelMeter::Weighting() const {
+    std::lock_guard lock(m_mutex);
+    return m_filter.Weighting();
+}
 
 void CLevelMeter::SetSlow(bool bSlow) {
     std::lock_guard lock(m_mutex);
     m_dTau = bSlow ? kSlowSeconds : kFastSeconds;
+    UpdateKeep();
 }
 
-// Passes do not arrive evenly (the audio comes in blocks and the thread is scheduled), so
-// each is weighted by its real spacing: the level then falls 10*log10(e)/tau dB per second
-// (34.7 dB/s on Fast, 4.34 on Slow) however the passes are spaced.
-void CLevelMeter::Feed(double dMeanSquare, double dPeak, double dSeconds) {
+void CLevelMeter::UpdateKeep() {
+    const int nRate = std::max(m_filter.SampleRate(), 1);
+    m_dKeep = std::exp(-1.0 / (nRate * m_dTau));
+}
+
+void CLevelMeter::SetCorrection(double dFactor) {
     std::lock_guard lock(m_mutex);
-    const double dPeakSquare = dPeak * dPeak;
-    if (!m_bValid) {
-        m_dLevel = m_dMax = dMeanSquare;
-        m_dPeakSquare = dPeakSquare;
-        m_bValid = true;
+    m_dCorrection = dFactor > 0.0 && std::isfinite(dFactor) ? dFactor : 1.0;
+}
+
+// Each sample is weighted, squared re a full-scale sine's mean square (an
+// amplitude of 1.0 squared over 2), and folded into the exponential:
+//   level += (1 - keep) (x^2 - level),
+// the discrete form of tau dL/dt = x^2 - L, sample by sample.
+void CLevelMeter::Feed(const std::int32_t* pSamples, int nCount) {
+    if (nCount <= 0) {
         return;
     }
-    const double dDt = std::max(dSeconds, 0.0);
-    const double dKeep = std::exp(-dDt / m_dTau);
-    m_dLevel = m_dLevel * dKeep + dMeanSquare * (1.0 - dKeep);
-    m_dPeakSquare = std::max(dPeakSquare, m_dPeakSquare * dKeep);
-    m_dMax = std::max(m_dMax, m_dLevel);
-    m_dEnergy += dMeanSquare * dDt;
-    m_dSeconds += dDt;
+    std::lock_guard lock(m_mutex);
+    const double dScale = 2.0 * m_dCorrection / (double(kFullScale) * kFullScale);
+    const double dKeep = m_dKeep;
+    double dLevel = m_dLevel;
+    double dMax = m_dMax;
+    double dEnergy = 0.0;
+    std::int32_t nPeak = 0;
+    int nPeakAt = 0;
+    for (int i = 0; i < nCount; ++i) {
+        const std::int32_t n = pSamples[i];
+        if ((n < 0 ? -n : n) >= nPeak) { // the latest of equal peaks holds longest
+            nPeak = n < 0 ? -n : n;
+            nPeakAt = i;
+        }
+        const double w = m_filter.Process(n);
+        const double dSquare = w * w * dScale;
+        dEnergy += dSquare;
+        dLevel = dSquare + dKeep * (dLevel - dSquare);
+        dMax = std::max(dMax, dLevel);
+    }
+    m_dLevel = dLevel;
+    m_dMax = dMax;
+    m_dEnergy += dEnergy;
+    m_nSamples += nCount;
+    const double dPeak = double(nPeak) / kFullScale;
+    // The peak held falls from the sample it came at.
+    m_dPeakSquare = std::max(dPeak * dPeak * std::pow(dKeep, nCount - 1 - nPeakAt),
+                             m_dPeakSquare * std::pow(dKeep, nCount));
+    m_bValid = true;
+    if (nPeak >= kFullScale - 1) {
+        m_nClippedFeeds.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// The filters start afresh after a gap: what follows does not continue what
+// came before.
+void CLevelMeter::AddGap(double dSeconds) {
+    if (!(dSeconds > 0.0)) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_dGapSeconds += dSeconds;
+    m_filter.Reset();
 }
 
 SMeterFigures CLevelMeter::Figures() const {
     std::lock_guard lock(m_mutex);
-    // Until time has passed since a reset, the running level is the best guess at the mean.
-    const double dLeq = m_dSeconds > 0.0 ? m_dEnergy / m_dSeconds : m_dLevel;
-    return SMeterFigures{PowerToDb(m_dLevel), PowerToDb(dLeq), PowerToDb(m_dMax),
-                         PowerToDb(m_dPeakSquare), m_bValid};
+    // Until something has been metered since a reset, the running level is
+    // the best guess at the mean.
+    const double dLeq = m_nSamples > 0 ? m_dEnergy / double(m_nSamples) : m_dLevel;
+    return SMeterFigures{m_dLevel, dLeq, m_dMax, m_dPeakSquare, m_dGapSeconds, m_bValid};
 }
 
-// The maximum restarts from the level now: that is the highest level seen since this moment.
+// The maximum restarts from the level now: that is the highest level seen
+// since this moment.
 void CLevelMeter::Reset() {
     std::lock_guard lock(m_mutex);
     m_dMax = m_dLevel;
     m_dEnergy = 0.0;
-    m_dSeconds = 0.0;
+    m_nSamples = 0;
+    m_dGapSeconds = 0.0;
 }

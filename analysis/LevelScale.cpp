@@ -4,16 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
-namespace {
-
-// The microphone's correction is taken off the level: a factor on power.
-double MicGain(const CMicResponse* pMic, double dHz) {
-    return pMic != nullptr && !pMic->IsEmpty() ? std::pow(10.0, -pMic->CorrectionDb(dHz) / 10.0)
-                                               : 1.0;
+// The microphone's correction is taken off the level.
+double CLevelScale::PowerGainAt(EWeighting eWeighting, const CMicResponse* pMic, double dHz) {
+    const double dMic =
+        pMic != nullptr && !pMic->IsEmpty() ? std::pow(10.0, -pMic->CorrectionDb(dHz) / 10.0) : 1.0;
+    return WeightingPowerGain(eWeighting, dHz) * dMic;
 }
-
-} // namespace
 
 void CLevelScale::Update(const SLevelSettings& settings, int nSampleRate, int nFftSize) {
     if (settings == m_settings && nSampleRate == m_nSampleRate && nFftSize == m_nFftSize &&
@@ -25,6 +23,7 @@ void CLevelScale::Update(const SLevelSettings& settings, int nSampleRate, int nF
     m_nFftSize = nFftSize;
     const int nBins = nFftSize > 0 ? nFftSize / 2 + 1 : 0;
     m_adGain.assign(static_cast<std::size_t>(nBins), 1.0);
+    m_adWeighting.assign(static_cast<std::size_t>(nBins), 1.0);
     m_adChannelGain.clear();
     if (settings.IsDesigned()) {
         return;
@@ -33,8 +32,8 @@ void CLevelScale::Update(const SLevelSettings& settings, int nSampleRate, int nF
     const CMicResponse* pMic = settings.eUnit == ELevelUnit::DbSpl ? settings.pMic.get() : nullptr;
     for (int k = 0; k < nBins; ++k) {
         const double dHz = k * dBinWidth;
-        m_adGain[static_cast<std::size_t>(k)] =
-            WeightingPowerGain(settings.eWeighting, dHz) * MicGain(pMic, dHz);
+        m_adGain[static_cast<std::size_t>(k)] = PowerGainAt(settings.eWeighting, pMic, dHz);
+        m_adWeighting[static_cast<std::size_t>(k)] = WeightingPowerGain(settings.eWeighting, dHz);
     }
 }
 
@@ -69,8 +68,20 @@ double CLevelScale::UnitPower(double dPower, int k, const SPowerScale& scale) co
     return dPower * dGain * ChannelFactor(scale);
 }
 
-double CLevelScale::LevelDb(double dUnitPower) const {
-    return 10.0 * std::log10(std::max(dUnitPower, 1e-30)) + DbOffset();
+double CLevelScale::Db(double dLinear) {
+    return dLinear > 1e-30 ? 10.0 * std::log10(dLinear) : -300.0;
+}
+
+std::string CLevelScale::LevelText(double dUnitPower) const {
+    char sz[32];
+    if (IsBelowInput(dUnitPower)) {
+        std::snprintf(sz, sizeof sz, "< %.0f", kLowestDbfs + DbOffset());
+    } else {
+        // Rounded as "%.1f" shows it, without a "-0.0".
+        const double dRounded = std::round(LevelDb(dUnitPower) * 10.0) / 10.0;
+        std::snprintf(sz, sizeof sz, "%.1f", dRounded == 0.0 ? 0.0 : dRounded);
+    }
+    return sz;
 }
 
 double CLevelScale::DbOffset() const {

@@ -5,11 +5,10 @@
 
 namespace {
 
-// Pole frequencies in Hz of the weighting networks.
-constexpr double kF1 = 20.598997;
-constexpr double kF2 = 107.65265;
-constexpr double kF3 = 737.86223;
-constexpr double kF4 = 12194.217;
+constexpr double kF1 = SWeightingPoles::kF1;
+constexpr double kF2 = SWeightingPoles::kF2;
+constexpr double kF3 = SWeightingPoles::kF3;
+constexpr double kF4 = SWeightingPoles::kF4;
 
 // What the bare networks read at 1 kHz; taking them off brings 1 kHz to 0 dB.
 constexpr double kA1000Db = -2.000;

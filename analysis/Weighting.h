@@ -5,6 +5,16 @@
 
 enum class EWeighting { Z = 0, A = 1, C = 2 };
 
+// The pole frequencies in Hz of the weighting networks: C has two poles at f1
+// and two at f4, with two zeros at 0 Hz; A adds a pole at f2, one at f3 and
+// two more zeros at 0 Hz.
+struct SWeightingPoles {
+    static constexpr double kF1 = 20.598997;
+    static constexpr double kF2 = 107.65265;
+    static constexpr double kF3 = 737.86223;
+    static constexpr double kF4 = 12194.217;
+};
+
 // The weighting in dB at dHz: 0 for Z; -infinity for A and C at dHz <= 0.
 double WeightingDb(EWeighting w, double dHz);
 

@@ -154,16 +154,10 @@ void CLevelCommands::Push() {
     emit LevelsChanged();
 }
 
-// The meters weight each pass's spectrum as the bars are weighted.
+// The meter weights the samples as the bars are weighted.
 void CLevelCommands::PushToEngine(CCaptureEngine* pEngine) const {
-    if (pEngine == nullptr) {
-        return;
-    }
-    CLevelScale scale;
-    scale.Update(Settings(), pEngine->m_nSampleRate.load(), pEngine->m_nFftSize.load());
-    for (CAnalysisChannel* pChannel : {&pEngine->m_chanLeft, &pEngine->m_chanRight}) {
-        pChannel->SetMeterGains(scale.BinGains());
-        pChannel->m_meter.SetSlow(IsSlow());
+    if (pEngine != nullptr) {
+        pEngine->SetMeterLevels(Settings(), IsSlow());
     }
 }
 
@@ -179,7 +173,6 @@ void CLevelCommands::UpdateEnabled() {
 void CLevelCommands::OnResetMeter() {
     if (CCaptureEngine* pEngine = m_hooks.fnEngine ? m_hooks.fnEngine() : nullptr) {
         pEngine->m_chanLeft.m_meter.Reset();
-        pEngine->m_chanRight.m_meter.Reset();
     }
 }
 
@@ -194,7 +187,7 @@ void CLevelCommands::OnCalibrate() {
     inputs.fnTakeSpectrum = m_hooks.fnLeftSpectrum;
     inputs.fnFullScalePasses = [this]() -> long long {
         const CCaptureEngine* pEngine = m_hooks.fnEngine ? m_hooks.fnEngine() : nullptr;
-        return pEngine != nullptr ? pEngine->m_chanLeft.m_nFullScalePasses.load() : 0;
+        return pEngine != nullptr ? pEngine->m_chanLeft.m_meter.ClippedFeeds() : 0;
     };
     inputs.pMic = m_calibration.pMic;
     if (inputs.pMic != nullptr) {

@@ -107,8 +107,8 @@ void AppendBandChannel(QString& strRow, const COctaveBands& bands, int nBand,
         strRow += u',' + Number(bandDb(hold), 3);
 }
 
-QString MeterDb(double dDb) {
-    return Number(dDb, 1);
+QString MeterDb(const CLevelScale& levels, double dMeanSquare) {
+    return Number(levels.LevelDb(dMeanSquare), 1);
 }
 
 // The unit, the weighting, the calibration and the meter's figures, in a
@@ -132,17 +132,17 @@ void CommentLevels(const SSpectrumSnapshot& s, const CLevelScale& levels, Commen
             s.bSlowMeter ? QStringLiteral("Slow") : QStringLiteral("Fast"));
     if (!s.meter.bValid)
         return;
-    const double dOffset = levels.DbOffset();
     if (bSpl) {
         comment(u'L' + strLetter + strTime + QStringLiteral(" (dB)"),
-                MeterDb(s.meter.dLevelDb + dOffset));
-        comment(u'L' + strLetter + QStringLiteral("eq (dB)"), MeterDb(s.meter.dLeqDb + dOffset));
+                MeterDb(levels, s.meter.dLevel));
+        comment(u'L' + strLetter + QStringLiteral("eq (dB)"), MeterDb(levels, s.meter.dLeq));
         comment(u'L' + strLetter + strTime + QStringLiteral("max (dB)"),
-                MeterDb(s.meter.dMaxDb + dOffset));
+                MeterDb(levels, s.meter.dMax));
     } else {
-        comment(QStringLiteral("Meter RMS (dBFS)"), MeterDb(s.meter.dLevelDb));
-        comment(QStringLiteral("Meter peak (dBFS)"), MeterDb(s.meter.dPeakDb));
+        comment(QStringLiteral("Meter RMS (dBFS)"), MeterDb(levels, s.meter.dLevel));
+        comment(QStringLiteral("Meter peak (dBFS)"), MeterDb(levels, s.meter.dPeak));
     }
+    comment(QStringLiteral("Meter gaps (s)"), Number(s.meter.dGapSeconds, 1));
 }
 
 // One row per band over the snapshot's span: its centre, nominal frequency

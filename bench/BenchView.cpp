@@ -29,6 +29,7 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -91,7 +92,8 @@ void BM_RenderFrame(benchmark::State& state) {
         SLevelSettings levels;
         levels.eUnit = ELevelUnit::Dbfs;
         view.SetLevels(levels, true, false);
-        left.m_meter.Feed(0.01, 0.2, 0.0);
+        const std::vector<std::int32_t> anTone(4410, 3277);
+        left.m_meter.Feed(anTone.data(), static_cast<int>(anTone.size()));
         // As designed a value P stands where the grid reads 10 log10 P - 158.1
         // at Offset 100 and Y-scale 100; in dBFS it reads 10 log10 P less the
         // full scale's, on a grid whose top line is 100 - Offset.

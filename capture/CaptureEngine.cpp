@@ -72,9 +72,10 @@ int CCaptureEngine::Open(const SCaptureGuid* pDevice) {
 
     m_nOpenFftSize = n;
     m_nOpenSampleRate = rate;
-    m_bRightWindowStale = false;
     m_nReadOffset = 0;
-    m_bMetered = false;
+    m_bMeterAnchored = false;
+    m_bMeterLost = false;
+    m_chanLeft.m_meter.Configure(m_chanLeft.m_meter.Weighting(), rate);
     m_bStopping.store(false);
     return 1;
 }
@@ -88,6 +89,7 @@ int CCaptureEngine::Start() {
     // shown as running, and the engine stays as Open left it.
     if (const int started = m_pCaptureBuffer->Start(kCaptureStartLooping); started < 0)
         return started;
+    AnchorMeter();
     IEngineView* pView = m_pView.load();
     m_bSignalLost = false;
     if (pView) {
@@ -148,24 +150,26 @@ int CCaptureEngine::BlockLength() const {
     return static_cast<int>(std::clamp<long long>(frames, 1, m_nOpenFftSize));
 }
 
-void CCaptureEngine::RebuildWindows(int nLength) {
-    m_chanLeft.m_nWindowLength.store(nLength, kRelaxed);
-    m_chanRight.m_nWindowLength.store(nLength, kRelaxed);
-    m_chanLeft.SetWindow(m_chanLeft.m_nWindowType.load(kRelaxed), nLength);
-    if (m_bStereo.load(kRelaxed) == 1) {
-        m_chanRight.SetWindow(m_chanRight.m_nWindowType.load(kRelaxed), nLength);
-        m_bRightWindowStale = false;
-    } else {
-        m_bRightWindowStale = true;
+void CCaptureEngine::SetMeterLevels(const SLevelSettings& settings, bool bSlow) {
+    const int nRate = m_nOpenSampleRate > 0 ? m_nOpenSampleRate : m_nSampleRate.load(kRelaxed);
+    const int nSize = m_nOpenFftSize > 0 ? m_nOpenFftSize : m_nFftSize.load(kRelaxed);
+    CLevelMeter& meter = m_chanLeft.m_meter;
+    meter.Configure(settings.IsDesigned() ? EWeighting::Z : settings.eWeighting, nRate);
+    meter.SetSlow(bSlow);
+    const bool bMic = settings.eUnit == ELevelUnit::DbSpl && settings.pMic != nullptr &&
+                      !settings.pMic->IsEmpty();
+    if (!bMic) {
+        m_chanLeft.SetMeterGains({}, {});
+        return;
     }
+    CLevelScale scale;
+    scale.Update(settings, nRate, nSize);
+    m_chanLeft.SetMeterGains(scale.WeightingGains(), scale.BinGains());
 }
 
 int CCaptureEngine::RunCycle() {
     if (m_nOpenFftSize == 0 || m_bStopping.load())
         return m_pCaptureBuffer ? 1 : 0;
-    const int nLength = BlockLength();
-    if (nLength != m_chanLeft.m_nWindowLength.load(kRelaxed))
-        RebuildWindows(nLength);
 
     const uint32_t start = TimeGetTime();
     m_bStopCycle.store(0);
@@ -179,12 +183,14 @@ int CCaptureEngine::RunCycle() {
         }
         if (!m_pCaptureBuffer)
             return 0;
-        const bool bPositionsHad = ReadNewestBlock(f);
+        // A new length or window reaches this very pass.
+        const int nLength = BlockLength();
+        const bool bPositionsHad = ReadNewestBlock(f, nLength);
         ZeroTail(f);
         f = m_nOpenFftSize;
 
         const int stereo = m_bStereo.load(kRelaxed) == 1 ? 1 : 0;
-        AnalyseBlock(stereo);
+        AnalyseBlock(stereo, nLength);
 
         IEngineView* pView = m_pView.load();
         if (pView) {
@@ -229,18 +235,17 @@ void CCaptureEngine::ReportSignal(IEngineView* pView, bool bPositionsHad) {
 // Copies the newest L frames, those that end at the read position, into the
 // channels' blocks; f ends as the number of frames copied. Leaves f alone when
 // the position or the lock cannot be had. Returns whether the position could.
-bool CCaptureEngine::ReadNewestBlock(int& f) {
+// The meter takes the frames that came since the previous pass first.
+bool CCaptureEngine::ReadNewestBlock(int& f, int nLength) {
     uint32_t capturePos = 0;
     uint32_t readPos = 0;
-    if (m_pCaptureBuffer->GetCurrentPosition(&capturePos, &readPos) != 0)
+    if (m_pCaptureBuffer->GetCurrentPosition(&capturePos, &readPos) != 0) {
+        m_bMeterLost = m_bMeterAnchored;
         return false;
-    const int nLength = BlockLength();
+    }
     // At 8000 Hz a long block can exceed the two-second ring: take what it holds.
     const uint32_t bytes = std::min<uint32_t>(kFrameBytes * nLength, m_nBufferBytes);
-    const uint32_t newBytes =
-        m_bMetered ? (readPos + m_nBufferBytes - m_nPrevReadPos) % m_nBufferBytes : bytes;
-    m_nNewFrames = static_cast<int>(std::min(newBytes, bytes) / kFrameBytes);
-    m_nPrevReadPos = readPos;
+    MeterNewFrames(readPos);
     m_nReadOffset = readPos >= bytes ? readPos - bytes : m_nBufferBytes - bytes + readPos;
 
     void* pRegion1 = nullptr;
@@ -260,6 +265,74 @@ bool CCaptureEngine::ReadNewestBlock(int& f) {
         }
     }
     m_pCaptureBuffer->Unlock(pRegion1, bytes1, pRegion2, bytes2);
+    return true;
+}
+
+// Where the meter begins: the read position as the ring starts.
+void CCaptureEngine::AnchorMeter() {
+    uint32_t capturePos = 0;
+    uint32_t readPos = 0;
+    m_bMeterAnchored = m_pCaptureBuffer->GetCurrentPosition(&capturePos, &readPos) == 0;
+    m_nMeterPos = readPos;
+    m_nMeterNs = SteadyNs();
+    m_bMeterLost = false;
+}
+
+// The meter takes every frame once, in order: those between where it stopped
+// and the read position. Time it cannot have is a gap: the time the positions
+// were lost, and, when so long has passed that the ring may have gone round
+// (its distance then says too little), the time its frames do not cover.
+// Without a start of its own (a cycle run by itself) it starts at the read
+// position.
+void CCaptureEngine::MeterNewFrames(uint32_t readPos) {
+    const std::int64_t nNow = SteadyNs();
+    CLevelMeter& meter = m_chanLeft.m_meter;
+    if (!m_bMeterAnchored || m_bMeterLost) {
+        if (m_bMeterLost)
+            meter.AddGap(static_cast<double>(nNow - m_nMeterNs) * 1e-9);
+        m_nMeterPos = readPos;
+        m_nMeterNs = nNow;
+        m_bMeterAnchored = true;
+        m_bMeterLost = false;
+        return;
+    }
+    const uint32_t nBytes = (readPos + m_nBufferBytes - m_nMeterPos) % m_nBufferBytes;
+    const double dSeconds = static_cast<double>(nNow - m_nMeterNs) * 1e-9;
+    const double dRingSeconds =
+        static_cast<double>(m_nBufferBytes) / kFrameBytes / m_nOpenSampleRate;
+    if (dSeconds > kRingTrustShare * dRingSeconds) {
+        const double dCovered = static_cast<double>(nBytes) / kFrameBytes / m_nOpenSampleRate;
+        if (dSeconds - dCovered > kGapToleranceSeconds)
+            meter.AddGap(dSeconds - dCovered);
+    }
+    if (nBytes == 0)
+        return;
+    if (FeedMeter(m_nMeterPos, nBytes)) {
+        m_nMeterPos = readPos;
+        m_nMeterNs = nNow;
+    }
+}
+
+// Feeds the left channel of the ring's bytes from nOffset on to the meter, a
+// chunk at a time. False when the ring will not lock.
+bool CCaptureEngine::FeedMeter(uint32_t nOffset, uint32_t nBytes) {
+    void* apRegion[2] = {nullptr, nullptr};
+    uint32_t anBytes[2] = {0, 0};
+    if (m_pCaptureBuffer->Lock(nOffset, nBytes, &apRegion[0], &anBytes[0], &apRegion[1],
+                               &anBytes[1], 0) < 0)
+        return false;
+    for (int r = 0; r < 2; ++r) {
+        const auto* p = static_cast<const uint8_t*>(apRegion[r]);
+        for (uint32_t nFrames = p != nullptr ? anBytes[r] / kFrameBytes : 0; nFrames > 0;) {
+            const uint32_t nChunk = std::min<uint32_t>(nFrames, kMeterChunk);
+            for (uint32_t i = 0; i < nChunk; ++i)
+                m_anMeterChunk[i] = SampleAt(p + i * kFrameBytes);
+            m_chanLeft.m_meter.Feed(m_anMeterChunk.data(), static_cast<int>(nChunk));
+            p += nChunk * kFrameBytes;
+            nFrames -= nChunk;
+        }
+    }
+    m_pCaptureBuffer->Unlock(apRegion[0], anBytes[0], apRegion[1], anBytes[1]);
     return true;
 }
 
@@ -283,39 +356,18 @@ void CCaptureEngine::ZeroTail(int f) {
     std::fill(m_chanRight.GetSamples() + f, m_chanRight.GetSamples() + n, 0);
 }
 
-void CCaptureEngine::AnalyseBlock(int nStereo) {
+// Both channels' windows follow the length of this pass's block (the
+// right one's table only where it is transformed).
+void CCaptureEngine::AnalyseBlock(int nStereo, int nLength) {
     {
         const auto lockPass = LockPass();
-        m_chanLeft.Transform();
-        if (nStereo) {
-            // In mono the right window was left at another length; stereo needs it now.
-            if (m_bRightWindowStale) {
-                m_chanRight.SetWindow(m_chanRight.m_nWindowType.load(kRelaxed),
-                                      m_chanRight.m_nWindowLength.load(kRelaxed));
-                m_bRightWindowStale = false;
-            }
-            m_chanRight.Transform();
-        }
+        m_chanLeft.m_nWindowLength.store(nLength, kRelaxed);
+        m_chanRight.m_nWindowLength.store(nLength, kRelaxed);
+        m_chanLeft.Transform(nLength);
+        if (nStereo)
+            m_chanRight.Transform(nLength);
     }
-    MeterBlock(nStereo);
+    m_chanLeft.CorrectMeter();
     TrackPeak(m_chanLeft, m_nOpenFftSize, m_nOpenSampleRate, m_nSpanLowHz.load(kRelaxed),
               m_nSpanHighHz.load(kRelaxed));
-}
-
-// The meter takes each pass's new samples once, over the time since the
-// previous pass it took. A pass that found no new samples analysed the block
-// the meter has seen already: it waits for one that brings some.
-void CCaptureEngine::MeterBlock(int nStereo) {
-    if (m_bMetered && m_nNewFrames == 0)
-        return;
-    const auto now = std::chrono::steady_clock::now();
-    const double dSeconds =
-        m_bMetered ? std::chrono::duration<double>(now - m_prevMeterTime).count() : 0.0;
-    m_bMetered = true;
-    m_prevMeterTime = now;
-    const auto lockPass = LockPass();
-    m_chanLeft.MeterPass(m_nNewFrames, dSeconds);
-    if (nStereo)
-        m_chanRight.MeterPass(m_nNewFrames, dSeconds);
-    m_nNewFrames = 0;
 }

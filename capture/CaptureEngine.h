@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 
 #include "analysis/AnalysisChannel.h"
+#include "analysis/LevelScale.h"
 #include "devices/CaptureFormat.h"
 
 class CPeriodicTimer;
@@ -53,6 +55,10 @@ public:
     // has the view let go of the channels and releases the ring and the
     // device. Returns 0.
     int Stop();
+    // The left channel's level meter: the weighting of the levels (Z as
+    // designed) and, in dB SPL, the microphone's correction; Fast or Slow.
+    // User-interface thread, after Open.
+    void SetMeterLevels(const SLevelSettings& settings, bool bSlow);
     // Whether the device opened is the built-in test signal (user-interface
     // thread, after Open).
     bool IsBuiltInSignal() const;
@@ -94,16 +100,21 @@ public:
     static constexpr uint32_t kCycleBudgetMs = 800;
     static constexpr uint32_t kPassSleepMs = 10;
     static constexpr int kMaxPasses = 200;
+    // After this share of the ring's time the ring may have gone round, and
+    // time its frames do not cover by more than the tolerance is a gap.
+    static constexpr double kRingTrustShare = 0.75;
+    static constexpr double kGapToleranceSeconds = 0.25;
 
 private:
     int BlockLength() const;
-    void RebuildWindows(int nLength);
-    bool ReadNewestBlock(int& f);
+    bool ReadNewestBlock(int& f, int nLength);
+    void AnchorMeter();
+    void MeterNewFrames(uint32_t readPos);
+    bool FeedMeter(uint32_t nOffset, uint32_t nBytes);
     void ReportSignal(IEngineView* pView, bool bPositionsHad);
     int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
     void ZeroTail(int f);
-    void AnalyseBlock(int nStereo);
-    void MeterBlock(int nStereo);
+    void AnalyseBlock(int nStereo, int nLength);
     void EndCycle(int nPassesMade);
     void ReleaseDevice();
 
@@ -111,19 +122,18 @@ private:
     // so that a later write to the settings cannot outgrow the channels' arrays.
     int m_nOpenFftSize = 0;
     int m_nOpenSampleRate = 0;
-    // The right window was left at another length while in mono; rebuilt as soon
-    // as stereo analysis uses it (acquisition cycle only).
-    bool m_bRightWindowStale = false;
     // The view was told that no sound arrives (acquisition cycle only; Start
     // clears it together with the view's).
     bool m_bSignalLost = false;
-    // Where the previous block ended in the ring, and when its pass ran: the
-    // meter takes the samples that are new since, over the time between
-    // (acquisition cycle only).
-    uint32_t m_nPrevReadPos = 0;
-    int m_nNewFrames = 0;
-    bool m_bMetered = false;
-    std::chrono::steady_clock::time_point m_prevMeterTime;
+    // Where the meter has read the ring up to, and when (steady clock, ns);
+    // whether it has a place to start from, and whether the positions were
+    // lost since (Start, then the acquisition cycle only).
+    uint32_t m_nMeterPos = 0;
+    std::int64_t m_nMeterNs = 0;
+    bool m_bMeterAnchored = false;
+    bool m_bMeterLost = false;
+    static constexpr uint32_t kMeterChunk = 1024;
+    std::array<int32_t, kMeterChunk> m_anMeterChunk{};
     // Raised by Stop: no further pass, no further cycle.
     std::atomic<bool> m_bStopping{false};
     mutable std::mutex m_lockPass;

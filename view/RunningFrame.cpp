@@ -427,24 +427,31 @@ std::string CRunningFrame::MeterText(const SFrame& f) {
     const CLevelScale& levels = *f.pLevels;
     const SMeterFigures& m = f.meter;
     const char* pszLetter = WeightingLetter(levels.Settings().eWeighting);
-    const double dOffset = levels.DbOffset();
+    std::string str;
     if (levels.Settings().eUnit == ELevelUnit::DbSpl) {
         const char* pszTime = f.bSlowMeter ? "S" : "F";
         if (!m.bValid) {
             return Format("L%s%s --  L%seq --  L%s%smax -- dB", pszLetter, pszTime, pszLetter,
                           pszLetter, pszTime);
         }
-        return Format("L%s%s %.1f  L%seq %.1f  L%s%smax %.1f dB", pszLetter, pszTime,
-                      RoundedDb(m.dLevelDb + dOffset), pszLetter, RoundedDb(m.dLeqDb + dOffset),
-                      pszLetter, pszTime, RoundedDb(m.dMaxDb + dOffset));
+        str =
+            Format("L%s%s %s  L%seq %s  L%s%smax %s dB", pszLetter, pszTime,
+                   levels.LevelText(m.dLevel).c_str(), pszLetter, levels.LevelText(m.dLeq).c_str(),
+                   pszLetter, pszTime, levels.LevelText(m.dMax).c_str());
+    } else {
+        const std::string strRms =
+            levels.Settings().eWeighting == EWeighting::Z ? "RMS" : Format("RMS(%s)", pszLetter);
+        if (!m.bValid) {
+            return strRms + "  --  Peak -- dBFS";
+        }
+        str = Format("%s %s  Peak %s dBFS", strRms.c_str(), levels.LevelText(m.dLevel).c_str(),
+                     levels.LevelText(m.dPeak).c_str());
     }
-    const std::string strRms =
-        levels.Settings().eWeighting == EWeighting::Z ? "RMS" : Format("RMS(%s)", pszLetter);
-    if (!m.bValid) {
-        return strRms + "  --  Peak -- dBFS";
+    // Time the meter could not hear is left out of its figures, and said.
+    if (m.dGapSeconds > 0.0) {
+        str += Format("  (%.1f s not metered)", m.dGapSeconds);
     }
-    return Format("%s %.1f  Peak %.1f dBFS", strRms.c_str(), RoundedDb(m.dLevelDb),
-                  RoundedDb(m.dPeakDb));
+    return str;
 }
 
 // The line that parts the spectrogram from the spectrum, and the spectrogram

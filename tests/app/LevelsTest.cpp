@@ -49,7 +49,7 @@ protected:
         return !finished.isEmpty() && finished.first().at(0).toBool();
     }
     double MeterDb(double dOffset) {
-        return Dlg().Engine()->m_chanLeft.m_meter.Figures().dLevelDb + dOffset;
+        return CLevelScale::Db(Dlg().Engine()->m_chanLeft.m_meter.Figures().dLevel) + dOffset;
     }
 
     QString m_strStatus;
@@ -108,7 +108,8 @@ TEST_F(LevelsTest, AToneSavedInDbfsReadsItsLevelAtEverySize) {
         EXPECT_EQ(csv.Comment("Level unit"), "dBFS");
         EXPECT_EQ(csv.Comment("Weighting"), "Z");
         EXPECT_NEAR(csv.Comment("Meter RMS (dBFS)").toDouble(), -20.0, 0.2);
-        EXPECT_NEAR(csv.Comment("Meter peak (dBFS)").toDouble(), -20.0, 0.1);
+        // The peak held falls from the tone's last crest, a period at most.
+        EXPECT_NEAR(csv.Comment("Meter peak (dBFS)").toDouble(), -20.0, 0.15);
         Click(Check(D::IDC_CHECK_HOLD));
         m_clock.disconnect();
         m_clock.stop();

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "capture/CaptureEngine.h"
@@ -471,4 +474,179 @@ TEST(CaptureCycle, TracksThePeakOnTheLeftChannelInsideTheSpan) {
 TEST(CaptureCycle, WithoutACaptureBufferReturnsZero) {
     CCaptureEngine engine;
     EXPECT_EQ(engine.RunCycle(), 0);
+}
+
+// ---- The level meter ------------------------------------------------------
+
+namespace {
+
+// A device as the cycle sees it: before each pass, the next frames of a
+// signal are written to the ring and the read position moves past them.
+struct SPlayedRing {
+    SScriptedEngine& s;
+    long nWritten = 0;
+
+    explicit SPlayedRing(SScriptedEngine& engine) : s(engine) {
+        Run([](int) { return true; }); // a first pass: where the meter begins
+    }
+    // Runs cycles until fnPass (called after each pass) says to stop.
+    void Run(const std::function<bool(int)>& fnPass) {
+        bool bDone = false;
+        s.view.m_onPass = [&](int nPass) {
+            if (fnPass(nPass)) {
+                bDone = true;
+                s.engine.m_bStopCycle = 1;
+            }
+        };
+        while (!bDone)
+            ASSERT_EQ(s.engine.RunCycle(), 1);
+    }
+    // Plays nFrames of fnSignal(frame index) in steps of nStep frames, until
+    // the meter has taken them all.
+    void Play(long nFrames, const std::function<double(long)>& fnSignal, long nStep) {
+        long nLeft = nFrames;
+        Run([&](int) {
+            if (nLeft == 0)
+                return true;
+            const long n = std::min(nStep, nLeft);
+            Write(n, fnSignal);
+            nLeft -= n;
+            return false;
+        });
+    }
+    void Write(long nFrames, const std::function<double(long)>& fnSignal) {
+        const uint32_t nRing = s.RingFrames();
+        for (long i = 0; i < nFrames; ++i, ++nWritten) {
+            const auto v = static_cast<int16_t>(std::lround(fnSignal(nWritten)));
+            s.Buffer().WriteFrameAt(static_cast<uint32_t>(nWritten % nRing), v, v);
+        }
+        SetReadFrame(s, static_cast<uint32_t>(nWritten % nRing));
+    }
+    const CLevelMeter& Meter() const { return s.engine.m_chanLeft.m_meter; }
+};
+
+std::function<double(long)> Tone(double dAmplitude, double dHz, int nRate) {
+    return [=](long i) { return dAmplitude * std::sin(2 * M_PI * dHz * i / nRate); };
+}
+
+const std::function<double(long)> kSilence = [](long) { return 0.0; };
+
+SLevelSettings WeightedDbfs(EWeighting eWeighting) {
+    SLevelSettings settings;
+    settings.eUnit = ELevelUnit::Dbfs;
+    settings.eWeighting = eWeighting;
+    return settings;
+}
+
+double Db(double d) {
+    return 10.0 * std::log10(d);
+}
+
+struct SMeterRun {
+    int nRate;
+    int nFftSize;
+    int nLengthMs;
+};
+
+} // namespace
+
+// Tone bursts (IEC 61672-1, 4 kHz, Fast) read their table however large the
+// transform and however short the analysis length: the meter takes the
+// samples, not the blocks.
+TEST(CaptureMeter, ToneBurstsReadTheirTableWhateverTheBlocks) {
+    for (const SMeterRun run : {SMeterRun{44100, 1024, 23}, SMeterRun{48000, 16384, 341},
+                                SMeterRun{44100, 16384, 10}, SMeterRun{48000, 1024, 10}}) {
+        SCOPED_TRACE(testing::Message() << run.nRate << " Hz, " << run.nFftSize << " points, "
+                                        << run.nLengthMs << " ms");
+        SScriptedEngine s(run.nRate, run.nFftSize, run.nLengthMs);
+        ASSERT_EQ(s.Open(), 1);
+        s.engine.SetMeterLevels(WeightedDbfs(EWeighting::A), false);
+        SPlayedRing ring(s);
+        const long nStep = run.nRate / 5; // 200 ms a pass
+        const auto tone = Tone(10000.0, 4000.0, run.nRate);
+        ring.Play(2L * run.nRate, tone, nStep);
+        const double dSteady = ring.Meter().Figures().dLevel;
+        for (auto [dMs, dExpected, dUpper, dLower] : {std::tuple{200.0, -1.0, 0.5, -0.5},
+                                                      {10.0, -11.1, 1.0, -1.0},
+                                                      {2.0, -18.0, 1.0, -1.5}}) {
+            ring.Play(run.nRate, kSilence, nStep);
+            s.engine.m_chanLeft.m_meter.Reset();
+            ring.Play(std::lround(dMs * run.nRate / 1000), tone, nStep);
+            ring.Play(run.nRate / 2, kSilence, nStep);
+            const double dRead = Db(ring.Meter().Figures().dMax / dSteady);
+            EXPECT_LE(dRead - dExpected, dUpper) << dMs << " ms";
+            EXPECT_GE(dRead - dExpected, dLower) << dMs << " ms";
+        }
+    }
+}
+
+// A click between two passes' blocks (10 ms each, 200 ms apart) is metered:
+// its peak is the sample peak, and it counts as reaching full scale.
+TEST(CaptureMeter, AClickBetweenTwoBlocksIsMetered) {
+    SScriptedEngine s(48000, 1024, 10);
+    ASSERT_EQ(s.Open(), 1);
+    SPlayedRing ring(s);
+    // 600 samples before the end of the frames a pass brings: not in its block.
+    const long nClick = ring.nWritten + 9000;
+    ring.Play(
+        9600, [nClick](long i) { return i == nClick ? 32767.0 : 0.0; }, 9600);
+    // The held peak has fallen at the time weighting's rate since.
+    const double dFall = 10.0 * std::log10(std::exp(1.0)) * 599 / (48000 * 0.125);
+    EXPECT_NEAR(Db(ring.Meter().Figures().dPeak), -dFall, 0.01);
+    EXPECT_EQ(ring.Meter().ClippedFeeds(), 1);
+    EXPECT_GT(ring.Meter().Figures().dMax, 0.0);
+}
+
+// Time that brought no samples is left out of Leq and counted as a gap: an
+// outage of the device's positions, and a pause so long that the ring may
+// have gone round meanwhile.
+TEST(CaptureMeter, GapsStayOutOfLeqAndAreCounted) {
+    constexpr int kRate = 8000;
+    SScriptedEngine s(kRate, 4096, 100);
+    ASSERT_EQ(s.Open(), 1);
+    SPlayedRing ring(s);
+    ring.Play(kRate, Tone(10362.0, 500.0, kRate), 800); // -10 dB
+    s.Buffer().m_nPositionResult = -6;
+    int nPasses = 0;
+    ring.Run([&](int) { return ++nPasses >= 30; }); // 300 ms and more without positions
+    s.Buffer().m_nPositionResult = 0;
+    ring.Play(kRate, Tone(1036.2, 500.0, kRate), 800); // -30 dB
+    SMeterFigures m = ring.Meter().Figures();
+    EXPECT_NEAR(Db(m.dLeq), Db((0.1 + 0.001) / 2), 0.05);
+    EXPECT_GT(m.dGapSeconds, 0.29);
+    EXPECT_LT(m.dGapSeconds, 1.5);
+
+    const double dGapBefore = m.dGapSeconds;
+    ring.Run([&](int) {
+        // 2.5 s of sound arrive while the cycle is held up 1.6 s: the ring
+        // (2 s) went round, and its distance says 0.5 s.
+        ring.Write(kRate * 5 / 2, Tone(1036.2, 500.0, kRate));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+        return true;
+    });
+    ring.Run([](int) { return true; });
+    m = ring.Meter().Figures();
+    EXPECT_GT(m.dGapSeconds - dGapBefore, 0.9);
+    EXPECT_LT(m.dGapSeconds - dGapBefore, 1.5);
+    EXPECT_NEAR(Db(m.dLeq), Db((0.1 + 0.001 * 1.5) / 2.5), 0.05);
+}
+
+// In dB SPL with a microphone's response, the meter takes off what the
+// response does to the sound as the bars do: here 3 dB at the tone.
+TEST(CaptureMeter, AMicrophonesResponseIsTakenOffAsForTheBars) {
+    constexpr int kRate = 48000;
+    SScriptedEngine s(kRate, 4096, 85);
+    ASSERT_EQ(s.Open(), 1);
+    auto pMic = std::make_shared<CMicResponse>();
+    pMic->m_aPoints = {{100.0, 0.0}, {1000.0, 3.0}, {10000.0, 3.0}};
+    SLevelSettings spl;
+    spl.eUnit = ELevelUnit::DbSpl;
+    spl.dFullScaleDbSpl = 120.0;
+    spl.pMic = pMic;
+    SPlayedRing ring(s);
+    ring.Play(kRate, Tone(3277.0, 2000.0, kRate), 4800);
+    const double dWithout = ring.Meter().Figures().dLevel;
+    s.engine.SetMeterLevels(spl, false);
+    ring.Play(kRate, Tone(3277.0, 2000.0, kRate), 4800);
+    EXPECT_NEAR(Db(ring.Meter().Figures().dLevel / dWithout), -3.0, 0.05);
 }

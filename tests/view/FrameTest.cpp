@@ -431,9 +431,18 @@ TEST_F(FrameTest, TheUnitAndTheMetersFiguresStandAtTheTopLeft) {
     m_pView->RenderFrame(2);
     EXPECT_TRUE(shows(33, "dBFS (A)"));
 
-    m_left.m_meter.Feed(0.01, 0.1, 0.0); // -20 dB, peak -20 dB
-    m_left.m_meter.Feed(0.01, 0.1, 0.1);
+    // Digital silence lies below anything the input can show.
+    std::vector<std::int32_t> anSamples(44100, 0);
+    m_left.m_meter.Feed(anSamples.data(), 44100);
     m_pView->SetLevels(Unit(ELevelUnit::Dbfs), true, false);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(shows(33, "RMS < -150  Peak < -150 dBFS"));
+    for (int i = 0; i < 44100; ++i) // -20 dB, peak -20 dB
+        anSamples[std::size_t(i)] = std::lround(3276.8 * std::sin(2 * M_PI * 1000 * i / 44100));
+    for (int nSecond = 0; nSecond < 2; ++nSecond)
+        m_left.m_meter.Feed(anSamples.data(), 44100);
+    m_left.m_meter.Reset();
+    m_left.m_meter.Feed(anSamples.data(), 44100);
     m_pView->RenderFrame(2);
     EXPECT_TRUE(shows(33, "RMS -20.0  Peak -20.0 dBFS"));
     m_pView->SetLevels(Unit(ELevelUnit::DbSpl, EWeighting::A, 94.0), true, true);
@@ -452,6 +461,12 @@ TEST_F(FrameTest, TheUnitAndTheMetersFiguresStandAtTheTopLeft) {
                               "LAS 74.0  LAeq 74.0  LASmax 74.0 dB", kLabelText, kMargin))
             << nMode;
     }
+    // Time the meter could not hear is said after its figures.
+    m_left.m_meter.AddGap(2.5);
+    m_pView->SetBuiltInSignal(false);
+    Resize(800, 300);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(shows(33, "LAS 74.0  LAeq 74.0  LASmax 74.0 dB  (2.5 s not metered)"));
 }
 
 // The readout gives the bin's own level in the unit, not its pixel row's.
