@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::size_t kMaxFileBytes = 1048576;
 constexpr double kMaxCorrectionDb = 20.0;
-constexpr std::string_view kSeparators = " \t,";
+constexpr std::string_view kSeparators = " \t,;";
 constexpr std::string_view kSerialTag = "mic1";
 
 using SPoint = CMicResponse::SPoint;
@@ -55,22 +55,95 @@ bool BeginsWithNumber(std::string_view str) {
     return i < str.size() && std::isdigit(static_cast<unsigned char>(str[i]));
 }
 
-std::vector<std::string_view> SplitFields(std::string_view strLine) {
-    std::vector<std::string_view> aFields;
-    std::size_t nPos = strLine.find_first_not_of(kSeparators);
-    while (nPos != std::string_view::npos) {
-        const std::size_t nEnd = std::min(strLine.find_first_of(kSeparators, nPos), strLine.size());
-        aFields.push_back(strLine.substr(nPos, nEnd - nPos));
-        nPos = strLine.find_first_not_of(kSeparators, nEnd);
-    }
-    return aFields;
-}
-
 std::string_view Trim(std::string_view str) {
     const std::size_t nFirst = str.find_first_not_of(" \t");
     if (nFirst == std::string_view::npos)
         return {};
     return str.substr(nFirst, str.find_last_not_of(" \t") - nFirst + 1);
+}
+
+std::vector<std::string_view> SplitFields(std::string_view strLine,
+                                          std::string_view strSeparators = kSeparators) {
+    std::vector<std::string_view> aFields;
+    std::size_t nPos = strLine.find_first_not_of(strSeparators);
+    while (nPos != std::string_view::npos) {
+        const std::size_t nEnd =
+            std::min(strLine.find_first_of(strSeparators, nPos), strLine.size());
+        aFields.push_back(strLine.substr(nPos, nEnd - nPos));
+        nPos = strLine.find_first_not_of(strSeparators, nEnd);
+    }
+    return aFields;
+}
+
+// What a file's commas are: separators between fields, or decimal marks, as
+// European makers and spreadsheets write them ("31,5<TAB>-1,2").
+enum class ECommas { Unknown, Separate, Decimal };
+
+std::string Quoted(std::string_view str) {
+    std::string strOut(1, '"');
+    strOut.append(str);
+    strOut += '"';
+    return strOut;
+}
+
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// The fields of a line whose fields are apart by spaces, tabs or ';': there
+// a ',' between two digits is a decimal mark, any other ',' a separator.
+void SplitSeparatedFields(const std::vector<std::string_view>& aTokens,
+                          std::vector<std::string>& aFields, bool& bDecimal, bool& bSeparate) {
+    for (const std::string_view strToken : aTokens) {
+        std::string strField;
+        for (std::size_t i = 0; i < strToken.size(); ++i) {
+            const char c = strToken[i];
+            if (c != ',') {
+                strField += c;
+            } else if (i > 0 && i + 1 < strToken.size() && IsDigit(strToken[i - 1]) &&
+                       IsDigit(strToken[i + 1])) {
+                strField += '.';
+                bDecimal = true;
+            } else {
+                if (!strField.empty())
+                    aFields.push_back(std::move(strField));
+                strField.clear();
+                bSeparate = true;
+            }
+        }
+        if (!strField.empty())
+            aFields.push_back(std::move(strField));
+    }
+}
+
+// Splits a line of a point into its fields with '.' as their decimal mark,
+// in agreement with how the file's earlier lines used ','. Returns why the
+// line cannot be read so where its commas could be either.
+std::string SplitPointLine(std::string_view strLine, ECommas& eFile,
+                           std::vector<std::string>& aFields) {
+    aFields.clear();
+    const std::vector<std::string_view> aTokens = SplitFields(strLine, " \t;");
+    bool bDecimal = false;
+    bool bSeparate = false;
+    if (aTokens.size() > 1) {
+        SplitSeparatedFields(aTokens, aFields, bDecimal, bSeparate);
+    } else if (!aTokens.empty()) {
+        // Commas alone between the fields: "31.5,-1.2". Without a '.' to tell,
+        // two numbers can only be a point, more may be one in decimal commas.
+        for (const std::string_view strField : SplitFields(aTokens[0], ","))
+            aFields.emplace_back(strField);
+        const bool bPoint = aTokens[0].find('.') != std::string_view::npos;
+        const bool bTold = bPoint || eFile == ECommas::Separate ||
+                           (aFields.size() == 2 && eFile != ECommas::Decimal);
+        if (aFields.size() > 1 && !bTold)
+            bDecimal = true; // undecided: refused below
+        bSeparate = aFields.size() > 1;
+    }
+    const ECommas eLine = bDecimal ? ECommas::Decimal : bSeparate ? ECommas::Separate : eFile;
+    if ((bDecimal && bSeparate) || (eFile != ECommas::Unknown && eLine != eFile))
+        return Quoted(Trim(strLine)) + " may take ',' as a decimal mark or as a separator";
+    eFile = eLine;
+    return {};
 }
 
 bool ContainsNoCase(std::string_view strHay, std::string_view strNeedle) {
@@ -108,20 +181,18 @@ std::string PointProblem(const SPoint& pt, const SPoint* pPrev) {
 }
 
 // A phase column, or anything else after the level, is not used.
-std::string ReadPointFields(std::string_view strLine, SPoint& pt) {
-    const std::vector<std::string_view> aFields = SplitFields(strLine);
-    const std::string strHz(aFields[0]);
+std::string ReadPointFields(const std::vector<std::string>& aFields, SPoint& pt) {
     if (!ReadNumber(aFields[0], pt.dHz))
-        return "\"" + strHz + "\" is not a number";
+        return "\"" + aFields[0] + "\" is not a number";
     if (aFields.size() < 2)
-        return "the frequency " + strHz + " has no level after it";
+        return "the frequency " + aFields[0] + " has no level after it";
     if (!ReadNumber(aFields[1], pt.dDb))
-        return "the level \"" + std::string(aFields[1]) + "\" is not a number";
+        return "the level \"" + aFields[1] + "\" is not a number";
     return {};
 }
 
 // Folds one line into r; false with strWhy set when the line stops the reading.
-bool ReadLine(std::string_view strLine, CMicResponse& r, std::string& strWhy) {
+bool ReadLine(std::string_view strLine, CMicResponse& r, ECommas& eCommas, std::string& strWhy) {
     if (ContainsNoCase(strLine, "sens factor")) {
         if (r.m_strSensFactor.empty())
             r.m_strSensFactor = CleanSensFactor(strLine);
@@ -130,8 +201,11 @@ bool ReadLine(std::string_view strLine, CMicResponse& r, std::string& strWhy) {
     const std::size_t nFirst = strLine.find_first_not_of(kSeparators);
     if (nFirst == std::string_view::npos || !BeginsWithNumber(strLine.substr(nFirst)))
         return true;
+    std::vector<std::string> aFields;
+    strWhy = SplitPointLine(strLine, eCommas, aFields);
     SPoint pt{};
-    strWhy = ReadPointFields(strLine, pt);
+    if (strWhy.empty())
+        strWhy = ReadPointFields(aFields, pt);
     if (strWhy.empty())
         strWhy = PointProblem(pt, r.m_aPoints.empty() ? nullptr : &r.m_aPoints.back());
     if (!strWhy.empty())
@@ -205,6 +279,7 @@ bool CMicResponse::Parse(const std::string& strText, CMicResponse& out, std::str
     CMicResponse parsed;
     parsed.m_strFileName = out.m_strFileName; // the caller's to set
     int nLine = 0;
+    ECommas eCommas = ECommas::Unknown;
     while (!strRest.empty()) {
         const std::size_t nEnd = std::min(strRest.find('\n'), strRest.size());
         std::string_view strLine = strRest.substr(0, nEnd);
@@ -213,7 +288,7 @@ bool CMicResponse::Parse(const std::string& strText, CMicResponse& out, std::str
         if (strLine.ends_with('\r'))
             strLine.remove_suffix(1);
         std::string strWhy;
-        if (!ReadLine(strLine, parsed, strWhy)) {
+        if (!ReadLine(strLine, parsed, eCommas, strWhy)) {
             strError = ReadingStopped(nLine, strWhy);
             return false;
         }

@@ -4,8 +4,10 @@
 #include <vector>
 
 // A microphone's frequency response, read from the text file its maker supplies: lines of
-// "frequency dB [phase]" separated by spaces, tabs or commas. Levels measured through the
-// microphone are corrected by subtracting CorrectionDb.
+// "frequency dB [phase]" separated by spaces, tabs, ';' or commas. On a line whose fields are
+// apart by spaces, tabs or ';', a ',' between two digits is a decimal mark ("31,5<TAB>-1,2"); a
+// file that uses ',' both ways, or a line where it could be either, is refused. Levels measured
+// through the microphone are corrected by subtracting CorrectionDb.
 class CMicResponse {
 public:
     struct SPoint {

@@ -64,6 +64,34 @@ TEST(MicResponse, ReadsPointsWhateverTheCLocale) {
     EXPECT_EQ(r.m_aPoints[0].dHz, 1000.5);
 }
 
+// European makers and spreadsheets write decimal commas; where ',' could be
+// either a decimal mark or a separator, the file is refused at that line.
+TEST(MicResponse, ReadsDecimalCommasAndRefusesCommasThatCouldBeEither) {
+    CMicResponse r;
+    std::string strError;
+    ASSERT_TRUE(
+        CMicResponse::Parse("Hz\tdB\n31,5\t-1,2\n1000,00\t4,50\n16000;+2,25;30,0\n", r, strError))
+        << strError;
+    ASSERT_EQ(r.m_aPoints.size(), 3u);
+    EXPECT_EQ(r.m_aPoints[0].dHz, 31.5);
+    EXPECT_EQ(r.m_aPoints[0].dDb, -1.2);
+    EXPECT_EQ(r.m_aPoints[1].dDb, 4.5);
+    EXPECT_EQ(r.m_aPoints[2].dDb, 2.25);
+    ASSERT_TRUE(CMicResponse::Parse("31.5, -1.2\n1000,0.5\n2000,1,45\n", r, strError)) << strError;
+    EXPECT_EQ(r.m_aPoints[2].dDb, 1.0);
+
+    r.m_aPoints = {{1.0, 2.0}, {3.0, 4.0}};
+    for (auto [pText, pLine] : {std::pair{"31,5,-1,2\n1000,0,0\n", "31,5,-1,2"},
+                                {"31,5\t-1,2\n1000.0,0.5\n", "1000.0,0.5"},
+                                {"31,5\t-1,2\n1000,0\n", "1000,0"},
+                                {"20 1\n31,5, -1,2\n", "31,5, -1,2"}}) {
+        EXPECT_FALSE(CMicResponse::Parse(pText, r, strError)) << pText;
+        EXPECT_NE(strError.find(std::string("\"") + pLine + "\" may take ','"), std::string::npos)
+            << strError;
+    }
+    EXPECT_EQ(r.m_aPoints[1].dHz, 3.0);
+}
+
 TEST(MicResponse, RefusesBadTextNamingTheLineAndKeepsWhatItHad) {
     CMicResponse r;
     r.m_aPoints = {{1.0, 2.0}, {3.0, 4.0}};
