@@ -7,6 +7,7 @@
 
 #include "analysis/LevelMeter.h"
 #include "analysis/PowerScale.h"
+#include "analysis/RecentSamples.h"
 
 // One complex value of the transform's work array.
 struct SComplex {
@@ -81,6 +82,8 @@ public:
     // Fed with the channel's samples by the acquisition cycle; read from
     // any thread.
     CLevelMeter m_meter;
+    // The newest samples the meter took, for a calibration's own spectrum.
+    CRecentSamples m_recentSamples;
 
     // The ten-digit values of 2*pi and pi that every table and twiddle uses.
     static constexpr double kTwoPi = 6.283185308;

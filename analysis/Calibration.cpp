@@ -1,16 +1,18 @@
 #include "analysis/Calibration.h"
 
+#include "analysis/LevelScale.h"
+
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
+#include <numbers>
+
+#include "analysis/Fft.h"
 
 namespace {
 
 constexpr double kThirdOctave = 1.2599210498948732; // 2^(1/3)
-
-double Dbfs(double dPower) {
-    return dPower > 1e-20 ? 10.0 * std::log10(dPower) : -200.0;
-}
 
 // Each point stands for its share of the spacing between points; a sine's
 // power is spread over the window's noise bandwidth.
@@ -24,7 +26,8 @@ double PointShare(const CReferenceSpectrum& spectrum) {
 
 // The peak of a parabola through three levels in dB, as an offset in points.
 double PeakOffset(double dLeft, double dMiddle, double dRight) {
-    const double a = Dbfs(dLeft), b = Dbfs(dMiddle), c = Dbfs(dRight);
+    const double a = CLevelScale::Db(dLeft), b = CLevelScale::Db(dMiddle),
+                 c = CLevelScale::Db(dRight);
     const double dDenominator = a - 2 * b + c;
     return dDenominator < 0.0 ? std::clamp(0.5 * (a - c) / dDenominator, -0.5, 0.5) : 0.0;
 }
@@ -35,7 +38,59 @@ std::string Formatted(const char* pszFormat, double d1, double d2 = 0.0) {
     return sz;
 }
 
+// A calibration passes only where full scale lands at a plausible level.
+SCalibrationResult Plausible(SCalibrationResult result, double dFullScaleDbSpl) {
+    if (!SCalibrationRange::Holds(dFullScaleDbSpl)) {
+        result.strWhy = Formatted("This would put full scale at %.1f dB SPL, outside %.0f",
+                                  dFullScaleDbSpl, SCalibrationRange::kLowestDbSpl) +
+                        Formatted(" to %.0f dB SPL: check the level given and the input's gain.",
+                                  SCalibrationRange::kHighestDbSpl);
+        return result;
+    }
+    result.bOk = true;
+    result.dFullScaleDbSpl = dFullScaleDbSpl;
+    return result;
+}
+
 } // namespace
+
+int CalibrationSamples(int nSampleRate) {
+    int n = 4096;
+    while (n < nSampleRate / 3 && n < 32768) {
+        n *= 2;
+    }
+    return n;
+}
+
+CReferenceSpectrum CalibrationSpectrum(const std::vector<double>& adSamples, int nSampleRate) {
+    const std::size_t n = adSamples.size();
+    if (n < 8 || (n & (n - 1)) != 0 || nSampleRate <= 0) {
+        return {};
+    }
+    constexpr double a[] = {0.35875, 0.48829, 0.14128, 0.01168};
+    std::vector<std::complex<double>> x(n);
+    double dSum = 0.0;
+    double dSumSquares = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = 2.0 * std::numbers::pi * double(i) / double(n);
+        const double w =
+            a[0] - a[1] * std::cos(t) + a[2] * std::cos(2 * t) - a[3] * std::cos(3 * t);
+        dSum += w;
+        dSumSquares += w * w;
+        x[i] = adSamples[i] * w;
+    }
+    ForwardFft(x);
+    // A full-scale sine at a bin's centre has the magnitude 32768 / 2 times
+    // the window's sum there: the common level's 1.
+    const double dFullScale = SPowerScale::kFullScale / 2 * dSum;
+    const double dBinHz = double(nSampleRate) / double(n);
+    std::vector<CReferenceSpectrum::SPoint> points(n / 2 + 1);
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        points[k] = {double(k) * dBinHz, std::norm(x[k]) / (dFullScale * dFullScale)};
+    }
+    const double dNoiseBandwidthHz = double(n) * dSumSquares / (dSum * dSum) * dBinHz;
+    return CReferenceSpectrum(std::move(points), dNoiseBandwidthHz, "calibration");
+}
 
 SBandReading ReadBand(const CReferenceSpectrum& spectrum, double dLowHz, double dHighHz) {
     SBandReading reading;
@@ -55,8 +110,8 @@ SBandReading ReadBand(const CReferenceSpectrum& spectrum, double dLowHz, double 
             dRest += pt.dLevel;
         }
     }
-    reading.dBandDbfs = Dbfs(dBand * dShare);
-    reading.dRestDbfs = Dbfs(dRest * dShare);
+    reading.dBandDbfs = CLevelScale::Db(dBand * dShare);
+    reading.dRestDbfs = CLevelScale::Db(dRest * dShare);
     if (nLoudest < points.size()) {
         double dOffset = 0.0;
         if (nLoudest > 0 && nLoudest + 1 < points.size()) {
@@ -73,12 +128,9 @@ double WeightedLevelDbfs(const CReferenceSpectrum& spectrum, EWeighting eWeighti
                          const CMicResponse* pMic) {
     double dPower = 0.0;
     for (const auto& pt : spectrum.Points()) {
-        const double dMicGain = pMic != nullptr && !pMic->IsEmpty()
-                                    ? std::pow(10.0, -pMic->CorrectionDb(pt.dHz) / 10.0)
-                                    : 1.0;
-        dPower += pt.dLevel * WeightingPowerGain(eWeighting, pt.dHz) * dMicGain;
+        dPower += pt.dLevel * CLevelScale::PowerGainAt(eWeighting, pMic, pt.dHz);
     }
-    return Dbfs(dPower * PointShare(spectrum));
+    return CLevelScale::Db(dPower * PointShare(spectrum));
 }
 
 CCalibrationRun::CCalibrationRun(double dToneHz, double dCalibratorDbSpl, double dMicDb)
@@ -127,10 +179,8 @@ SCalibrationResult CCalibrationRun::Finish(bool bClipped) const {
                                   dHighest - dLowest, kLargestSpreadDb);
         return result;
     }
-    result.bOk = true;
     result.dMeasuredDbfs = 10.0 * std::log10(dEnergy / static_cast<double>(m_aReadings.size()));
-    result.dFullScaleDbSpl = m_dCalibratorDbSpl - (result.dMeasuredDbfs - m_dMicDb);
-    return result;
+    return Plausible(result, m_dCalibratorDbSpl - (result.dMeasuredDbfs - m_dMicDb));
 }
 
 SCalibrationResult CCalibrationRun::FromMeterReading(const CReferenceSpectrum& spectrum,
@@ -146,7 +196,5 @@ SCalibrationResult CCalibrationRun::FromMeterReading(const CReferenceSpectrum& s
         result.strWhy = "No sound arrives: play a steady signal.";
         return result;
     }
-    result.bOk = true;
-    result.dFullScaleDbSpl = dMeterDbSpl - result.dMeasuredDbfs;
-    return result;
+    return Plausible(result, dMeterDbSpl - result.dMeasuredDbfs);
 }

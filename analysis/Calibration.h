@@ -22,6 +22,26 @@ SBandReading ReadBand(const CReferenceSpectrum& spectrum, double dLowHz, double 
 double WeightedLevelDbfs(const CReferenceSpectrum& spectrum, EWeighting eWeighting,
                          const CMicResponse* pMic);
 
+// The levels a full-scale sine can plausibly stand for, in dB SPL: a
+// calibration outside them (or not a number at all) is a mistake, never
+// applied.
+struct SCalibrationRange {
+    static constexpr double kLowestDbSpl = 60.0;
+    static constexpr double kHighestDbSpl = 200.0;
+    static bool Holds(double dFullScaleDbSpl) {
+        return dFullScaleDbSpl >= kLowestDbSpl && dFullScaleDbSpl <= kHighestDbSpl;
+    }
+};
+
+// A spectrum of a calibration's own, whatever window the run uses: the
+// newest samples (a power of two of them) through a 4-term Blackman-Harris
+// window, whose sidelobes lie 92 dB down, so that a clean calibrator's tone
+// stands clear of the rest; in the common level, at nSampleRate.
+CReferenceSpectrum CalibrationSpectrum(const std::vector<double>& adSamples, int nSampleRate);
+// How many samples it takes at a rate: a third of a second or more, from
+// 4096 to 32768.
+int CalibrationSamples(int nSampleRate);
+
 // What a measurement found: on success the level measured and the
 // calibration it gives (the dB SPL a full-scale sine stands for); else which
 // check failed.

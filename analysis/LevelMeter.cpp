@@ -56,14 +56,15 @@ void CLevelMeter::Feed(const std::int32_t* pSamples, int nCount) {
     double dLevel = m_dLevel;
     double dMax = m_dMax;
     double dEnergy = 0.0;
+    const double dPeakScale = 1.0 / (double(kFullScale) * kFullScale);
+    double dPeakSquare = m_dPeakSquare;
     std::int32_t nPeak = 0;
-    int nPeakAt = 0;
     for (int i = 0; i < nCount; ++i) {
         const std::int32_t n = pSamples[i];
-        if ((n < 0 ? -n : n) >= nPeak) { // the latest of equal peaks holds longest
-            nPeak = n < 0 ? -n : n;
-            nPeakAt = i;
-        }
+        const std::int32_t nAbs = n < 0 ? -n : n;
+        nPeak = std::max(nPeak, nAbs);
+        // The peak held falls from the sample it came at.
+        dPeakSquare = std::max(dPeakSquare * dKeep, double(nAbs) * nAbs * dPeakScale);
         const double w = m_filter.Process(n);
         const double dSquare = w * w * dScale;
         dEnergy += dSquare;
@@ -74,10 +75,7 @@ void CLevelMeter::Feed(const std::int32_t* pSamples, int nCount) {
     m_dMax = dMax;
     m_dEnergy += dEnergy;
     m_nSamples += nCount;
-    const double dPeak = double(nPeak) / kFullScale;
-    // The peak held falls from the sample it came at.
-    m_dPeakSquare = std::max(dPeak * dPeak * std::pow(dKeep, nCount - 1 - nPeakAt),
-                             m_dPeakSquare * std::pow(dKeep, nCount));
+    m_dPeakSquare = dPeakSquare;
     m_bValid = true;
     if (nPeak >= kFullScale - 1) {
         m_nClippedFeeds.fetch_add(1, std::memory_order_relaxed);

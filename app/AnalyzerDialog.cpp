@@ -60,7 +60,6 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
     m_pLevels = new CLevelCommands(
         this, m_pView,
         CLevelCommands::SHooks{[this] { return m_pRun->Engine(); },
-                               [this] { return m_pRun->LeftSpectrum("calibration"); },
                                [this] { return m_pDevices->SelectedDeviceName(); }});
     m_pSpectrogram = new CSpectrogramCommands(this, m_pView);
     m_pBands = new CBandCommands(this, m_pView);

@@ -55,15 +55,9 @@ CCalibrationDialog::CCalibrationDialog(QWidget* pParent, SInputs inputs)
     pMeterForm->addRow(m_pSetFromMeter);
     pLayout->addWidget(pMeter);
 
-    if (m_inputs.pMic != nullptr) {
-        QString strMic = QStringLiteral("Microphone response: ") + m_inputs.strMicName;
-        if (!m_inputs.pMic->m_strSensFactor.empty()) {
-            strMic += QStringLiteral("\n") +
-                      QString::fromStdString(m_inputs.pMic->m_strSensFactor) +
-                      QStringLiteral(" (shown, not applied)");
-        }
-        pLayout->addWidget(new QLabel(strMic, this));
-    }
+    m_pMic = new QLabel(this);
+    pLayout->addWidget(m_pMic);
+    ShowMicrophone();
     m_pStatus = new QLabel(this);
     m_pStatus->setWordWrap(true);
     pLayout->addWidget(m_pStatus);
@@ -74,6 +68,41 @@ CCalibrationDialog::CCalibrationDialog(QWidget* pParent, SInputs inputs)
     connect(m_pMeasure, &QPushButton::clicked, this, &CCalibrationDialog::OnMeasure);
     connect(m_pSetFromMeter, &QPushButton::clicked, this, &CCalibrationDialog::OnSetFromMeter);
     connect(&m_timer, &QTimer::timeout, this, &CCalibrationDialog::TakeReading);
+}
+
+void CCalibrationDialog::ShowMicrophone() {
+    const CMicResponse* pMic = m_inputs.pMic.get();
+    m_pMic->setVisible(pMic != nullptr);
+    if (pMic == nullptr) {
+        return;
+    }
+    QString strMic =
+        QStringLiteral("Microphone response: ") + QString::fromStdString(pMic->m_strFileName);
+    if (!pMic->m_strSensFactor.empty()) {
+        strMic += QStringLiteral("\n") + QString::fromStdString(pMic->m_strSensFactor) +
+                  QStringLiteral(" (shown, not applied)");
+    }
+    m_pMic->setText(strMic);
+}
+
+void CCalibrationDialog::Follow(const QString& strDevice,
+                                std::shared_ptr<const CMicResponse> pMic) {
+    if (strDevice == m_inputs.strDevice && pMic == m_inputs.pMic) {
+        return;
+    }
+    m_inputs.strDevice = strDevice;
+    m_inputs.pMic = std::move(pMic);
+    setWindowTitle(QStringLiteral("Calibrate ") + strDevice);
+    ShowMicrophone();
+    if (IsMeasuring()) {
+        m_timer.stop();
+        m_run.reset();
+        m_pMeasure->setEnabled(true);
+        m_pSetFromMeter->setEnabled(true);
+        m_pStatus->setText(QStringLiteral("Nothing was stored. The device or the microphone "
+                                          "response changed while measuring: measure again."));
+        emit Finished(false);
+    }
 }
 
 double CCalibrationDialog::ToneHz() const {

@@ -30,7 +30,6 @@ public:
         // Passes so far whose samples reached full scale.
         std::function<long long()> fnFullScalePasses;
         std::shared_ptr<const CMicResponse> pMic;
-        QString strMicName;
     };
     static constexpr int kMeasureMs = 3000;
     static constexpr int kReadingMs = 100;
@@ -48,6 +47,10 @@ public:
 
     void OnMeasure();
     void OnSetFromMeter();
+    // The device and microphone response chosen now: a measurement under way
+    // with others is given up, for it would calibrate the wrong ones.
+    void Follow(const QString& strDevice, std::shared_ptr<const CMicResponse> pMic);
+    QLabel* MicrophoneLabel() const { return m_pMic; }
 
 signals:
     // A calibration passed its checks; strHow says how it was made.
@@ -57,6 +60,7 @@ signals:
 
 private:
     void TakeReading();
+    void ShowMicrophone();
     void EndMeasuring();
     void Report(const SCalibrationResult& result, const QString& strHow);
     double ToneHz() const;
@@ -68,6 +72,7 @@ private:
     QDoubleSpinBox* m_pMeterReading;
     QComboBox* m_pMeterWeighting;
     QPushButton* m_pSetFromMeter;
+    QLabel* m_pMic;
     QLabel* m_pStatus;
     QTimer m_timer;
     int m_nReadingsLeft = 0;

@@ -1,9 +1,13 @@
 #include "app/CalibrationStore.h"
 
 #include <QSettings>
+#include <QStringList>
 #include <QUrl>
 
+#include <cmath>
 #include <memory>
+
+#include "analysis/Calibration.h"
 
 namespace {
 
@@ -24,25 +28,41 @@ bool Synced(QSettings& settings) {
 
 } // namespace
 
-std::optional<SStoredCalibration> CCalibrationStore::Load(const QString& strDevice) {
+std::optional<SStoredCalibration> CCalibrationStore::Load(const QString& strDevice,
+                                                          QString* pstrRefused) {
     const auto pSettings = Store();
     QSettings& settings = *pSettings;
     settings.beginGroup(GroupOf(strDevice));
     SStoredCalibration stored;
+    QStringList refused;
+    const QString strFullScale = settings.value(QStringLiteral("fullScaleDbSpl")).toString();
     bool bNumber = false;
-    const double dFullScale =
-        settings.value(QStringLiteral("fullScaleDbSpl")).toString().toDouble(&bNumber);
-    if (bNumber) {
+    const double dFullScale = strFullScale.toDouble(&bNumber);
+    if (bNumber && std::isfinite(dFullScale) && SCalibrationRange::Holds(dFullScale)) {
         stored.bCalibrated = true;
         stored.dFullScaleDbSpl = dFullScale;
         stored.strDate = settings.value(QStringLiteral("date")).toString();
         stored.strHow = settings.value(QStringLiteral("how")).toString();
+    } else if (!strFullScale.isEmpty()) {
+        refused << QStringLiteral("its calibration (%1 dB SPL at full scale) is not a level "
+                                  "between %2 and %3 dB SPL")
+                       .arg(strFullScale.left(40))
+                       .arg(SCalibrationRange::kLowestDbSpl)
+                       .arg(SCalibrationRange::kHighestDbSpl);
     }
     const QString strMic = settings.value(QStringLiteral("microphone")).toString();
     CMicResponse mic;
     if (!strMic.isEmpty() && CMicResponse::Deserialise(strMic.toStdString(), mic) &&
         !mic.IsEmpty()) {
         stored.pMic = std::make_shared<const CMicResponse>(std::move(mic));
+    } else if (!strMic.isEmpty() && strMic != QString::fromStdString(CMicResponse().Serialise())) {
+        refused << QStringLiteral("its microphone response does not read back as finite points");
+    }
+    if (pstrRefused != nullptr) {
+        *pstrRefused = refused.isEmpty()
+                           ? QString()
+                           : QStringLiteral("Left out for ") + strDevice + QStringLiteral(": ") +
+                                 refused.join(QStringLiteral("; ")) + u'.';
     }
     if (stored.IsEmpty()) {
         return std::nullopt;

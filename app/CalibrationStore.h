@@ -26,7 +26,11 @@ struct SStoredCalibration {
 // stored there or anywhere.
 class CCalibrationStore {
 public:
-    static std::optional<SStoredCalibration> Load(const QString& strDevice);
+    // A stored calibration that is not a plausible level, or a microphone
+    // response that does not read back, is left out, and strRefused (when
+    // given) says what and why; the rest of the device's record is kept.
+    static std::optional<SStoredCalibration> Load(const QString& strDevice,
+                                                  QString* pstrRefused = nullptr);
     // Writes the device's calibration; an empty one removes it. False when the
     // configuration could not be written.
     static bool Save(const QString& strDevice, const SStoredCalibration& calibration);

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QWidget>
 
+#include "analysis/Calibration.h"
 #include "app/CalibrationDialog.h"
 #include "app/Prompts.h"
 #include "app/RadioItems.h"
@@ -130,12 +131,17 @@ void CLevelCommands::FollowDevice() {
         return;
     }
     m_strDevice = strDevice;
-    m_calibration = CCalibrationStore::Load(strDevice).value_or(SStoredCalibration{});
+    QString strRefused;
+    m_calibration = CCalibrationStore::Load(strDevice, &strRefused).value_or(SStoredCalibration{});
+    QString strNotice = strRefused;
     if (Settings().eUnit == ELevelUnit::DbSpl && !m_calibration.bCalibrated) {
         UnitAction(ELevelUnit::Dbfs)->setChecked(true);
-        m_pView->ShowNotice(
-            ("No calibration for " + strDevice + ": levels are shown in dBFS.").toStdString(),
-            kNoticeMs);
+        strNotice = strRefused.isEmpty()
+                        ? "No calibration for " + strDevice + ": levels are shown in dBFS."
+                        : strRefused + QStringLiteral(" Levels are shown in dBFS.");
+    }
+    if (!strNotice.isEmpty()) {
+        m_pView->ShowNotice(strNotice.toStdString(), kNoticeMs);
     }
     Push();
 }
@@ -149,6 +155,9 @@ void CLevelCommands::SetRunning(bool bRunning) {
 
 void CLevelCommands::Push() {
     UpdateEnabled();
+    if (m_pDialog != nullptr) {
+        m_pDialog->Follow(m_strDevice, m_calibration.pMic);
+    }
     m_pView->SetLevels(Settings(), IsMeterShown(), IsSlow());
     PushToEngine(m_hooks.fnEngine ? m_hooks.fnEngine() : nullptr);
     emit LevelsChanged();
@@ -176,6 +185,17 @@ void CLevelCommands::OnResetMeter() {
     }
 }
 
+// The calibration's own spectrum of the newest samples, whatever window and
+// length the run uses; empty while nothing runs.
+CReferenceSpectrum CLevelCommands::CalibrationSpectrum() const {
+    const CCaptureEngine* pEngine = m_hooks.fnEngine ? m_hooks.fnEngine() : nullptr;
+    std::vector<double> adSamples;
+    if (pEngine == nullptr || !pEngine->m_chanLeft.m_recentSamples.Newest(adSamples)) {
+        return {};
+    }
+    return ::CalibrationSpectrum(adSamples, pEngine->m_nSampleRate.load());
+}
+
 void CLevelCommands::OnCalibrate() {
     FollowDevice();
     if (m_pDialog != nullptr) {
@@ -184,15 +204,12 @@ void CLevelCommands::OnCalibrate() {
     }
     CCalibrationDialog::SInputs inputs;
     inputs.strDevice = m_strDevice;
-    inputs.fnTakeSpectrum = m_hooks.fnLeftSpectrum;
+    inputs.fnTakeSpectrum = [this] { return CalibrationSpectrum(); };
     inputs.fnFullScalePasses = [this]() -> long long {
         const CCaptureEngine* pEngine = m_hooks.fnEngine ? m_hooks.fnEngine() : nullptr;
         return pEngine != nullptr ? pEngine->m_chanLeft.m_meter.ClippedFeeds() : 0;
     };
     inputs.pMic = m_calibration.pMic;
-    if (inputs.pMic != nullptr) {
-        inputs.strMicName = QString::fromStdString(inputs.pMic->m_strFileName);
-    }
     m_pDialog = new CCalibrationDialog(m_pWindow, std::move(inputs));
     m_pDialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_pDialog, &CCalibrationDialog::Calibrated, this, &CLevelCommands::OnCalibrated);

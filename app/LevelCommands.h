@@ -28,8 +28,6 @@ public:
     struct SHooks {
         // The running engine, or null.
         std::function<CCaptureEngine*()> fnEngine;
-        // The left channel's spectrum now, in the common level.
-        std::function<CReferenceSpectrum()> fnLeftSpectrum;
         // The capture device chosen now, by name.
         std::function<QString()> fnDeviceName;
     };
@@ -81,6 +79,7 @@ private:
     void UpdateEnabled();
     void StoreCalibration();
     void OnCalibrated(double dFullScaleDbSpl, const QString& strHow);
+    CReferenceSpectrum CalibrationSpectrum() const;
 
     QWidget* m_pWindow;
     CSpectrumView* m_pView;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "analysis/Calibration.h"
 #include "analysis/PeakTracker.h"
 #include "capture/EngineView.h"
 #include "capture/PeriodicTimer.h"
@@ -76,6 +77,7 @@ int CCaptureEngine::Open(const SCaptureGuid* pDevice) {
     m_bMeterAnchored = false;
     m_bMeterLost = false;
     m_chanLeft.m_meter.Configure(m_chanLeft.m_meter.Weighting(), rate);
+    m_chanLeft.m_recentSamples.SetSize(CalibrationSamples(rate));
     m_bStopping.store(false);
     return 1;
 }
@@ -328,6 +330,7 @@ bool CCaptureEngine::FeedMeter(uint32_t nOffset, uint32_t nBytes) {
             for (uint32_t i = 0; i < nChunk; ++i)
                 m_anMeterChunk[i] = SampleAt(p + i * kFrameBytes);
             m_chanLeft.m_meter.Feed(m_anMeterChunk.data(), static_cast<int>(nChunk));
+            m_chanLeft.m_recentSamples.Feed(m_anMeterChunk.data(), static_cast<int>(nChunk));
             p += nChunk * kFrameBytes;
             nFrames -= nChunk;
         }

@@ -60,6 +60,10 @@ TEST(Calibration, EachFailedCheckStoresNothingAndSaysWhich) {
         {Measure(1060.0, {-26.0}), "more than 5 % away from 1000 Hz"},
         {Measure(1000.0, {-26.0, -26.25}), "spread 0.25 dB"},
         {CCalibrationRun(1000.0, 94.0, 0.0).Finish(false), "No sound arrived"},
+        // 94 dB read at -140 dBFS would put full scale at 234 dB SPL.
+        {Measure(1000.0, {-140.0}, -200.0), "full scale at 234.0 dB SPL, outside 60 to 200"},
+        {CCalibrationRun::FromMeterReading(Spectrum(1000.0, -10.0), 40.0, EWeighting::Z, nullptr),
+         "full scale at 50.0 dB SPL"},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(c.result.bOk) << c.pszWhy;

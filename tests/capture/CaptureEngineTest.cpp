@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "capture/CaptureEngine.h"
 #include "capture/PeriodicTimer.h"
@@ -355,6 +357,39 @@ TEST(CaptureCycle, ALengthChangeRebuildsBothWindowsInStereo) {
     EXPECT_EQ(s.engine.m_chanRight.m_nWindowLength, 882);
     EXPECT_EQ(s.engine.m_chanRight.m_pWindow[882], 0.0);
     EXPECT_NE(s.engine.m_chanRight.m_pWindow[441], 0.0);
+}
+
+// A new length, or a window the user interface rebuilt over the whole block,
+// reaches the very next pass's transform, not the next cycle's.
+TEST(CaptureCycle, ANewLengthOrWindowReachesTheNextPass) {
+    SScriptedEngine s(44100, 4096, 93);
+    ASSERT_EQ(s.Open(), 1);
+    FillRing(s);
+    SetReadFrame(s, 9000);
+    CAnalysisChannel& left = s.engine.m_chanLeft;
+    std::vector<std::tuple<int, double, double>> seen; // length, window at 100 and at 1000
+    s.view.m_onPass = [&](int nPass) {
+        seen.emplace_back(left.m_nWindowLength.load(), left.m_pWindow[100], left.m_pWindow[1000]);
+        if (nPass == 1)
+            s.engine.m_nLengthMs = 20; // 882 frames
+        if (nPass == 2) {
+            // As the dialog changes the window type: over the whole block.
+            left.m_nWindowType = 0;
+            left.SetWindow(0, 0);
+        }
+        if (nPass == 3)
+            s.engine.m_bStopCycle = 1;
+    };
+    EXPECT_EQ(s.engine.RunCycle(), 1);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(std::get<0>(seen[0]), 4096);
+    EXPECT_NE(std::get<2>(seen[0]), 0.0);
+    EXPECT_EQ(std::get<0>(seen[1]), 882);
+    EXPECT_EQ(std::get<2>(seen[1]), 0.0);
+    EXPECT_LT(std::get<1>(seen[1]), 1.0); // still Hanning
+    EXPECT_EQ(std::get<0>(seen[2]), 882);
+    EXPECT_EQ(std::get<1>(seen[2]), 1.0); // rectangular
+    EXPECT_EQ(std::get<2>(seen[2]), 0.0); // and still over the 882 frames
 }
 
 TEST(CaptureCycle, ABusyScaleEndsTheCycleWithoutDrawingAndKeepsTheCount) {
