@@ -77,11 +77,13 @@ std::string COctaveBands::Name(int nFraction) {
 }
 
 void COctaveBands::Build(int nFraction, int nSampleRate, int nFftSize, double dSpanLowHz,
-                         double dSpanHighHz) {
+                         double dSpanHighHz, double dNoiseBandwidthBins) {
     if (nFraction == m_nFraction && nSampleRate == m_nSampleRate && nFftSize == m_nFftSize &&
-        dSpanLowHz == m_dSpanLowHz && dSpanHighHz == m_dSpanHighHz) {
+        dSpanLowHz == m_dSpanLowHz && dSpanHighHz == m_dSpanHighHz &&
+        dNoiseBandwidthBins == m_dNoiseBandwidthBins) {
         return;
     }
+    m_dNoiseBandwidthBins = dNoiseBandwidthBins;
     m_nFraction = nFraction;
     m_nSampleRate = nSampleRate;
     m_nFftSize = nFftSize;
@@ -96,7 +98,7 @@ void COctaveBands::Build(int nFraction, int nSampleRate, int nFftSize, double dS
     for (const SOctaveBand& band : Bands(nFraction, dSpanLowHz, dTop)) {
         SEntry entry;
         entry.band = band;
-        entry.bResolved = band.dHighHz - band.dLowHz >= 2.0 * dBinHz;
+        entry.bResolved = band.dHighHz - band.dLowHz >= 2.0 * dNoiseBandwidthBins * dBinHz;
         // Bin k spans (k - 1/2) df to (k + 1/2) df.
         const int nFirst = static_cast<int>(std::floor(band.dLowHz / dBinHz + 0.5));
         const int nLast =

@@ -25,7 +25,8 @@ struct SOctaveBand {
 // (k+1/2) df] reaches into it: the part of the width inside. Its power is
 // the weighted sum of the bins' power over the window's noise bandwidth in
 // bins, so that a sine inside a band reads its own level and noise its power
-// in the band. A band narrower than two bins is not resolved.
+// in the band. A band narrower than twice that noise bandwidth (which grows
+// as the window's length falls below the transform's) is not resolved.
 class COctaveBands {
 public:
     // The bands of 1/nFraction octave (1, 3, 6 or 12) that lie wholly inside
@@ -35,9 +36,12 @@ public:
     static std::string Name(int nFraction);
 
     // The bands of a run: wholly inside the span and below half the rate,
-    // with their bins' weights. Built anew only when something changed.
-    void Build(int nFraction, int nSampleRate, int nFftSize, double dSpanLowHz, double dSpanHighHz);
+    // with their bins' weights, and whether a window of the noise bandwidth
+    // given (in bins) resolves each. Built anew only when something changed.
+    void Build(int nFraction, int nSampleRate, int nFftSize, double dSpanLowHz, double dSpanHighHz,
+               double dNoiseBandwidthBins);
     int Count() const { return static_cast<int>(m_aEntries.size()); }
+    int Fraction() const { return m_nFraction; }
     const SOctaveBand& Band(int i) const { return m_aEntries[std::size_t(i)].band; }
     bool IsResolved(int i) const { return m_aEntries[std::size_t(i)].bResolved; }
     // The bins band i takes something of: first and one past the last.
@@ -70,4 +74,5 @@ private:
     int m_nFftSize = 0;
     double m_dSpanLowHz = 0.0;
     double m_dSpanHighHz = 0.0;
+    double m_dNoiseBandwidthBins = 0.0;
 };

@@ -91,6 +91,8 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
     const SSpanGeometry geo = m_pView->ComputeSpanGeometry();
     snapshot.dSpanLowHz = geo.nBinLow * geo.dBinWidth;
     snapshot.dSpanHighHz = geo.nBinMax * geo.dBinWidth;
+    m_pView->BandHold(0, snapshot.leftBandHold);
+    m_pView->BandHold(1, snapshot.rightBandHold);
     if (const auto pReference = m_pReference->Reference()) {
         const double dBinWidth = BinWidthHz(m_settings.m_nSampleRate, m_settings.m_nFftSize);
         pReference->MapOntoRun(dBinWidth, int(snapshot.leftPower.size()), snapshot.leftScale,

@@ -43,17 +43,38 @@ QString Exact(double d) {
 }
 
 // How a channel's power becomes the level written: on the display's grid, or
-// in the level unit chosen.
+// in the level unit chosen, through the unit's factor per bin for the
+// channel's scale (a copy: the left and right channels may differ).
 struct SLevelColumn {
     const CLevelScale& levels;
     SPowerScale scale;
     int nOffset;
     int nYScale;
+    std::vector<double> adGain;
 
-    double Db(double dPower, size_t nBin) const {
-        if (levels.IsDesigned())
-            return GridLevelDb(dPower, nOffset, nYScale);
-        return levels.LevelDb(levels.UnitPower(dPower, static_cast<int>(nBin), scale));
+    SLevelColumn(CLevelScale& unit, const SPowerScale& powerScale, int nOffsetSetting,
+                 int nYScaleSetting)
+        : levels(unit), scale(powerScale), nOffset(nOffsetSetting), nYScale(nYScaleSetting),
+          adGain(unit.IsDesigned() ? std::vector<double>() : unit.ChannelGains(powerScale)) {}
+
+    // A bin's power in the unit's linear scale (as designed: as it is).
+    double UnitPower(double dPower, size_t nBin) const {
+        return adGain.empty() ? dPower : nBin < adGain.size() ? dPower * adGain[nBin] : 0.0;
+    }
+    // A value of that scale in dB.
+    double Db(double dUnitPower) const {
+        return levels.IsDesigned() ? GridLevelDb(dUnitPower, nOffset, nYScale)
+                                   : levels.LevelDb(dUnitPower);
+    }
+    double BinDb(double dPower, size_t nBin) const { return Db(UnitPower(dPower, nBin)); }
+    // A band's power from its bins' values (NaN where one of them has none),
+    // over the window's noise bandwidth, in the unit's linear scale.
+    double BandPower(const COctaveBands& bands, int nBand,
+                     const std::vector<double>& values) const {
+        const int nBins = static_cast<int>(values.size());
+        return bands.WeightedSum(nBand, [&](int k) {
+            return k >= 0 && k < nBins ? UnitPower(values[size_t(k)], size_t(k)) : 0.0;
+        }) / scale.NoiseBandwidthBins();
     }
 };
 
@@ -71,9 +92,9 @@ QString ChannelHeader(const QString& strSide, bool bHold, const QString& strUnit
 
 void AppendChannel(QString& strRow, const std::vector<double>& power,
                    const std::vector<double>& hold, size_t nBin, const SLevelColumn& column) {
-    strRow += u',' + Number(column.Db(power[nBin], nBin), 3);
+    strRow += u',' + Number(column.BinDb(power[nBin], nBin), 3);
     if (!hold.empty())
-        strRow += u',' + Number(column.Db(hold[nBin], nBin), 3);
+        strRow += u',' + Number(column.BinDb(hold[nBin], nBin), 3);
     strRow += u',' + Exact(power[nBin]);
 }
 
@@ -81,30 +102,20 @@ void AppendChannel(QString& strRow, const std::vector<double>& power,
 void AppendReference(QString& strRow, double dPower, size_t nBin, const SLevelColumn& column) {
     strRow += u',';
     if (!std::isnan(dPower))
-        strRow += Number(column.Db(dPower, nBin), 3);
+        strRow += Number(column.BinDb(dPower, nBin), 3);
 }
 
-// A channel's band levels: the band's power from its bins, in the unit's
-// linear scale as designed or in the unit, over the window's noise bandwidth.
+// A channel's band levels: the band's power from its bins, and its hold as
+// the bars keep it (pHold, one per band; null without Hold).
 void AppendBandChannel(QString& strRow, const COctaveBands& bands, int nBand,
-                       const std::vector<double>& power, const std::vector<double>& hold,
+                       const std::vector<double>& power, const std::vector<double>* pHold,
                        const SLevelColumn& column) {
-    const CLevelScale& levels = column.levels;
-    const double dNoiseBandwidth = column.scale.NoiseBandwidthBins();
-    const auto bandDb = [&](const std::vector<double>& values) {
-        const int nBins = static_cast<int>(values.size());
-        const double dPower = bands.WeightedSum(nBand, [&](int k) {
-            if (k < 0 || k >= nBins)
-                return 0.0;
-            const double d = values[size_t(k)];
-            return levels.IsDesigned() ? d : levels.UnitPower(d, k, column.scale);
-        }) / dNoiseBandwidth;
-        return levels.IsDesigned() ? GridLevelDb(dPower, column.nOffset, column.nYScale)
-                                   : levels.LevelDb(dPower);
-    };
-    strRow += u',' + Number(bandDb(power), 3);
-    if (!hold.empty())
-        strRow += u',' + Number(bandDb(hold), 3);
+    const double dPower = column.BandPower(bands, nBand, power);
+    strRow += u',' + Number(column.Db(dPower), 3);
+    if (pHold != nullptr) {
+        const bool bHeld = static_cast<int>(pHold->size()) == bands.Count();
+        strRow += u',' + Number(column.Db(bHeld ? (*pHold)[size_t(nBand)] : dPower), 3);
+    }
 }
 
 QString MeterDb(const CLevelScale& levels, double dMeanSquare) {
@@ -146,16 +157,19 @@ void CommentLevels(const SSpectrumSnapshot& s, const CLevelScale& levels, Commen
 }
 
 // One row per band over the snapshot's span: its centre, nominal frequency
-// and edges, each channel's level (and hold), and whether it is resolved.
+// and edges, each channel's level (and hold), the reference's level in the
+// band while one is shown (empty where it does not reach), and whether the
+// run resolves the band.
 template <typename Line>
-void AppendBands(const SSpectrumSnapshot& s, const CLevelScale& levels, const QString& strUnit,
+void AppendBands(const SSpectrumSnapshot& s, CLevelScale& levels, const QString& strUnit,
                  Line line) {
     COctaveBands bands;
-    bands.Build(s.nBandFraction, s.nSampleRate, s.nFftSize, s.dSpanLowHz, s.dSpanHighHz);
+    bands.Build(s.nBandFraction, s.nSampleRate, s.nFftSize, s.dSpanLowHz, s.dSpanHighHz,
+                s.leftScale.NoiseBandwidthBins());
     const size_t nBins = s.leftPower.size();
     const bool bRight = s.bStereo && s.rightPower.size() == nBins;
-    const bool bHold =
-        s.bHold && s.leftHold.size() == nBins && (!bRight || s.rightHold.size() == nBins);
+    const bool bHold = s.bHold;
+    const bool bReference = !s.reference.empty() && s.reference.size() == nBins;
     auto header = [&](const QString& strSide) {
         QString str = u',' + strSide + QStringLiteral(" level (") + strUnit + u')';
         if (bHold)
@@ -164,17 +178,24 @@ void AppendBands(const SSpectrumSnapshot& s, const CLevelScale& levels, const QS
     };
     line(QStringLiteral("Band centre (Hz),Nominal (Hz),Lower edge (Hz),Upper edge (Hz)") +
          header(QStringLiteral("Left")) + (bRight ? header(QStringLiteral("Right")) : QString()) +
+         (bReference ? QStringLiteral(",Reference level (") + strUnit + u')' : QString()) +
          QStringLiteral(",Resolved"));
-    const std::vector<double> none;
-    const SLevelColumn leftColumn{levels, s.leftScale, s.nOffset, s.nYScale};
-    const SLevelColumn rightColumn{levels, s.rightScale, s.nOffsetRight, s.nYScale};
+    const SLevelColumn leftColumn(levels, s.leftScale, s.nOffset, s.nYScale);
+    const SLevelColumn rightColumn(levels, s.rightScale, s.nOffsetRight, s.nYScale);
     for (int i = 0; i < bands.Count(); ++i) {
         const SOctaveBand& band = bands.Band(i);
         QString row = Number(band.dCentreHz, 3) + u',' + QString::number(band.dNominalHz, 'g', 6) +
                       u',' + Number(band.dLowHz, 3) + u',' + Number(band.dHighHz, 3);
-        AppendBandChannel(row, bands, i, s.leftPower, bHold ? s.leftHold : none, leftColumn);
+        AppendBandChannel(row, bands, i, s.leftPower, bHold ? &s.leftBandHold : nullptr,
+                          leftColumn);
         if (bRight)
-            AppendBandChannel(row, bands, i, s.rightPower, bHold ? s.rightHold : none, rightColumn);
+            AppendBandChannel(row, bands, i, s.rightPower, bHold ? &s.rightBandHold : nullptr,
+                              rightColumn);
+        if (bReference) {
+            const double dReference = leftColumn.BandPower(bands, i, s.reference);
+            row +=
+                u',' + (std::isnan(dReference) ? QString() : Number(leftColumn.Db(dReference), 3));
+        }
         row += bands.IsResolved(i) ? QStringLiteral(",yes") : QStringLiteral(",no");
         line(row);
     }
@@ -250,9 +271,6 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     levels.Update(s.level, s.nSampleRate, s.nFftSize);
     CommentLevels(s, levels, comment);
     const QString strUnit = UnitName(levels);
-    const SLevelColumn leftColumn{levels, s.leftScale, s.nOffset, s.nYScale};
-    const SLevelColumn rightColumn{levels, s.rightScale, s.nOffsetRight, s.nYScale};
-
     if (s.nBandFraction > 0) {
         comment(QStringLiteral("Bands"),
                 QString::fromStdString(COctaveBands::Name(s.nBandFraction)));
@@ -265,6 +283,8 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     const bool bHold =
         s.bHold && s.leftHold.size() == nBins && (!bRight || s.rightHold.size() == nBins);
     const std::vector<double> none;
+    const SLevelColumn leftColumn(levels, s.leftScale, s.nOffset, s.nYScale);
+    const SLevelColumn rightColumn(levels, s.rightScale, s.nOffsetRight, s.nYScale);
     line(QStringLiteral("Frequency (Hz)") + ChannelHeader(QStringLiteral("Left"), bHold, strUnit) +
          (bRight ? ChannelHeader(QStringLiteral("Right"), bHold, strUnit) : QString()) +
          (bReference ? QStringLiteral(",Reference level (") + strUnit + u')' : QString()));

@@ -51,6 +51,10 @@ struct SSpectrumSnapshot {
     // Octave bands shown instead of the bins (1/nBandFraction octave, 0 for
     // none), over the span the axis shows.
     int nBandFraction = 0;
+    // With bands and Hold, each band's held level as the bars keep it, in
+    // the unit's linear scale (as designed: the channel's power); empty while
+    // none is held.
+    std::vector<double> leftBandHold, rightBandHold;
     double dSpanLowHz = 0.0;
     double dSpanHighHz = 0.0;
 };

@@ -228,6 +228,11 @@ bool CSpectrumView::ApplySettings(const SViewSettings& s) {
         DrawScale();
     }
     const bool bHoldOn = s.bHold && m_bHold == 0;
+    if (bHoldOn) {
+        for (CBandHold& hold : m_aBandHold) {
+            hold.Clear();
+        }
+    }
     m_bHold = s.bHold ? 1 : 0;
     m_nYScale = s.nYScale;
     m_nOffsetRight = s.nOffsetRight;
@@ -271,8 +276,11 @@ void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRig
         m_handOver.ForgetWaitingFrame();
     }
     if (pLeft != nullptr) {
-        // A run's history starts with the run.
+        // A run's history and holds start with the run.
         m_spectrogram.Clear();
+        for (CBandHold& hold : m_aBandHold) {
+            hold.Clear();
+        }
         if (m_bSpectrogram) {
             FollowSpectrogramShape();
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/BandHold.h"
 #include "capture/EngineView.h"
 #include "platform/Brush.h"
 #include "platform/DC.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CAnalysisChannel;
 class CReferenceSpectrum;
@@ -103,6 +105,10 @@ public:
     // of bins; 0 for the bins.
     void SetBands(int nFraction) { m_nBandFraction.store(nFraction); }
     int BandFraction() const { return m_nBandFraction.load(); }
+    // With bands and Hold on, each band's held level for a channel (0 left,
+    // 1 right), one per band of the span, as the bars have it; false while
+    // none is held for the bands shown now.
+    bool BandHold(int nChannel, std::vector<double>& adHold) const;
 
     // A line across the upper plot, over the spectrum or the welcome page,
     // for nMilliseconds from now.
@@ -244,8 +250,11 @@ private:
     void RedrawAll();
     void FollowScreenRatio();
 
-    // The spectrogram (SpectrumViewSpectrogram.cpp).
+    // What the passes record (SpectrumViewSpectrogram.cpp): the
+    // spectrogram's rows and the bands' hold.
     void RecordRow();
+    void RecordBandHold(int nFlags);
+    SBandHoldKey BandHoldKey() const;
     void FollowSpectrogramShape();
     SSpectrogramShape SpectrogramShape(const SSpanGeometry& geo, int nWidth, int nPlotBottom,
                                        double dRatio, int nSampleRate, int nFftSize) const;
@@ -254,7 +263,7 @@ private:
     void TakeFrame(int nFlags, CAnalysisChannel* pLeft);
     void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays);
     void ToUnit(SChannelArrays& arrays);
-    void TakeBands(SChannelArrays& arrays) const;
+    void TakeBands(SChannelArrays& arrays, int nChannel);
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
     SPalette Palette() const;
     void TakeNotice(std::string& strNotice) const;
@@ -271,8 +280,9 @@ private:
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended
     CRunningFrame m_runningFrame;
     CReferenceLine m_referenceLine;
-    // Its own lock: the passes write rows into it outside the frame lock.
+    // Their own locks: the passes write into them outside the frame lock.
     CSpectrogram m_spectrogram;
+    CBandHold m_aBandHold[2];
     unsigned m_nScaleGeneration = 0; // scales drawn
     double m_dBufferRatio = 1.0;     // the buffers' ratio, inside the frame guard only
 

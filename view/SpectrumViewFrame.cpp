@@ -1,6 +1,7 @@
 #include "view/SpectrumView.h"
 
 #include "view/IdlePage.h"
+#include "view/LevelGrid.h"
 #include "view/ScaleStrip.h"
 
 #include "analysis/AnalysisChannel.h"
@@ -78,13 +79,6 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     f.nSampleRate = m_nSampleRate;
     f.nFftSize = m_nFftSize;
     f.geo = SSpanGeometry::Of(f.nSampleRate, f.nFftSize, m_nSpanLowHz, m_nSpanHighHz, f.nWidth);
-    const int nBandFraction = m_nBandFraction;
-    f.pBands = nullptr;
-    if (nBandFraction > 0) {
-        m_bands.Build(nBandFraction, f.nSampleRate, f.nFftSize, f.geo.nBinLow * f.geo.dBinWidth,
-                      f.geo.nBinMax * f.geo.dBinWidth);
-        f.pBands = &m_bands;
-    }
     if (bSpectrogram) {
         m_spectrogram.SetShape(SpectrogramShape(f.geo, f.nWidth, nPlotBottom, m_dBufferRatio,
                                                 f.nSampleRate, f.nFftSize));
@@ -126,6 +120,14 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
         f.right.adPower.clear();
         f.right.adHold.clear();
     }
+    // The bands, and which of them the window resolves at its length.
+    const int nBandFraction = m_nBandFraction;
+    f.pBands = nullptr;
+    if (nBandFraction > 0) {
+        m_bands.Build(nBandFraction, f.nSampleRate, f.nFftSize, f.geo.nBinLow * f.geo.dBinWidth,
+                      f.geo.nBinMax * f.geo.dBinWidth, f.left.scale.NoiseBandwidthBins());
+        f.pBands = &m_bands;
+    }
 }
 
 // Bins 0 to N/2, all a frame draws; the mean over all N bins only where the
@@ -154,9 +156,11 @@ void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) 
 // In a level unit the frame draws the levels of the unit's linear scale.
 void CSpectrumView::ToUnit(SChannelArrays& a) {
     if (m_levelScale.IsDesigned()) {
+        a.adUnitGain.clear();
         return;
     }
-    const std::vector<double>& adGain = m_levelScale.ChannelGains(a.scale);
+    a.adUnitGain = m_levelScale.ChannelGains(a.scale);
+    const std::vector<double>& adGain = a.adUnitGain;
     const std::size_t nBins = std::min(a.adPower.size(), adGain.size());
     double* pPower = a.adPower.data();
     double* pHold = a.adHold.data();
@@ -171,15 +175,15 @@ void CSpectrumView::ToUnit(SChannelArrays& a) {
 // the changing parts of both: the rest of it is left as it is.
 void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     TakeFrame(nFlags, pLeft);
-    TakeBands(m_frame.left);
-    TakeBands(m_frame.right);
+    TakeBands(m_frame.left, 0);
+    TakeBands(m_frame.right, 1);
     const SFrame& f = m_frame;
     CFrameHandOver::SFrameLayout layout{f.nWidth,  f.nHeight,      f.nPlotBottom,     f.nMode,
                                         f.nYScale, m_dBufferRatio, m_nScaleGeneration};
     layout.nSpectrogramBottom = f.nSpectrogramBottom;
     layout.nHistorySeconds = f.nSpectrogramBottom > 0 ? f.nHistorySeconds : 0;
     if (!f.IsDesigned()) {
-        layout.dGridTopDb = CRunningFrame::GridTopDb(f, f.nOffset);
+        layout.dGridTopDb = CLevelGrid::TopDb(f, f.nOffset);
         layout.dGridDbOffset = f.pLevels->DbOffset();
     }
     const QImage* pShown = m_handOver.SwapInSpare();
@@ -198,17 +202,23 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     rec.bFrame = true;
 }
 
-// With bands, each band's power and held power from the copied arrays, in
-// the frame's unit as they are.
-void CSpectrumView::TakeBands(SChannelArrays& a) const {
+// With bands, each band's power from the copied arrays, in the frame's unit
+// as they are, and its hold as the passes keep it (from now, where they hold
+// nothing for these bands yet).
+void CSpectrumView::TakeBands(SChannelArrays& a, int nChannel) {
     if (m_frame.pBands == nullptr || !a.HasArrays()) {
         a.adBandPower.clear();
         a.adBandHold.clear();
         return;
     }
-    const double dNoiseBandwidth = a.scale.NoiseBandwidthBins();
-    m_bands.Powers(a.adPower.data(), a.Bins(), dNoiseBandwidth, a.adBandPower);
-    m_bands.Powers(a.adHold.data(), a.Bins(), dNoiseBandwidth, a.adBandHold);
+    m_bands.Powers(a.adPower.data(), a.Bins(), a.scale.NoiseBandwidthBins(), a.adBandPower);
+    const SSpanGeometry& geo = m_frame.geo;
+    const SBandHoldKey key{m_bands.Fraction(), m_frame.nSampleRate, m_frame.nFftSize,
+                           geo.nBinLow * geo.dBinWidth, geo.nBinMax * geo.dBinWidth};
+    if (!m_frame.bHold || !m_aBandHold[nChannel].Take(key, a.adBandHold) ||
+        a.adBandHold.size() != a.adBandPower.size()) {
+        a.adBandHold = a.adBandPower;
+    }
 }
 
 SPalette CSpectrumView::Palette() const {
@@ -249,6 +259,9 @@ void CSpectrumView::SetLevels(const SLevelSettings& settings, bool bMeter, bool 
         m_levelSettings = settings;
     }
     m_spectrogram.SetLevels(settings);
+    for (CBandHold& hold : m_aBandHold) {
+        hold.SetLevels(settings);
+    }
     m_bMeter = bMeter;
     m_bSlowMeter = bSlowMeter;
 }

@@ -5,13 +5,44 @@
 
 #include <cmath>
 
-// The spectrogram's rows are written by the passes, whether or not the window
-// can be seen; the frames only show them.
+// The spectrogram's rows and the bands' hold are written by the passes,
+// whether or not the window can be seen; the frames only show them.
 void CSpectrumView::NewArrays(int nFlags) {
     if (m_bSpectrogram.load(std::memory_order_relaxed)) {
         RecordRow();
     }
+    if (m_nBandFraction.load(std::memory_order_relaxed) > 0 && m_bHold.load() != 0) {
+        RecordBandHold(nFlags);
+    }
     m_frameThread.NewArrays(nFlags);
+}
+
+// The bands of the span shown now, by the frames' rule.
+SBandHoldKey CSpectrumView::BandHoldKey() const {
+    const SSpanGeometry geo = ComputeSpanGeometry();
+    return SBandHoldKey{m_nBandFraction.load(), m_nSampleRate.load(), m_nFftSize.load(),
+                        geo.nBinLow * geo.dBinWidth, geo.nBinMax * geo.dBinWidth};
+}
+
+void CSpectrumView::RecordBandHold(int nFlags) {
+    const SBandHoldKey key = BandHoldKey();
+    CAnalysisChannel* apChannel[2] = {m_pLeftChannel.load(),
+                                      (nFlags & 1) != 0 ? m_pRightChannel.load() : nullptr};
+    for (int i = 0; i < 2; ++i) {
+        if (apChannel[i] == nullptr) {
+            continue;
+        }
+        auto lock = apChannel[i]->LockArrays();
+        if (apChannel[i]->m_pPower != nullptr && apChannel[i]->m_nSize > 0) {
+            m_aBandHold[i].Pass(key, apChannel[i]->m_pPower, apChannel[i]->m_nSize / 2 + 1,
+                                apChannel[i]->PowerScale());
+        }
+    }
+}
+
+bool CSpectrumView::BandHold(int nChannel, std::vector<double>& adHold) const {
+    return nChannel >= 0 && nChannel < 2 && m_bHold.load() != 0 && m_nBandFraction.load() > 0 &&
+           m_aBandHold[nChannel].Take(BandHoldKey(), adHold);
 }
 
 void CSpectrumView::RecordRow() {

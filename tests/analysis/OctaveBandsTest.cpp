@@ -27,7 +27,7 @@ struct SBandRun {
         chan.m_nWindowType = nWindow;
         EXPECT_TRUE(chan.Setup(nSize, double(nSize) / kRate));
         chan.SetWindow(nWindow, nSize);
-        bands.Build(3, kRate, nSize, 20.0, kRate / 2.0);
+        bands.Build(3, kRate, nSize, 20.0, kRate / 2.0, chan.PowerScale().NoiseBandwidthBins());
     }
     template <typename Sample> void Play(Sample fnSample) {
         for (int i = 0; i < nSize; ++i)
@@ -98,18 +98,30 @@ TEST(OctaveBands, EvenFractionsHaveOneKilohertzAsAnEdge) {
     EXPECT_EQ(aSixths[0].strNominal, "1.06k");
 }
 
-// A run's bands lie wholly in the span and under half the rate; those under
-// two bins wide are not resolved.
-TEST(OctaveBands, ARunTakesTheBandsOfItsSpanAndResolvesThoseTwoBinsWide) {
-    COctaveBands bands;
-    bands.Build(3, 48000, 4096, 20, 24000);
-    ASSERT_GT(bands.Count(), 20);
-    EXPECT_GE(bands.Band(0).dLowHz, 20.0);
-    EXPECT_LE(bands.Band(bands.Count() - 1).dHighHz, 24000.0);
-    // At 48 kHz and 4096 points (11.7 Hz a bin) the third-octave band of
-    // 125 Hz is the first at least two bins wide; 100 Hz is 23.2 Hz wide.
-    for (int i = 0; i < bands.Count(); ++i)
-        EXPECT_EQ(bands.IsResolved(i), bands.Band(i).dCentreHz > 110) << bands.Band(i).strNominal;
+// A run's bands lie wholly in the span and under half the rate, even where
+// the span is given up to the rate; a band is resolved where it is at least
+// twice as wide as the window's noise bandwidth at its length: two bins for
+// the rectangular window over the whole block, three for Hann's, and N/L
+// times as many over a length L.
+TEST(OctaveBands, ARunResolvesTheBandsItsWindowResolvesAtItsLength) {
+    struct SCase {
+        int nWindow;
+        int nLength;
+        double dFirstResolvedHz; // the lowest centre resolved, at 48 kHz and 4096 points
+    } cases[] = {{0, 4096, 125.0}, {2, 4096, 160.0}, {2, 480, 1600.0}, {0, 480, 1000.0}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "window " << c.nWindow << ", length " << c.nLength);
+        COctaveBands bands;
+        bands.Build(3, 48000, 4096, 20, 48000,
+                    SPowerScale::OfWindow(c.nWindow, c.nLength, 4096, false).NoiseBandwidthBins());
+        ASSERT_GT(bands.Count(), 20);
+        EXPECT_GE(bands.Band(0).dLowHz, 20.0);
+        EXPECT_LE(bands.Band(bands.Count() - 1).dHighHz, 24000.0);
+        EXPECT_EQ(bands.Band(bands.Count() - 1).strNominal, "20k");
+        for (int i = 0; i < bands.Count(); ++i)
+            EXPECT_EQ(bands.IsResolved(i), bands.Band(i).dNominalHz >= c.dFirstResolvedHz)
+                << bands.Band(i).strNominal;
+    }
 }
 
 // A sine at the centre of a third-octave band, and a quarter of the band from

@@ -5,6 +5,9 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include <cmath>
+#include <numbers>
+
 #include "app/BandCommands.h"
 #include "app/LevelCommands.h"
 #include "app/ReferenceCommands.h"
@@ -42,6 +45,49 @@ TEST_F(BandsTest, TheSubmenuOffersTheBandsWhileStoppedAndOffByDefault) {
 
 // A 1 kHz sine at -12 dBFS, saved with third-octave bands in dBFS: a row per
 // band of the span, the 1 kHz band reading the sine's level, and no bins.
+// Tones at 125, 250, 500 Hz, 1 and 4 kHz, -30 dBFS each, at 4096 points and
+// a Length of 10 ms: Hann's window over 441 samples resolves the bands from
+// 1.6 kHz up only, and says so, while the 4 kHz band reads its tone. With
+// Hold on and the spectrum kept as the reference, each row has the band's
+// hold and the reference's level in the band.
+TEST_F(BandsTest, AShortLengthResolvesOnlyWhatItsWindowResolves) {
+    StartWithSine(1000, -30);
+    const double dAmplitude = 32768.0 * std::pow(10.0, -30.0 / 20);
+    m_pRing->Fill(
+        [&](uint32_t i) {
+            double d = 0.0;
+            for (double dHz : {125.0, 250.0, 500.0, 1000.0, 4000.0})
+                d += dAmplitude * std::sin(2 * std::numbers::pi * dHz * i / 44100);
+            return int16_t(std::lround(d));
+        },
+        [](uint32_t) { return int16_t(0); });
+    Dlg().Levels().UnitAction(ELevelUnit::Dbfs)->trigger();
+    QTest::keyClick(&Dlg(), Qt::Key_B, Qt::ControlModifier);
+    Spin(D::IDC_SPIN_LENGTH)->setValue(10);
+    Click(Check(D::IDC_CHECK_HOLD));
+    WaitForPasses(5);
+    Dlg().Reference().KeepAction()->trigger();
+    const SCsv csv = SCsv::Read(SaveCsv());
+    ASSERT_FALSE(csv.records.isEmpty());
+    EXPECT_EQ(csv.records[0].mid(4), (QStringList{"Left level (dBFS)", "Left hold (dBFS)",
+                                                  "Reference level (dBFS)", "Resolved"}));
+    bool bFound = false;
+    for (const QStringList& row : csv.records.mid(1)) {
+        ASSERT_EQ(row.size(), 8);
+        EXPECT_EQ(row[7], row[0].toDouble() > 1300 ? QStringLiteral("yes") : QStringLiteral("no"))
+            << row[1].toStdString();
+        const double dLevel = row[4].toDouble();
+        EXPECT_GE(row[5].toDouble(), dLevel - 0.01) << row[1].toStdString();
+        EXPECT_NEAR(row[6].toDouble(), dLevel, 0.5) << row[1].toStdString();
+        if (row[1] == QStringLiteral("4000")) {
+            bFound = true;
+            EXPECT_NEAR(dLevel, -30.0, 0.3);
+            EXPECT_LT(row[5].toDouble(), -29.0);
+        }
+    }
+    EXPECT_TRUE(bFound);
+}
+
 TEST_F(BandsTest, TheSavedFileHasARowPerBandWithTheTonesLevelInItsBand) {
     StartWithSine(1000, -12);
     Dlg().Levels().UnitAction(ELevelUnit::Dbfs)->trigger();
@@ -64,8 +110,9 @@ TEST_F(BandsTest, TheSavedFileHasARowPerBandWithTheTonesLevelInItsBand) {
         ASSERT_EQ(row.size(), 6);
         EXPECT_LT(row[2].toDouble(), row[0].toDouble());
         EXPECT_GT(row[3].toDouble(), row[0].toDouble());
-        // The 100 Hz band is the first two bins wide at this size.
-        EXPECT_EQ(row[5], row[0].toDouble() > 99 ? QStringLiteral("yes") : QStringLiteral("no"));
+        // The 160 Hz band is the first three bins wide at this size: twice
+        // the noise bandwidth of Hann's window over the whole block.
+        EXPECT_EQ(row[5], row[0].toDouble() > 150 ? QStringLiteral("yes") : QStringLiteral("no"));
         if (row[1] == QStringLiteral("1000")) {
             bFound = true;
             EXPECT_NEAR(row[4].toDouble(), -12.0, 0.2);

@@ -8,6 +8,8 @@
 #include "analysis/ReferenceSpectrum.h"
 
 #include <cmath>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -27,7 +29,7 @@ protected:
             pChannel->SetWindow(2, kFft); // Hann: 1.5 bins of noise bandwidth
         std::fill_n(m_right.m_pPower, kFft, dRight);
         m_bands.Build(3, kRate, kFft, Geometry().nBinLow * Geometry().dBinWidth,
-                      Geometry().nBinMax * Geometry().dBinWidth);
+                      Geometry().nBinMax * Geometry().dBinWidth, 1.5);
         m_pView->SetBands(3);
         m_pView->RenderFrame(bStereo ? 3 : 2);
     }
@@ -78,7 +80,8 @@ TEST_F(BandTest, EachBandIsABarBetweenItsEdges) {
     }
 }
 
-// Bands under two bins wide are outlined only; the plot shows through.
+// Bands under twice the window's noise bandwidth (three bins for Hann's
+// window) are outlined only; the plot shows through.
 TEST_F(BandTest, BandsTheRunCannotResolveAreHollow) {
     ShowBands(1e9, 1e9, false);
     const int i = Band("50");
@@ -116,4 +119,43 @@ TEST_F(BandTest, StereoAndTheReferenceTakeTheBands) {
     for (int y = tReference - 1; y <= tReference + 1; ++y)
         bCrossed = bCrossed || Back(x, y) == kReference;
     EXPECT_TRUE(bCrossed) << "no reference line at y " << tReference;
+}
+
+// A band's hold is the highest level the band itself had: white noise held
+// for 300 passes keeps it within 1.5 dB of the band's largest level (the sum
+// of its bins' held maxima would stand 4 to 5 dB above), and the frame draws
+// it there.
+TEST_F(BandTest, ABandsHoldIsTheBandsOwnMaximum) {
+    ShowBands(0.0, 0.0, false);
+    m_pView->m_bHold = 1;
+    std::mt19937 rng(5);
+    std::exponential_distribution<double> noise(1.0 / 1e9); // white noise's power per bin
+    std::vector<double> adBand, adHighest;
+    for (int nPass = 0; nPass < 300; ++nPass) {
+        {
+            const auto lock = m_left.LockArrays();
+            for (int k = 0; k < kFft; ++k)
+                m_left.m_pPower[k] = noise(rng);
+            m_bands.Powers(m_left.m_pPower, kFft / 2 + 1, 1.5, adBand);
+        }
+        adHighest.resize(adBand.size(), 0.0);
+        for (std::size_t i = 0; i < adBand.size(); ++i)
+            adHighest[i] = std::max(adHighest[i], adBand[i]);
+        m_pView->NewArrays(2);
+    }
+    std::vector<double> adHold;
+    ASSERT_TRUE(m_pView->BandHold(0, adHold));
+    ASSERT_EQ(adHold.size(), adHighest.size());
+    for (const char* pszBand : {"100", "1k", "10k"}) {
+        const int i = Band(pszBand);
+        EXPECT_NEAR(10 * std::log10(adHold[std::size_t(i)] / adHighest[std::size_t(i)]), 0.0, 1.5)
+            << pszBand;
+    }
+    m_pView->RenderFrame(2);
+    const int i = Band("1k");
+    const int y = ExpectedLevels(m_pView->m_nPlotBottom, 100, 100).Y(adHighest[std::size_t(i)]);
+    bool bLine = false;
+    for (int dy = -1; dy <= 1; ++dy)
+        bLine = bLine || Back((Left(i) + Right(i)) / 2, y + dy) == kLeftPen;
+    EXPECT_TRUE(bLine) << "no hold line at y " << y;
 }
