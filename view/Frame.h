@@ -22,6 +22,9 @@ struct SChannelArrays {
     std::vector<double> adHold;
     double dMeanPower = 0.0; // the sum of P[i] / N over all N entries, in index order
     SPowerScale scale;       // how the power relates to a reference's levels
+    // In a level unit, the factor per bin that took the power to the unit's
+    // linear scale; empty as designed.
+    std::vector<double> adUnitGain;
     // While bands are shown: each band's power and held power, as the arrays.
     std::vector<double> adBandPower;
     std::vector<double> adBandHold;
@@ -82,6 +85,38 @@ struct SFrame {
     // nPlotBottom.
     static int SpectrumBottom(int nPlotBottom) { return nPlotBottom * 45 / 100; }
     bool IsDesigned() const { return pLevels == nullptr || pLevels->IsDesigned(); }
+};
+
+// ln 10, as the frames' level arithmetic takes it.
+inline const double kLn10 = std::log(10.0);
+
+// What a bar shows of the bins it covers, gathered bin by bin: as designed
+// the mean of their values (the grid's own arithmetic), in a level unit the
+// strongest, so that a tone reads its level whatever else shares its bar.
+// A NaN among them makes the bar's NaN.
+struct SBarValue {
+    bool bStrongest = false;
+    int n = 0;
+    double dValue = 0.0;
+
+    // The bar's value with v added.
+    double With(double v) const {
+        if (n == 0) {
+            return v;
+        }
+        if (!bStrongest) {
+            return (dValue * n + v) / (n + 1);
+        }
+        return std::isnan(v) || std::isnan(dValue) ? v + dValue : std::max(dValue, v);
+    }
+    void Add(double v) {
+        dValue = With(v);
+        ++n;
+    }
+    void Restart() {
+        n = 0;
+        dValue = 0.0;
+    }
 };
 
 // The y of a power value on a pass's level scale (yScale pixels per unit of

@@ -1,6 +1,5 @@
 #include "view/ReferenceLine.h"
 
-#include "analysis/LevelScale.h"
 #include "analysis/OctaveBands.h"
 #include "analysis/ReferenceSpectrum.h"
 #include "view/Frame.h"
@@ -22,49 +21,47 @@ void CReferenceLine::MapOntoBins(double dBinWidth, int nBins) {
     m_pReference->MapOntoBins(dBinWidth, nBins, m_adLevel);
 }
 
-// The mean over a bar's bins is taken as the bars take theirs, bin by bin;
-// it is NaN once one of them lies beyond the reference.
+// A bar's value is taken as the bars take theirs, bin by bin; it is NaN once
+// one of its bins lies beyond the reference.
 void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
                            const std::vector<std::pair<int, int>>& aBins, const SPowerScale& scale,
-                           const CLevelScale* pLevels, const SReferenceScale& y, int nBottom,
-                           const std::vector<int>* panBand, const COctaveBands* pBands) {
+                           const std::vector<double>* padUnitGain, const SReferenceScale& y,
+                           int nBottom, const std::vector<int>* panBand,
+                           const COctaveBands* pBands) {
     m_aLine.clear();
     const int nLevels = static_cast<int>(m_adLevel.size());
     if (nLevels == 0) {
         return;
     }
-    const double dUnitFactor = pLevels != nullptr ? pLevels->ChannelFactor(scale) : 1.0;
-    const int nGains = pLevels != nullptr ? static_cast<int>(pLevels->BinGains().size()) : 0;
-    const auto unitGain = [&](int b) {
-        return b < nGains ? pLevels->BinGains()[static_cast<std::size_t>(b)] * dUnitFactor
-                          : dUnitFactor;
-    };
+    const int nGains = padUnitGain != nullptr ? static_cast<int>(padUnitGain->size()) : 0;
     const auto levelAt = [&](int b) {
-        double dLevel = b >= 0 && b < nLevels
-                            ? m_adLevel[static_cast<std::size_t>(b)] * scale.Gain(b)
-                            : std::nan("");
-        if (pLevels != nullptr) {
-            dLevel *= unitGain(b);
+        if (b < 0 || b >= nLevels) {
+            return std::nan("");
         }
-        return dLevel;
+        const double dLevel = m_adLevel[static_cast<std::size_t>(b)] * scale.Gain(b);
+        if (padUnitGain == nullptr) {
+            return dLevel;
+        }
+        return b < nGains ? dLevel * (*padUnitGain)[static_cast<std::size_t>(b)] : std::nan("");
     };
     const double dNoiseBandwidth = scale.NoiseBandwidthBins();
     for (std::size_t i = 0; i < aBars.size(); ++i) {
-        double dMean = 0.0;
+        double dValue = 0.0;
         if (pBands != nullptr && panBand != nullptr) {
-            dMean = pBands->WeightedSum((*panBand)[i], levelAt) / dNoiseBandwidth;
+            dValue = pBands->WeightedSum((*panBand)[i], levelAt) / dNoiseBandwidth;
         } else {
-            int n = 0;
-            for (int b = aBins[i].first; b < aBins[i].second; ++b, ++n) {
-                dMean = (dMean * n + levelAt(b)) / (n + 1);
+            SBarValue bar{padUnitGain != nullptr};
+            for (int b = aBins[i].first; b < aBins[i].second; ++b) {
+                bar.Add(levelAt(b));
             }
+            dValue = bar.dValue;
         }
-        const SRectangle& bar = aBars[i];
-        m_aLine.push_back(
-            std::isnan(dMean)
-                ? CPoint{-1, 0}
-                : CPoint{(bar.l + bar.r) / 2,
-                         std::clamp(LevelY(y.dYScale, y.nYBase, dMean, y.dFloor), 0, nBottom - 1)});
+        const SRectangle& rc = aBars[i];
+        m_aLine.push_back(std::isnan(dValue)
+                              ? CPoint{-1, 0}
+                              : CPoint{(rc.l + rc.r) / 2,
+                                       std::clamp(LevelY(y.dYScale, y.nYBase, dValue, y.dFloor), 0,
+                                                  nBottom - 1)});
     }
 }
 

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-class CLevelScale;
 class COctaveBands;
 class CReferenceSpectrum;
 
@@ -37,13 +36,14 @@ public:
     // The same reference on the bins of another run.
     void MapOntoBins(double dBinWidth, int nBins);
     // The line through a frame's bars (their rectangles, and the bins each
-    // covers), on the bars' level scale, above the floor nBottom. With a
-    // level unit (pLevels) the reference takes the unit as the bars do.
-    // With octave bands each bar is a band's (panBand), and the reference
-    // takes the band's power as the bars do.
+    // covers), on the bars' level scale, above the floor nBottom. In a level
+    // unit (padUnitGain: the channel's factor per bin to it) the reference
+    // takes the unit as the bars do, and each bar's strongest bin; as
+    // designed the mean of its bins. With octave bands each bar is a band's
+    // (panBand), and the reference takes the band's power as the bars do.
     void Build(const std::vector<SRectangle>& aBars, const std::vector<std::pair<int, int>>& aBins,
-               const SPowerScale& scale, const CLevelScale* pLevels, const SReferenceScale& y,
-               int nBottom, const std::vector<int>* panBand = nullptr,
+               const SPowerScale& scale, const std::vector<double>* padUnitGain,
+               const SReferenceScale& y, int nBottom, const std::vector<int>* panBand = nullptr,
                const COctaveBands* pBands = nullptr);
     void ClearLine() { m_aLine.clear(); }
     void Draw(CDC& dc, const CPen& pen) const;

@@ -1,6 +1,9 @@
 #include "view/RunningFrame.h"
 
 #include "view/BandBars.h"
+#include "view/FormatText.h"
+#include "view/LevelGrid.h"
+#include "view/LevelReadout.h"
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
 #include "view/Spectrogram.h"
@@ -12,23 +15,8 @@
 
 namespace {
 
-const double kLn10 = std::log(10.0);
-
-// A level as "%.1f" shows it, without a "-0.0".
-double RoundedDb(double dDb) {
-    const double dRounded = std::round(dDb * 10.0) / 10.0;
-    return dRounded == 0.0 ? 0.0 : dRounded;
-}
-
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kMarginGrey = RGB(32, 32, 32);
-
-// Formats a text for TextOut; the texts of a frame are short.
-template <typename... Args> std::string Format(const char* pszFormat, Args... args) {
-    char sz[128];
-    const int n = std::snprintf(sz, sizeof sz, pszFormat, args...);
-    return std::string(sz, static_cast<std::size_t>(std::clamp(n, 0, int(sizeof sz) - 1)));
-}
 
 // The logical pixels that cover a region of device pixels.
 QRegion LogicalRegion(const QRegion& rgnDevice, double dRatio) {
@@ -57,10 +45,10 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
     const SPass left = MakePass(f, 0);
     if (f.left.HasArrays()) {
         BuildBars(f, left);
-        reference.Build(m_aBars, m_aBarBins, f.left.scale, f.IsDesigned() ? nullptr : f.pLevels,
-                        SReferenceScale{left.dYScale, left.nYBase, left.dFloor},
-                        f.nPlotBottom - 16 * f.nMode, f.pBands != nullptr ? &m_anBarBand : nullptr,
-                        f.pBands);
+        reference.Build(
+            m_aBars, m_aBarBins, f.left.scale, f.IsDesigned() ? nullptr : &f.left.adUnitGain,
+            SReferenceScale{left.dYScale, left.nYBase, left.dFloor}, f.nPlotBottom - 16 * f.nMode,
+            f.pBands != nullptr ? &m_anBarBand : nullptr, f.pBands);
     } else {
         m_aBars.clear();
         reference.ClearLine();
@@ -70,11 +58,11 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
     for (int nPass = 0; nPass < (f.IsStereo() ? 2 : 1); ++nPass) {
         const SPass pass = nPass == 0 ? left : MakePass(f, 1);
         if (nPass == 0) {
+            dc.SelectObject(palette.pPenGrid);
             if (f.IsDesigned()) {
-                DrawLevelGrid(dc, f, pass, palette);
+                CLevelGrid::DrawDesigned(dc, f, pass.dYScale);
             } else {
-                dc.SelectObject(palette.pPenGrid);
-                DrawUnitGrid(dc, f, pass);
+                CLevelGrid::DrawUnit(dc, f, pass.dYScale, pass.nYBase);
             }
             if (f.nSpectrogramBottom > 0) {
                 CTimeRuler::Draw(dc, f, *palette.pPenScale);
@@ -146,7 +134,7 @@ CRunningFrame::SPass CRunningFrame::MakePass(const SFrame& f, int nIndex) {
         // under the plot.
         const double dPixelsPerDb = kLn10 * pass.dYScale * 0.1;
         const double dBase =
-            f.ZeroY() + (GridTopDb(f, nOffset) - f.pLevels->DbOffset()) * dPixelsPerDb;
+            f.ZeroY() + (CLevelGrid::TopDb(f, nOffset) - f.pLevels->DbOffset()) * dPixelsPerDb;
         pass.nYBase = static_cast<int>(std::clamp(dBase, -1e6, 1e6));
         pass.dFloor =
             pass.dYScale > 0.0 ? std::exp((pass.nYBase - (nPlotH + 1)) / pass.dYScale) : 1.0;
@@ -156,7 +144,8 @@ CRunningFrame::SPass CRunningFrame::MakePass(const SFrame& f, int nIndex) {
 
 // One bar per group of bins at least Min X-space wide, from the previous bar's
 // right edge to the geometric middle of the group's last bin, at the group's
-// mean power; the hold level is the mean of the group's held values.
+// mean power as designed (its strongest bin's in a level unit); the hold
+// level is taken of the group's held values alike.
 void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
     if (f.pBands != nullptr) {
         CBandBars::Build(f, *pass.pArrays, pass.dYScale, pass.nYBase, pass.dFloor,
@@ -183,17 +172,15 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
     m_aHoldLevels.clear();
     int nPrevX = 28;
     int nFirst = geo.nBinLow;
-    int n = 0;
-    double dMeanP = 0.0;
-    double dMeanH = 0.0;
+    SBarValue power{!f.IsDesigned()};
+    SBarValue hold{!f.IsDesigned()};
     for (int b = geo.nBinLow; b < nBinEnd; ++b) {
         const int x = static_cast<int>(geo.nXOff + geo.dXScale * (adLn[b] + adLn[b + 1]) * 0.5);
-        const double dP = (dMeanP * n + arrays.adPower[b]) / (n + 1);
-        const double dH = (dMeanH * n + arrays.adHold[b]) / (n + 1);
+        const double dP = power.With(arrays.adPower[b]);
+        const double dH = hold.With(arrays.adHold[b]);
         if (x < nPrevX + nMinXSpace) {
-            dMeanP = dP;
-            dMeanH = dH;
-            ++n;
+            power.Add(arrays.adPower[b]);
+            hold.Add(arrays.adHold[b]);
             continue;
         }
         // A bar of no width shows nothing, neither outline nor hold level.
@@ -209,9 +196,8 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
         }
         nPrevX = x;
         nFirst = b + 1;
-        n = 0;
-        dMeanP = 0.0;
-        dMeanH = 0.0;
+        power.Restart();
+        hold.Restart();
     }
 }
 
@@ -237,25 +223,6 @@ void CRunningFrame::FillPlot(CDC& dc, const SFrame& f, const QRegion* pRefill) c
     dc.SetBkColor(kMarginGrey);
 }
 
-// Lines every 10 dB from +50 to -190, labelled right-aligned in the margin.
-void CRunningFrame::DrawLevelGrid(CDC& dc, const SFrame& f, const SPass& pass,
-                                  const SPalette& palette) {
-    const int nPlotH = f.nPlotBottom;
-    const int nZeroY = f.ZeroY();
-    dc.SelectObject(palette.pPenGrid);
-    for (int k = -5; k <= 19; ++k) {
-        const int y = static_cast<int>(k * kLn10 * pass.dYScale + nZeroY);
-        if (y <= 0 || y >= nPlotH) {
-            continue;
-        }
-        dc.MoveTo(28, y);
-        dc.LineTo(f.nWidth, y);
-        const std::string strLabel = Format("%d", -10 * k);
-        const CSize size = dc.GetTextExtent(strLabel);
-        dc.TextOut(26 - size.cx, y - size.cy / 2, strLabel);
-    }
-}
-
 // The bars of a pass share no column and each hold line lies in its own bar's
 // columns, so all bars are drawn in one batch and the hold lines after them:
 // the same picture as drawing them in turn, written a scan line at a time.
@@ -271,8 +238,8 @@ void CRunningFrame::DrawBars(CDC& dc) const {
 
 // The mean power of the whole spectrum, in units of 1e10.
 void CRunningFrame::DrawPowerReadout(CDC& dc, const SFrame& f, const SPass& pass) {
-    const std::string str =
-        Format(pass.nIndex == 0 ? "Power L: %.1f" : "R: %.1f", pass.pArrays->dMeanPower * 1e-10);
+    const std::string str = FormatText(pass.nIndex == 0 ? "Power L: %.1f" : "R: %.1f",
+                                       pass.pArrays->dMeanPower * 1e-10);
     const CSize size = dc.GetTextExtent(str);
     dc.TextOut(f.nWidth - size.cx - 5, 18 + 14 * pass.nIndex, str);
 }
@@ -320,15 +287,16 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
     dc.LineTo(cx, yc);
     dc.Ellipse(cx - 2, yc - 2, cx + 2, yc + 2);
 
-    const std::string strHz = Format("%.1f Hz", dHz);
+    const std::string strHz = FormatText("%.1f Hz", dHz);
     const CSize sizeHz = dc.GetTextExtent(strHz);
     const int xHz = cx > nWidth / 2 ? cx - sizeHz.cx - 5 : cx + 5;
     dc.TextOut(xHz, nPlotH - 14 * (f.nMode + 1), strHz);
 
-    // In a level unit the bin's own level, not its pixel row's.
-    const double dDb = f.IsDesigned() ? 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale)
-                                      : RoundedDb(f.pLevels->LevelDb(dValue));
-    const std::string strDb = Format("%.1f dB", dDb);
+    // In a level unit the bin's own level, not its pixel row's, or that it
+    // lies below what the input can show.
+    const std::string strDb =
+        f.IsDesigned() ? FormatText("%.1f dB", 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale))
+                       : f.pLevels->LevelText(dValue) + " dB";
     const CSize sizeDb = dc.GetTextExtent(strDb);
     dc.TextOut(nWidth - sizeDb.cx - 5, 18, strDb);
 }
@@ -350,9 +318,9 @@ void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
         dc.TextOut(33, 4, kBuiltInSignalText);
     }
     // How many passes the previous acquisition cycle made, and the time each had.
-    const std::string str = Format("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
+    const std::string str = FormatText("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
     const CSize size = dc.GetTextExtent(str);
-    DrawLevelCaption(dc, f, f.nWidth - size.cx - 5);
+    CLevelReadout::DrawCaption(dc, f, f.nWidth - size.cx - 5);
     dc.TextOut(f.nWidth - size.cx - 5, 4, str);
     DrawNotice(dc, f.strNotice, f.nWidth, f.nPlotBottom);
 }
@@ -369,89 +337,6 @@ void CRunningFrame::DrawNotice(CDC& dc, const std::string& strNotice, int nWidth
     dc.TextOut(x, y, strNotice);
     dc.SetBkColor(crBack);
     dc.SetTextColor(crText);
-}
-
-double CRunningFrame::GridTopDb(const SFrame& f, int nOffset) {
-    return f.pLevels->TopDb() + 100 - nOffset;
-}
-
-// Lines every 10 dB at round levels of the unit, each labelled with the level
-// a bar reaching it has.
-void CRunningFrame::DrawUnitGrid(CDC& dc, const SFrame& f, const SPass& pass) {
-    const int nPlotH = f.nPlotBottom;
-    const double dPixelsPerDb = kLn10 * pass.dYScale * 0.1;
-    if (!(dPixelsPerDb > 0.0)) {
-        return;
-    }
-    const double dOffset = f.pLevels->DbOffset();
-    const int nHighest = static_cast<int>(std::floor((pass.nYBase / dPixelsPerDb + dOffset) / 10));
-    for (int k = nHighest, nLines = 0; nLines < 200; --k, ++nLines) {
-        const int y = static_cast<int>(pass.nYBase - (10.0 * k - dOffset) * dPixelsPerDb);
-        if (y >= nPlotH) {
-            break;
-        }
-        if (y <= 0) {
-            continue;
-        }
-        dc.MoveTo(28, y);
-        dc.LineTo(f.nWidth, y);
-        const std::string strLabel = Format("%d", 10 * k);
-        const CSize size = dc.GetTextExtent(strLabel);
-        dc.TextOut(26 - size.cx, y - size.cy / 2, strLabel);
-    }
-}
-
-// The unit, or the meter's readout in it, on the first text row at the left,
-// after the test signal's name. Where it would run into the statistics line
-// (which begins at nRightEnd) it takes the first free row below: under the
-// cursor's level in the modes without the peak readout, under that readout
-// in mode 1.
-void CRunningFrame::DrawLevelCaption(CDC& dc, const SFrame& f, int nRightEnd) {
-    if (f.IsDesigned()) {
-        return;
-    }
-    const std::string str = f.bMeter ? MeterText(f) : f.pLevels->Caption();
-    int x = 33;
-    if (f.bBuiltInSignal) {
-        x += dc.GetTextExtent(kBuiltInSignalText).cx + 12;
-    }
-    int y = 4;
-    if (x + dc.GetTextExtent(str).cx + 8 > nRightEnd) {
-        x = 33;
-        y = f.nMode == 1 ? 34 : 18;
-    }
-    dc.TextOut(x, y, str);
-}
-
-std::string CRunningFrame::MeterText(const SFrame& f) {
-    const CLevelScale& levels = *f.pLevels;
-    const SMeterFigures& m = f.meter;
-    const char* pszLetter = WeightingLetter(levels.Settings().eWeighting);
-    std::string str;
-    if (levels.Settings().eUnit == ELevelUnit::DbSpl) {
-        const char* pszTime = f.bSlowMeter ? "S" : "F";
-        if (!m.bValid) {
-            return Format("L%s%s --  L%seq --  L%s%smax -- dB", pszLetter, pszTime, pszLetter,
-                          pszLetter, pszTime);
-        }
-        str =
-            Format("L%s%s %s  L%seq %s  L%s%smax %s dB", pszLetter, pszTime,
-                   levels.LevelText(m.dLevel).c_str(), pszLetter, levels.LevelText(m.dLeq).c_str(),
-                   pszLetter, pszTime, levels.LevelText(m.dMax).c_str());
-    } else {
-        const std::string strRms =
-            levels.Settings().eWeighting == EWeighting::Z ? "RMS" : Format("RMS(%s)", pszLetter);
-        if (!m.bValid) {
-            return strRms + "  --  Peak -- dBFS";
-        }
-        str = Format("%s %s  Peak %s dBFS", strRms.c_str(), levels.LevelText(m.dLevel).c_str(),
-                     levels.LevelText(m.dPeak).c_str());
-    }
-    // Time the meter could not hear is left out of its figures, and said.
-    if (m.dGapSeconds > 0.0) {
-        str += Format("  (%.1f s not metered)", m.dGapSeconds);
-    }
-    return str;
 }
 
 // The line that parts the spectrogram from the spectrum, and the spectrogram

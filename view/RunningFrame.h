@@ -25,14 +25,6 @@ public:
     static constexpr const char* kSignalLostText = "No sound is arriving from the capture device.";
     static constexpr const char* kBuiltInSignalText = "Test signal";
 
-    // The level that the plot's top grid line (an eighth down) stands for in
-    // a level unit at this offset: Offset shifts the bars as on the designed
-    // grid, and the lines stay at round levels.
-    static double GridTopDb(const SFrame& f, int nOffset);
-    // The level meter's readout in the frame's unit, e.g.
-    // "RMS -20.4  Peak -13.4 dBFS" or "LAF 72.4  LAeq 70.1  LAFmax 80.3 dB".
-    static std::string MeterText(const SFrame& f);
-
     // Draws frame f into dc. pRefill, when given, is the region of the
     // canvas's earlier frame of the same layout that changed: only it needs
     // filling. Returns the logical region of what changes from frame to frame
@@ -59,9 +51,6 @@ private:
     static SPass MakePass(const SFrame& f, int nIndex);
     void BuildBars(const SFrame& f, const SPass& pass);
     void FillPlot(CDC& dc, const SFrame& f, const QRegion* pRefill) const;
-    static void DrawLevelGrid(CDC& dc, const SFrame& f, const SPass& pass, const SPalette& palette);
-    static void DrawUnitGrid(CDC& dc, const SFrame& f, const SPass& pass);
-    static void DrawLevelCaption(CDC& dc, const SFrame& f, int nRightEnd);
     void DrawBars(CDC& dc) const;
     const std::vector<SRectangle>& FilledBars();
     // The frequency and the power under the cursor: the nearest bin's, or

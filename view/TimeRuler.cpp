@@ -24,10 +24,23 @@ void CTimeRuler::Draw(CDC& dc, const SFrame& f, const CPen& penScale) {
         return 60;
     };
     const int nTickStep = StepFor(3.0);
-    const int nLabelStep = StepFor(2.2 * dc.GetTextExtent("0").cy);
+    const int nTextHeight = dc.GetTextExtent("0").cy;
+    int nLabelStep = StepFor(2.2 * nTextHeight);
+    // Where seconds crowd too much for two numbers, one still says the scale:
+    // the largest round step inside the history, where its number has room.
+    int nOnlyLabel = 0;
+    if (nLabelStep >= f.nHistorySeconds) {
+        for (int nStep : {1, 2, 5, 10, 15, 30}) {
+            const double dY = nStep * dPerSecond;
+            if (nStep < f.nHistorySeconds && dY >= nTextHeight / 2.0 &&
+                nBottom + 1 - nTop - dY >= nTextHeight / 2.0) {
+                nOnlyLabel = nStep;
+            }
+        }
+    }
     dc.SelectObject(&penScale);
     for (int s = 1; s < f.nHistorySeconds; ++s) {
-        const bool bLabel = s % nLabelStep == 0;
+        const bool bLabel = nOnlyLabel > 0 ? s == nOnlyLabel : s % nLabelStep == 0;
         if (!bLabel && s % nTickStep != 0) {
             continue;
         }

@@ -403,8 +403,9 @@ TEST_F(FrameTest, InDbfsABarReachesTheLineLabelledWithItsLevel) {
         int nMinus20Row = -1;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const std::string str = std::to_string(nTopLevel - 10 * int(i));
-            EXPECT_TRUE(
-                ShowsText(Back(), 26 - TextWidth(str), rows[i] - 13 / 2, str, kLabelText, kMargin));
+            // Centred on its line, or at the top where it would be cut.
+            EXPECT_TRUE(ShowsText(Back(), 26 - TextWidth(str), std::max(rows[i] - 13 / 2, 0), str,
+                                  kLabelText, kMargin));
             if (nTopLevel - 10 * int(i) == -20) {
                 nMinus20Row = rows[i];
             }
@@ -416,6 +417,89 @@ TEST_F(FrameTest, InDbfsABarReachesTheLineLabelledWithItsLevel) {
         EXPECT_EQ(Back(45, nMinus20Row + 1), kLeftFill);
         EXPECT_EQ(Back(45, nMinus20Row - 1), kBlack);
     }
+}
+
+// In a level unit a bar stands at its strongest bin, and so does its hold:
+// a tone among many bins of one bar reads its level, where the mean of the
+// bins (as designed) would put the bar far lower.
+TEST_F(FrameTest, InAUnitABarAndItsHoldStandAtTheirStrongestBin) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->SetLevels(Unit(ELevelUnit::Dbfs), false, false);
+    m_pView->m_nMinXSpace = 25;
+    m_pView->m_bHold = 1;
+    m_pView->RenderFrame(2);
+    int nMinus20Row = -1, nMinus10Row = -1;
+    const std::vector<int> rows = GridRows(Back(), 300, PlotH());
+    for (int nRow : rows) {
+        for (auto [nDb, pnRow] : {std::pair{-20, &nMinus20Row}, {-10, &nMinus10Row}}) {
+            const std::string str = std::to_string(nDb);
+            if (ShowsText(Back(), 26 - TextWidth(str), nRow - 13 / 2, str, kLabelText, kMargin))
+                *pnRow = nRow;
+        }
+    }
+    ASSERT_GE(nMinus20Row, 0);
+    ASSERT_GE(nMinus10Row, 0);
+    const int nBin = 1000; // 10.8 kHz: many bins share a 25-pixel bar
+    m_left.m_pPower[nBin] = 0.01 * FullScalePower(m_left);
+    m_left.m_pHold[nBin] = 0.1 * FullScalePower(m_left);
+    m_pView->RenderFrame(2);
+    const int x = Geometry().X(nBin + 0.5);
+    EXPECT_EQ(Back(x, nMinus20Row), kLeftPen);
+    EXPECT_EQ(Back(x, nMinus20Row + 1), kLeftFill);
+    EXPECT_EQ(Back(x, nMinus10Row), kLeftPen) << "the hold line";
+    EXPECT_EQ(Back(x, nMinus20Row - 1), kBlack);
+}
+
+// Every label of a unit's grid is whole: the top line's moves into the
+// strip rather than being cut, and where lines crowd (the smallest window
+// with the spectrogram on) a label with no room is left out, not drawn over
+// another; the time ruler still has a number.
+TEST_F(FrameTest, InAUnitEveryLabelIsWhole) {
+    StartRun(44100, 4096, 40, 16000);
+    m_pView->SetLevels(Unit(ELevelUnit::Dbfs), false, false);
+    bool bTopLabel = false;
+    for (int nOffset = 100; nOffset < 115 && !bTopLabel; ++nOffset) {
+        m_pView->m_nOffset = nOffset;
+        m_pView->RenderFrame(2);
+        const std::vector<int> rows = GridRows(Back(), 300, PlotH());
+        ASSERT_FALSE(rows.empty());
+        if (rows[0] >= 6)
+            continue;
+        const double dPixelsPer10Db = std::log(10.0) * PlotH() * 0.05;
+        const int nTopLevel = static_cast<int>(
+            std::lround((100 - nOffset - (rows[0] - PlotH() / 8) / dPixelsPer10Db * 10) / 10) * 10);
+        const std::string str = std::to_string(nTopLevel);
+        EXPECT_TRUE(ShowsText(Back(), 26 - TextWidth(str), 0, str, kLabelText, kMargin)) << nOffset;
+        bTopLabel = true;
+    }
+    EXPECT_TRUE(bTopLabel) << "no offset put a line at the top";
+
+    const QSize smallest = m_pView->MinimumPictureSize(false);
+    Resize(smallest.width(), smallest.height());
+    m_pView->SetSpectrogram(true, 10);
+    m_pView->m_nOffset = 100;
+    m_pView->m_nYScale = 40;
+    m_pView->RenderFrame(2);
+    // Rows of the label strip with text in them come in runs no taller than
+    // one text: no two labels overlap.
+    const auto HasText = [this](int y) { // ink brighter than the ruler's ticks
+        for (int x = 0; x < 27; ++x)
+            if (GetRValue(Back(x, y)) > 110)
+                return true;
+        return false;
+    };
+    const int nSpectrumBottom = SFrame::SpectrumBottom(PlotH());
+    int nRun = 0, nRuns = 0;
+    for (int y = 0; y <= nSpectrumBottom + 1; ++y) {
+        nRun = HasText(y) ? nRun + 1 : 0;
+        nRuns += nRun == 1 ? 1 : 0;
+        ASSERT_LE(nRun, 13) << "labels over each other at y " << y;
+    }
+    EXPECT_GE(nRuns, 2);
+    bool bRulerNumber = false;
+    for (int y = nSpectrumBottom + 2; y < PlotH(); ++y)
+        bRulerNumber = bRulerNumber || HasText(y);
+    EXPECT_TRUE(bRulerNumber);
 }
 
 // The unit stands on the first row, after the test signal's name; with the
@@ -479,4 +563,9 @@ TEST_F(FrameTest, InAUnitTheCursorReadsTheBinsLevel) {
     m_pView->RenderFrame(2);
     EXPECT_TRUE(
         ShowsText(Back(), 600 - TextWidth("66.3 dB") - 5, 18, "66.3 dB", kLabelText, kMargin));
+    // Silence lies below what the input can show, not at a number.
+    std::fill_n(m_left.m_pPower, 4096, 0.0);
+    m_pView->RenderFrame(2);
+    EXPECT_TRUE(
+        ShowsText(Back(), 600 - TextWidth("< -50 dB") - 5, 18, "< -50 dB", kLabelText, kMargin));
 }

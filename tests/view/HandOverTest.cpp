@@ -638,6 +638,32 @@ TEST_F(HandOverTest, TheFrameThreadDrawsOnlyWhileChannelsAreBound) {
     EXPECT_EQ(PixelAt(shown, 20, 200), kBlack) << "a running frame after the unbinding";
 }
 
+// Passes in stereo reach the window in stereo: the frame thread draws the
+// right channel's bars over the left's.
+TEST_F(HandOverTest, TheFrameThreadDrawsBothChannelsInStereo) {
+    StartRun(44100, 4096, 40, 16000, 1e12);
+    {
+        auto lock = m_right.LockArrays();
+        std::fill_n(m_right.m_pPower, 4096, 1e10);
+    }
+    m_pView->show();
+    std::atomic<bool> bDone{false};
+    std::thread passes([&] {
+        while (!bDone) {
+            m_pView->NewArrays(3);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const int nBefore = m_pView->PresentedFrames();
+    HandleEventsUntil([&] { return m_pView->PresentedFrames() >= nBefore + 3; });
+    bDone = true;
+    passes.join();
+    const SExpectedLevels lv = ExpectedLevels(m_pView->m_nPlotBottom, 100, 100);
+    const QImage shown = m_pView->FrontImage();
+    EXPECT_EQ(PixelAt(shown, 45, lv.Y(1e10) + 3), kRightFill);
+    EXPECT_EQ(PixelAt(shown, 45, lv.Y(1e12) + 3), kLeftFill);
+}
+
 // Notes the part of the window each paint covers.
 class CPaintedRegions : public QObject {
 public:

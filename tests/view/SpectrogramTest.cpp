@@ -127,16 +127,18 @@ TEST_F(SpectrogramShapeTest, ASignalReachesTheRowsOfItsTime) {
     EXPECT_EQ(m_spectrogram.RowsRecorded(), 180); // from 0 to 8.95 s, 50 ms apart
 }
 
-// A tone that lasts less than a row is kept by the row it falls in, and rows
-// keep their pace when passes come slower than rows.
+// A tone that lasts less than a row is kept by the row it falls in, also
+// when another pass comes before the row is written (rows fall due at 1001
+// and 1050 ms, the click at 1008), and rows keep their pace when passes come
+// slower than rows.
 TEST_F(SpectrogramShapeTest, ShortEventsAndSlowPassesKeepTheirRows) {
     const int nColumn = m_spectrogram.ColumnOfBin(200);
-    Passes(0, 2000, 7, 200, [](int t) { return t == 1001; });
+    Passes(0, 2000, 7, 200, [](int t) { return t == 1008; });
     EXPECT_EQ(RowsWithTone(nColumn).size(), 1u);
     const int nBefore = m_spectrogram.RowsWritten();
     Passes(2120, 4000, 120, 200, [](int) { return false; });   // the last at 3.92 s
     EXPECT_NEAR(m_spectrogram.RowsWritten() - nBefore, 39, 1); // rows 2.0 s to 3.9 s
-    EXPECT_NEAR(RowsWithTone(nColumn).front(), (3920 - 1001) / 50, 1);
+    EXPECT_NEAR(RowsWithTone(nColumn).front(), (3920 - 1008) / 50, 1);
 }
 
 // A new span keeps the history at its frequencies, and a longer history
