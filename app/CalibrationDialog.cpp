@@ -116,15 +116,19 @@ void CCalibrationDialog::OnMeasure() {
     const double dMicDb = m_inputs.pMic != nullptr ? m_inputs.pMic->CorrectionDb(ToneHz()) : 0.0;
     m_run.emplace(ToneHz(), m_pLevel->value(), dMicDb);
     m_nFullScaleAtStart = m_inputs.fnFullScalePasses();
-    m_nReadingsLeft = kMeasureMs / kReadingMs;
+    m_nReadingsLeft = (kSettleMs + kMeasureMs) / kReadingMs;
     m_pMeasure->setEnabled(false);
     m_pSetFromMeter->setEnabled(false);
     m_pStatus->setText(QStringLiteral("Measuring for %1 s\u2026").arg(kMeasureMs / 1000));
     m_timer.start(kReadingMs);
 }
 
+// The first readings take samples from before Measure was pressed: only
+// those of the measuring time count.
 void CCalibrationDialog::TakeReading() {
-    m_run->Add(m_inputs.fnTakeSpectrum());
+    if (m_nReadingsLeft <= kMeasureMs / kReadingMs) {
+        m_run->Add(m_inputs.fnTakeSpectrum());
+    }
     if (--m_nReadingsLeft <= 0) {
         EndMeasuring();
     }

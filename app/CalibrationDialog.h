@@ -32,6 +32,8 @@ public:
         std::shared_ptr<const CMicResponse> pMic;
     };
     static constexpr int kMeasureMs = 3000;
+    // Longer than the calibration's spectrum reaches back at any rate.
+    static constexpr int kSettleMs = 600;
     static constexpr int kReadingMs = 100;
 
     CCalibrationDialog(QWidget* pParent, SInputs inputs);
