@@ -51,6 +51,9 @@ public:
     void Transform(int nLength);
     // Magnitude of the raw block's transform at dHz; expects 0 <= dHz * bins-per-Hz < N.
     double EvaluateAt(double dHz) const;
+    // The magnitudes at two frequencies at once, each exactly as the single
+    // evaluation gives it, in little more than the time of one.
+    void EvaluateAt(double dHz1, double dHz2, double& dMagnitude1, double& dMagnitude2) const;
     void ClearHold();
     // The level meter's correction for a microphone, after Transform: the
     // factor the response makes on the weighted power of the block's
@@ -94,6 +97,7 @@ public:
 private:
     void FreeArrays();
     void BuildWindow(int nType, int nLength);
+    int BlockEnd() const;
     void BuildTwiddles();
     void LoadWindowedBlock();
     void Butterflies();
@@ -104,6 +108,8 @@ private:
     // spread into vector lanes: (re, re) and (-im, im).
     SComplex* m_pTwiddleRe = nullptr;
     SComplex* m_pTwiddleIm = nullptr;
+    // m_pCos and m_pNegSin side by side, for EvaluateAt.
+    SComplex* m_pRotor = nullptr;
     // The window table's sum and sum of squares over its length.
     double m_dWindowSum = 0.0;
     double m_dWindowSumSquares = 0.0;

@@ -57,8 +57,10 @@ void TrackPeak(CAnalysisChannel& chan, int nFftSize, int nSampleRate, int nSpanL
     const double* power = chan.GetPower();
     const int v =
         FindStrongestBin(power, PeakSearchBins(nFftSize, nSampleRate, nSpanLowHz, nSpanHighHz));
-    const SPeakBracket refined = RefinePeak([&chan](double hz) { return chan.EvaluateAt(hz); },
-                                            PeakBracket(power, v, nFftSize, nSampleRate));
+    const SPeakBracket refined =
+        RefinePeakInPairs([&chan](double hz1, double hz2, double& e1,
+                                  double& e2) { chan.EvaluateAt(hz1, hz2, e1, e2); },
+                          PeakBracket(power, v, nFftSize, nSampleRate));
     const double previous = chan.m_dPeakHz.load(std::memory_order_relaxed);
     chan.m_dPeakHz.store((refined.lo + refined.hi) * 0.05 + previous * 0.9,
                          std::memory_order_relaxed);

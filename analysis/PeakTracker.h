@@ -45,6 +45,38 @@ template <typename Evaluate> SPeakBracket RefinePeak(Evaluate&& evaluate, SPeakB
     return bracket;
 }
 
+// The same bisection, two evaluations at a time: a step's midpoint and the
+// next one's are both known before either is evaluated (which end moves
+// depends on the ends' values, which the step before left), so each pair of
+// steps evaluates its two midpoints together. evaluate(hz1, hz2, e1, e2);
+// the bracket comes out as RefinePeak's, bit for bit.
+template <typename EvaluateTwo>
+SPeakBracket RefinePeakInPairs(EvaluateTwo&& evaluate, SPeakBracket bracket) {
+    double eLo = 0.0;
+    double eHi = 0.0;
+    evaluate(bracket.lo, bracket.hi, eLo, eHi);
+    for (int step = 0; step < 10; step += 2) {
+        const double mid1 = (bracket.lo + bracket.hi) * 0.5;
+        const bool bHiMoves = eLo > eHi;
+        SPeakBracket next =
+            bHiMoves ? SPeakBracket{bracket.lo, mid1} : SPeakBracket{mid1, bracket.hi};
+        const double mid2 = (next.lo + next.hi) * 0.5;
+        double e1 = 0.0;
+        double e2 = 0.0;
+        evaluate(mid1, mid2, e1, e2);
+        (bHiMoves ? eHi : eLo) = e1;
+        if (eLo > eHi) {
+            next.hi = mid2;
+            eHi = e2;
+        } else {
+            next.lo = mid2;
+            eLo = e2;
+        }
+        bracket = next;
+    }
+    return bracket;
+}
+
 // One tracking step: search, bracket, refine, smooth into m_dPeakHz. Makes
 // exactly twelve single-frequency evaluations.
 void TrackPeak(CAnalysisChannel& chan, int nFftSize, int nSampleRate, int nSpanLowHz,

@@ -8,8 +8,10 @@
 #include <cstdio>
 
 #include "app/AnalyzerDialog.h"
+#include "app/BandCommands.h"
 #include "app/DeviceChooser.h"
 #include "app/HelpPage.h"
+#include "app/LevelCommands.h"
 #include "app/Prompts.h"
 #include "app/SpectrogramCommands.h"
 
@@ -31,9 +33,14 @@ void CSelfTestDriver::StartIfRequested() {
     if (bOk && nSeconds > 0)
         m_nSeconds = nSeconds;
     m_bActive = true;
-    // Measurements of the picture with the spectrogram under the spectrum.
+    // Measurements of the picture with the spectrogram under the spectrum,
+    // levels in dBFS with the meter, and third-octave bands.
     if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_SPECTROGRAM") != 0)
         m_pDialog->Spectrogram().ShowAction()->setChecked(true);
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_DBFS") != 0)
+        m_pDialog->Levels().UnitAction(ELevelUnit::Dbfs)->trigger();
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_BANDS") != 0)
+        m_pDialog->Bands().Action(3)->trigger();
     SetMessageBoxHook([](QWidget*, const QString& strCaption, const QString& strText,
                          QMessageBox::StandardButtons) {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(strCaption), qPrintable(strText));

@@ -378,6 +378,45 @@ TEST(EvaluateAt, MatchesDftMagnitudeOfRawBlockAtWholeBins) {
     }
 }
 
+// The evaluation walks one table of pairs, skips the zero tail and can take
+// two frequencies at once; it still gives, bit for bit, the sums the literal
+// loop over the two tables and all N samples gives.
+TEST(EvaluateAt, EqualsTheLiteralLoopBitForBitAlsoTwoAtATime) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::uniform_real_distribution<double> hz(0.0, 22050.0);
+    for (int n : {1024, 4096, 16384}) {
+        CAnalysisChannel chan;
+        ASSERT_TRUE(chan.Setup(n, n / 44100.0));
+        for (int nLength : {n, n / 3}) {
+            for (int i = 0; i < n; ++i)
+                chan.GetSamples()[i] = i < nLength ? sample(rng) : 0;
+            auto Literal = [&](double dHz) {
+                const double a = dHz * chan.m_dBinsPerHz;
+                double phase = a, re = 0.0, im = 0.0;
+                for (int k = 0; k < n; ++k) {
+                    const int index = static_cast<int>(phase);
+                    re += chan.m_pSamples[k] * chan.m_pCos[index];
+                    im += chan.m_pSamples[k] * chan.m_pNegSin[index];
+                    phase += a;
+                    if (phase >= n)
+                        phase -= n;
+                }
+                return std::sqrt(im * im + re * re);
+            };
+            for (int i = 0; i < 20; ++i) {
+                const double dHz1 = hz(rng);
+                const double dHz2 = hz(rng);
+                double e1 = 0.0, e2 = 0.0;
+                chan.EvaluateAt(dHz1, dHz2, e1, e2);
+                ASSERT_TRUE(SameBits(chan.EvaluateAt(dHz1), Literal(dHz1))) << n << " " << dHz1;
+                ASSERT_TRUE(SameBits(e1, Literal(dHz1))) << n << " " << dHz1;
+                ASSERT_TRUE(SameBits(e2, Literal(dHz2))) << n << " " << dHz2;
+            }
+        }
+    }
+}
+
 TEST(EvaluateAt, OutsideTheTablesOrWithoutSetupGivesZero) {
     CAnalysisChannel empty;
     EXPECT_EQ(empty.EvaluateAt(100.0), 0.0);

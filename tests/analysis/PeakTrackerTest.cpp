@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+
 #include <cmath>
 #include <iostream>
 #include <random>
@@ -141,6 +144,33 @@ TEST(RefinePeak, TiesMoveTheLowerEnd) {
     EXPECT_EQ(evaluations, 12);
     EXPECT_EQ(end.hi, 5.0);
     EXPECT_EQ(end.lo, 5.0 - 5.0 / 1024);
+}
+
+// Two evaluations at a time give the very brackets of one at a time, with
+// the same twelve evaluations, ties included.
+TEST(RefinePeak, InPairsGivesTheBracketOfOneAtATime) {
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> level(0, 3); // coarse: ties come often
+    for (int nCase = 0; nCase < 200; ++nCase) {
+        std::map<double, double> values;
+        auto magnitude = [&](double hz) {
+            auto [it, bNew] = values.try_emplace(hz, level(rng));
+            return it->second;
+        };
+        const SPeakBracket start{1000.0 + nCase, 1005.5 + nCase};
+        int nPaired = 0;
+        const SPeakBracket one = RefinePeak(magnitude, start);
+        const SPeakBracket two = RefinePeakInPairs(
+            [&](double hz1, double hz2, double& e1, double& e2) {
+                nPaired += 2;
+                e1 = magnitude(hz1);
+                e2 = magnitude(hz2);
+            },
+            start);
+        EXPECT_EQ(one.lo, two.lo) << nCase;
+        EXPECT_EQ(one.hi, two.hi) << nCase;
+        EXPECT_EQ(nPaired, 12);
+    }
 }
 
 // ---------------------------------------------------------------------------
