@@ -61,13 +61,6 @@ const std::vector<double>& CLevelScale::ChannelGains(const SPowerScale& scale) {
     return m_adChannelGain;
 }
 
-double CLevelScale::UnitPower(double dPower, int k, const SPowerScale& scale) const {
-    const double dGain = k >= 0 && k < static_cast<int>(m_adGain.size())
-                             ? m_adGain[static_cast<std::size_t>(k)]
-                             : 1.0;
-    return dPower * dGain * ChannelFactor(scale);
-}
-
 double CLevelScale::Db(double dLinear) {
     return dLinear > 1e-30 ? 10.0 * std::log10(dLinear) : -300.0;
 }

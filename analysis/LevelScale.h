@@ -60,8 +60,6 @@ public:
     // BinGains times ChannelFactor: a channel's power to the unit's linear
     // scale in one factor per bin, kept while the factor stays.
     const std::vector<double>& ChannelGains(const SPowerScale& scale);
-    // The power at bin k of a channel, on the unit's linear scale.
-    double UnitPower(double dPower, int k, const SPowerScale& scale) const;
     // A value on the unit's linear scale in the unit's dB.
     double LevelDb(double dUnitPower) const { return Db(dUnitPower) + DbOffset(); }
     // Whether a value lies below what the input can show (kLowestDbfs).

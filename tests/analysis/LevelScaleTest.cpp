@@ -39,7 +39,7 @@ struct SToneRun {
         CLevelScale levels;
         levels.Update(settings, nRate, nSize);
         const auto lock = chan.LockArrays();
-        return levels.LevelDb(levels.UnitPower(chan.m_pPower[nBin], nBin, chan.PowerScale()));
+        return levels.LevelDb(chan.m_pPower[nBin] * levels.ChannelGains(chan.PowerScale())[nBin]);
     }
 };
 

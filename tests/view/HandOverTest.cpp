@@ -308,11 +308,12 @@ public:
 // when the window wants one. Counts the passes and the frames presented.
 class CPasses {
 public:
-    CPasses(CSpectrumView& view, std::function<void(int)> fnSpectrum)
-        : m_view(view), m_nFirstFrame(view.PresentedFrames()), m_thread([this, &view, fnSpectrum] {
+    CPasses(CSpectrumView& view, std::function<void(int)> fnSpectrum, int nFlags = 2)
+        : m_view(view), m_nFirstFrame(view.PresentedFrames()),
+          m_thread([this, &view, fnSpectrum, nFlags] {
               for (int i = 0; !m_bDone; ++i) {
                   fnSpectrum(i);
-                  view.NewArrays(2);
+                  view.NewArrays(nFlags);
                   ++m_nPasses;
                   std::this_thread::sleep_for(std::chrono::milliseconds(1));
               }
@@ -614,13 +615,7 @@ TEST_F(HandOverTest, TheFrameThreadDrawsOnlyWhileChannelsAreBound) {
     StartRun(44100, 4096, 40, 16000);
     m_pView->BindChannels(pLeft.get(), nullptr, 4096, 44100);
     m_pView->show();
-    std::atomic<bool> bDone{false};
-    std::thread passes([&] {
-        while (!bDone) {
-            m_pView->NewArrays(2);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
+    CPasses passes(*m_pView, [](int) {});
     const int nBefore = m_pView->PresentedFrames();
     HandleEventsUntil([&] { return m_pView->PresentedFrames() >= nBefore + 3; });
     m_pView->BindChannels(nullptr, nullptr, 4096, 44100);
@@ -629,8 +624,7 @@ TEST_F(HandOverTest, TheFrameThreadDrawsOnlyWhileChannelsAreBound) {
     QElapsedTimer timer;
     timer.start();
     HandleEventsUntil([&] { return timer.elapsed() > 100; });
-    bDone = true;
-    passes.join();
+    passes.Stop();
     // Only the welcome page, which the window's paints may draw anew.
     EXPECT_EQ(m_pView->m_pLeftChannel.load(), nullptr);
     EXPECT_LE(m_pView->PresentedFrames() - nAtUnbind, 7);
@@ -647,17 +641,11 @@ TEST_F(HandOverTest, TheFrameThreadDrawsBothChannelsInStereo) {
         std::fill_n(m_right.m_pPower, 4096, 1e10);
     }
     m_pView->show();
-    std::atomic<bool> bDone{false};
-    std::thread passes([&] {
-        while (!bDone) {
-            m_pView->NewArrays(3);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
+    CPasses passes(
+        *m_pView, [](int) {}, 3);
     const int nBefore = m_pView->PresentedFrames();
     HandleEventsUntil([&] { return m_pView->PresentedFrames() >= nBefore + 3; });
-    bDone = true;
-    passes.join();
+    passes.Stop();
     const SExpectedLevels lv = ExpectedLevels(m_pView->m_nPlotBottom, 100, 100);
     const QImage shown = m_pView->FrontImage();
     EXPECT_EQ(PixelAt(shown, 45, lv.Y(1e10) + 3), kRightFill);
