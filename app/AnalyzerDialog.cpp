@@ -15,6 +15,7 @@
 #include "app/AboutDialog.h"
 #include "app/AccelSpinBox.h"
 #include "app/AppIcon.h"
+#include "app/AxisCommands.h"
 #include "app/BandCommands.h"
 #include "app/DeviceChooser.h"
 #include "app/DeviceListBox.h"
@@ -23,6 +24,7 @@
 #include "app/LevelCommands.h"
 #include "app/MeasurementExport.h"
 #include "app/Prompts.h"
+#include "app/ReadingCommands.h"
 #include "app/ReferenceCommands.h"
 #include "app/RunControl.h"
 #include "app/RunSetup.h"
@@ -63,6 +65,8 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
                                [this] { return m_pDevices->SelectedDeviceName(); }});
     m_pSpectrogram = new CSpectrogramCommands(this, m_pView);
     m_pBands = new CBandCommands(this, m_pView);
+    m_pReading = new CReadingCommands(this, m_pView);
+    m_pAxis = new CAxisCommands(this, m_pView);
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -93,13 +97,41 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
     snapshot.dSpanHighHz = geo.nBinMax * geo.dBinWidth;
     m_pView->BandHold(0, snapshot.leftBandHold);
     m_pView->BandHold(1, snapshot.rightBandHold);
+    SFrozenPass frozen;
+    if (m_pView->FrozenPass(frozen))
+        TakeFrozen(frozen, snapshot);
+    const CSpectrumView::SMarkerFigures markers = m_pView->MarkerFigures();
+    for (int i = 0; i < 2; ++i) {
+        snapshot.adMarkerHz[i] = markers.adHz[i];
+        snapshot.adMarkerDb[i] = markers.adDb[i];
+    }
     if (const auto pReference = m_pReference->Reference()) {
         const double dBinWidth = BinWidthHz(m_settings.m_nSampleRate, m_settings.m_nFftSize);
         pReference->MapOntoRun(dBinWidth, int(snapshot.leftPower.size()), snapshot.leftScale,
                                snapshot.reference);
         snapshot.strReference = QString::fromStdString(pReference->Source());
+        snapshot.bDifference = m_pView->IsDifferenceShown();
     }
     return snapshot;
+}
+
+// A frozen picture saves what it shows, not the passes that went on.
+void CAnalyzerDialog::TakeFrozen(const SFrozenPass& frozen, SSpectrumSnapshot& snapshot) {
+    const bool bHold = snapshot.bHold;
+    snapshot.leftPower = frozen.left.adPower;
+    snapshot.leftHold = bHold ? frozen.left.adHold : std::vector<double>();
+    snapshot.leftScale = frozen.left.scale;
+    snapshot.bStereo = snapshot.bStereo && frozen.bStereo;
+    snapshot.rightPower = snapshot.bStereo ? frozen.right.adPower : std::vector<double>();
+    snapshot.rightHold = snapshot.bStereo && bHold ? frozen.right.adHold : std::vector<double>();
+    if (snapshot.bStereo)
+        snapshot.rightScale = frozen.right.scale;
+    snapshot.meter = frozen.meter;
+    if (bHold && snapshot.nBandFraction > 0) {
+        snapshot.leftBandHold = frozen.left.adBandHold;
+        snapshot.rightBandHold = frozen.right.adBandHold;
+    }
+    snapshot.bFrozen = true;
 }
 
 void CAnalyzerDialog::CreateHelpActions() {
@@ -134,6 +166,10 @@ void CAnalyzerDialog::WireControls() {
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pDevices.get(),
             &CDeviceChooser::SetRunning);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pLevels, &CLevelCommands::SetRunning);
+    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pReading,
+            &CReadingCommands::SetRunning);
+    connect(m_pReference.get(), &CReferenceCommands::ReferenceChanged, m_pReading,
+            &CReadingCommands::SetReferenceKept);
     connect(m_strip.DeviceList(), &QComboBox::currentIndexChanged, m_pLevels,
             &CLevelCommands::FollowDevice);
 }
@@ -163,6 +199,9 @@ bool CAnalyzerDialog::OnInitDialog() {
     pMenu->addSeparator();
     m_pSpectrogram->AddTo(pMenu);
     m_pBands->AddTo(pMenu);
+    pMenu->addSeparator();
+    m_pReading->AddTo(pMenu);
+    m_pAxis->AddTo(pMenu);
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();

@@ -17,7 +17,11 @@ class CLevelCommands;
 class CMeasurementExport;
 class CReferenceCommands;
 class CSpectrogramCommands;
+class CAxisCommands;
 class CBandCommands;
+struct SFrozenPass;
+struct SSpectrumSnapshot;
+class CReadingCommands;
 class CRunControl;
 class CSpectrumView;
 struct SSpectrumSnapshot;
@@ -78,6 +82,8 @@ public:
     CReferenceCommands& Reference() const { return *m_pReference; }
     CSpectrogramCommands& Spectrogram() const { return *m_pSpectrogram; }
     CBandCommands& Bands() const { return *m_pBands; }
+    CReadingCommands& Reading() const { return *m_pReading; }
+    CAxisCommands& Axis() const { return *m_pAxis; }
     CLevelCommands& Levels() const { return *m_pLevels; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
@@ -114,6 +120,7 @@ private:
     void CreateHelpActions();
     void WireControls();
     SSpectrumSnapshot TakeSnapshot() const;
+    static void TakeFrozen(const SFrozenPass& frozen, SSpectrumSnapshot& snapshot);
 
     SDesktop m_desktop;
     SDialogSettings m_settings;
@@ -135,6 +142,8 @@ private:
     std::unique_ptr<CReferenceCommands> m_pReference;
     CSpectrogramCommands* m_pSpectrogram; // a child of the window
     CBandCommands* m_pBands;              // a child of the window
+    CReadingCommands* m_pReading;         // a child of the window
+    CAxisCommands* m_pAxis;               // a child of the window
     CLevelCommands* m_pLevels;            // a child of the window
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;

@@ -1,5 +1,8 @@
 #include "app/Prompts.h"
 
+#include <QInputDialog>
+#include <cmath>
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -26,6 +29,11 @@ SaveFileHook& SaveFileOverride() {
 
 OpenFileHook& OpenFileOverride() {
     static OpenFileHook s_hook;
+    return s_hook;
+}
+
+AskNumberHook& AskNumberOverride() {
+    static AskNumberHook s_hook;
     return s_hook;
 }
 
@@ -134,4 +142,18 @@ QString AskOpenFileName(QWidget* pOwner, const QString& strCaption, const QStrin
 
 void SetOpenFileHook(OpenFileHook hook) {
     OpenFileOverride() = std::move(hook);
+}
+
+double AskNumber(QWidget* pOwner, const QString& strCaption, const QString& strLabel,
+                 double dValue, double dMin, double dMax, int nDecimals) {
+    if (AskNumberOverride())
+        return AskNumberOverride()(strCaption, dValue, dMin, dMax);
+    bool bOk = false;
+    const double dChosen = QInputDialog::getDouble(pOwner, strCaption, strLabel, dValue, dMin,
+                                                   dMax, nDecimals, &bOk);
+    return bOk ? dChosen : std::nan("");
+}
+
+void SetAskNumberHook(AskNumberHook hook) {
+    AskNumberOverride() = std::move(hook);
 }

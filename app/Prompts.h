@@ -32,6 +32,11 @@ QString AskSaveFileName(QWidget* pOwner, const QString& strCaption, const QStrin
 QString AskOpenFileName(QWidget* pOwner, const QString& strCaption, const QString& strFolder,
                         const QString& strFilter);
 
+// Asks for a number from dMin to dMax with nDecimals decimals, dValue
+// offered: the number chosen, or NaN when the user cancels.
+double AskNumber(QWidget* pOwner, const QString& strCaption, const QString& strLabel,
+                 double dValue, double dMin, double dMax, int nDecimals);
+
 // What a test puts in place of the real box: receives owner, caption, text and
 // buttons and returns the button "chosen". Null restores the real box.
 using MessageBoxHook = std::function<QMessageBox::StandardButton(
@@ -46,3 +51,7 @@ void SetSaveFileHook(SaveFileHook hook);
 // Receives caption, folder and filter; returns the path "chosen".
 using OpenFileHook = SaveFileHook;
 void SetOpenFileHook(OpenFileHook hook);
+// Receives caption, the number offered and the range; returns the number
+// "chosen" (NaN: cancelled).
+using AskNumberHook = std::function<double(const QString&, double, double, double)>;
+void SetAskNumberHook(AskNumberHook hook);

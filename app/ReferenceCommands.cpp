@@ -37,6 +37,7 @@ void CReferenceCommands::SetRunning(bool bRunning) {
 void CReferenceCommands::Show(std::shared_ptr<const CReferenceSpectrum> pReference) {
     m_pReference = std::move(pReference);
     m_pView->SetReference(m_pReference);
+    emit ReferenceChanged(m_pReference != nullptr);
 }
 
 void CReferenceCommands::OnKeepReference() {

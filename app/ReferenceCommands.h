@@ -39,6 +39,10 @@ public:
     void OnLoadReference();
     void OnClearReference();
 
+signals:
+    // A reference was kept or loaded (true), or cleared.
+    void ReferenceChanged(bool bKept);
+
 private:
     void Show(std::shared_ptr<const CReferenceSpectrum> pReference);
 

@@ -9,6 +9,7 @@
 #include "app/DialogSettings.h"
 #include "capture/CaptureEngine.h"
 #include "view/BuildInfo.h"
+#include "view/DifferenceBars.h"
 #include "view/GridLevel.h"
 
 namespace {
@@ -105,6 +106,30 @@ void AppendReference(QString& strRow, double dPower, size_t nBin, const SLevelCo
         strRow += Number(column.BinDb(dPower, nBin), 3);
 }
 
+// The live level less the reference's, in dB; empty where either has none.
+void AppendDifference(QString& strRow, double dLive, double dReference) {
+    const double dDb = CDifferenceBars::DifferenceDb(dLive, dReference);
+    strRow += u',';
+    if (!std::isnan(dDb))
+        strRow += Number(dDb, 3);
+}
+
+// The markers' frequencies and levels, and their difference once both read.
+template <typename Comment> void CommentMarkers(const SSpectrumSnapshot& s, Comment comment) {
+    for (int i = 0; i < 2; ++i) {
+        if (std::isnan(s.adMarkerHz[i]))
+            continue;
+        const QString strName = QStringLiteral("Marker ") + QChar(u'A' + i);
+        comment(strName + QStringLiteral(" (Hz)"), Number(s.adMarkerHz[i], 3));
+        comment(strName + QStringLiteral(" level"),
+                std::isnan(s.adMarkerDb[i]) ? QStringLiteral("none")
+                                            : Number(s.adMarkerDb[i], 2));
+    }
+    if (!std::isnan(s.adMarkerDb[0]) && !std::isnan(s.adMarkerDb[1]) &&
+        !std::isnan(s.adMarkerHz[0]) && !std::isnan(s.adMarkerHz[1]))
+        comment(QStringLiteral("Marker delta (dB)"), Number(s.adMarkerDb[1] - s.adMarkerDb[0], 2));
+}
+
 // A channel's band levels: the band's power from its bins, and its hold as
 // the bars keep it (pHold, one per band; null without Hold).
 void AppendBandChannel(QString& strRow, const COctaveBands& bands, int nBand,
@@ -179,6 +204,7 @@ void AppendBands(const SSpectrumSnapshot& s, CLevelScale& levels, const QString&
     line(QStringLiteral("Band centre (Hz),Nominal (Hz),Lower edge (Hz),Upper edge (Hz)") +
          header(QStringLiteral("Left")) + (bRight ? header(QStringLiteral("Right")) : QString()) +
          (bReference ? QStringLiteral(",Reference level (") + strUnit + u')' : QString()) +
+         (bReference && s.bDifference ? QStringLiteral(",Difference (dB)") : QString()) +
          QStringLiteral(",Resolved"));
     const SLevelColumn leftColumn(levels, s.leftScale, s.nOffset, s.nYScale);
     const SLevelColumn rightColumn(levels, s.rightScale, s.nOffsetRight, s.nYScale);
@@ -195,6 +221,8 @@ void AppendBands(const SSpectrumSnapshot& s, CLevelScale& levels, const QString&
             const double dReference = leftColumn.BandPower(bands, i, s.reference);
             row +=
                 u',' + (std::isnan(dReference) ? QString() : Number(leftColumn.Db(dReference), 3));
+            if (s.bDifference)
+                AppendDifference(row, leftColumn.BandPower(bands, i, s.leftPower), dReference);
         }
         row += bands.IsResolved(i) ? QStringLiteral(",yes") : QStringLiteral(",no");
         line(row);
@@ -270,6 +298,9 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     CLevelScale levels;
     levels.Update(s.level, s.nSampleRate, s.nFftSize);
     CommentLevels(s, levels, comment);
+    if (s.bFrozen)
+        comment(QStringLiteral("Frozen"), QStringLiteral("yes"));
+    CommentMarkers(s, comment);
     const QString strUnit = UnitName(levels);
     if (s.nBandFraction > 0) {
         comment(QStringLiteral("Bands"),
@@ -287,7 +318,8 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     const SLevelColumn rightColumn(levels, s.rightScale, s.nOffsetRight, s.nYScale);
     line(QStringLiteral("Frequency (Hz)") + ChannelHeader(QStringLiteral("Left"), bHold, strUnit) +
          (bRight ? ChannelHeader(QStringLiteral("Right"), bHold, strUnit) : QString()) +
-         (bReference ? QStringLiteral(",Reference level (") + strUnit + u')' : QString()));
+         (bReference ? QStringLiteral(",Reference level (") + strUnit + u')' : QString()) +
+         (bReference && s.bDifference ? QStringLiteral(",Difference (dB)") : QString()));
     for (size_t k = 0; k < nBins; ++k) {
         QString row = Exact(double(k) * s.nSampleRate / s.nFftSize);
         AppendChannel(row, s.leftPower, bHold ? s.leftHold : none, k, leftColumn);
@@ -295,6 +327,9 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
             AppendChannel(row, s.rightPower, bHold ? s.rightHold : none, k, rightColumn);
         if (bReference)
             AppendReference(row, s.reference[k], k, leftColumn);
+        if (bReference && s.bDifference)
+            AppendDifference(row, leftColumn.UnitPower(s.leftPower[k], k),
+                             leftColumn.UnitPower(s.reference[k], k));
         line(row);
     }
     return text.toUtf8();

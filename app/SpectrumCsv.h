@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <cmath>
 #include <vector>
 
 #include "analysis/LevelMeter.h"
@@ -57,6 +58,15 @@ struct SSpectrumSnapshot {
     std::vector<double> leftBandHold, rightBandHold;
     double dSpanLowHz = 0.0;
     double dSpanHighHz = 0.0;
+    // Markers A and B as the picture reads them: frequency and level in dB of
+    // the unit (NaN where not set, or where a marker reads nothing).
+    double adMarkerHz[2] = {std::nan(""), std::nan("")};
+    double adMarkerDb[2] = {std::nan(""), std::nan("")};
+    // The bars show the difference from the reference: the file gets a
+    // column of it.
+    bool bDifference = false;
+    // The picture was frozen: the arrays are those it shows.
+    bool bFrozen = false;
 };
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe

@@ -33,6 +33,23 @@ struct SChannelArrays {
     int Bins() const { return static_cast<int>(adPower.size()); }
 };
 
+// The aids to reading the picture, as a frame takes them: all off, the
+// picture is as designed.
+struct SReadingAids {
+    // The picture stands still: the arrays, readouts and spectrogram are those
+    // of the moment it froze.
+    bool bFrozen = false;
+    // Markers A and B on the left channel, in Hz; NaN where not set.
+    double adMarkerHz[2] = {std::nan(""), std::nan("")};
+    // The bars show the live level less the reference's, in dB.
+    bool bDifference = false;
+    // Display mode 1 reads the tracked peak as a note with cents off A4.
+    bool bCents = false;
+    double dA4Hz = 440.0;
+
+    bool HasMarker(int i) const { return !std::isnan(adMarkerHz[i]); }
+};
+
 // What one running frame draws, taken once as it begins: the view's settings
 // and geometry and copies of the channels' arrays, so that neither the user
 // interface nor the acquisition cycle changes anything under a frame, and a
@@ -74,6 +91,7 @@ struct SFrame {
     // While octave bands are shown instead of the bins: the run's bands (the
     // view's, valid while the frame is drawn). Null otherwise.
     const COctaveBands* pBands = nullptr;
+    SReadingAids aids;
 
     bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
     int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }

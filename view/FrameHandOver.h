@@ -71,6 +71,8 @@ public:
         // The spectrogram's bottom and history (its time ruler), 0 without.
         int nSpectrogramBottom = 0;
         int nHistorySeconds = 0;
+        // The difference from the reference has a grid of its own.
+        bool bDifference = false;
         bool operator==(const SFrameLayout&) const = default;
     };
     // What a buffer's pixels hold: a running frame of a layout whose changing

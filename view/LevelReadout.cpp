@@ -40,7 +40,7 @@ void CLevelReadout::DrawCaption(CDC& dc, const SFrame& f, int nRightEnd) {
         return;
     }
     const std::string str = f.bMeter ? MeterText(f) : f.pLevels->Caption();
-    int x = 33;
+    int x = CRunningFrame::TopLeftX(dc, f);
     if (f.bBuiltInSignal) {
         x += dc.GetTextExtent(CRunningFrame::kBuiltInSignalText).cx + 12;
     }

@@ -1,5 +1,7 @@
 #include "view/NoteOverlay.h"
 
+#include "analysis/PitchName.h"
+
 #include "view/Frame.h"
 #include "view/NoteTable.h"
 
@@ -26,7 +28,10 @@ void CNoteOverlay::Draw(CDC& dc, const SFrame& f, const CPen& penGrid) {
         dc.TextOut(x - size.cx / 2, nPlotH - 14, g_szNoteName[i]);
     }
 
-    if (++m_nReadoutAge > 4) {
+    if (++m_nReadoutAge > 4 && f.aids.bCents) {
+        m_strPeakReadout = SPitchName::Readout(f.dPeakHz, f.aids.dA4Hz);
+        m_nReadoutAge = 0;
+    } else if (m_nReadoutAge > 4) {
         const double dPeakHz = f.dPeakHz;
         const int i = FindNearestNote(dPeakHz);
         char sz[96];

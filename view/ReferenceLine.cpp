@@ -29,6 +29,7 @@ void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
                            int nBottom, const std::vector<int>* panBand,
                            const COctaveBands* pBands) {
     m_aLine.clear();
+    m_adBarValue.clear();
     const int nLevels = static_cast<int>(m_adLevel.size());
     if (nLevels == 0) {
         return;
@@ -56,6 +57,7 @@ void CReferenceLine::Build(const std::vector<SRectangle>& aBars,
             }
             dValue = bar.dValue;
         }
+        m_adBarValue.push_back(dValue);
         const SRectangle& rc = aBars[i];
         m_aLine.push_back(std::isnan(dValue)
                               ? CPoint{-1, 0}

@@ -46,10 +46,15 @@ public:
                const SReferenceScale& y, int nBottom, const std::vector<int>* panBand = nullptr,
                const COctaveBands* pBands = nullptr);
     void ClearLine() { m_aLine.clear(); }
+    bool HasReference() const { return !m_adLevel.empty(); }
+    // The value of each bar Build was given, on the bars' linear scale; NaN
+    // where the reference has none.
+    const std::vector<double>& BarValues() const { return m_adBarValue; }
     void Draw(CDC& dc, const CPen& pen) const;
 
 private:
     std::shared_ptr<const CReferenceSpectrum> m_pReference;
     std::vector<double> m_adLevel; // at the bins of the run, NaN where it has none
     std::vector<CPoint> m_aLine;   // a point with x < 0 breaks the line
+    std::vector<double> m_adBarValue;
 };

@@ -4,6 +4,7 @@
 #include "view/FormatText.h"
 #include "view/LevelGrid.h"
 #include "view/LevelReadout.h"
+#include "view/MarkerOverlay.h"
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
 #include "view/Spectrogram.h"
@@ -49,9 +50,17 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
             m_aBars, m_aBarBins, f.left.scale, f.IsDesigned() ? nullptr : &f.left.adUnitGain,
             SReferenceScale{left.dYScale, left.nYBase, left.dFloor}, f.nPlotBottom - 16 * f.nMode,
             f.pBands != nullptr ? &m_anBarBand : nullptr, f.pBands);
+        if (f.aids.bDifference) {
+            ReshapeToDifference(f, left, reference);
+            reference.ClearLine(); // the 0 dB line is the reference now
+        }
     } else {
         m_aBars.clear();
         reference.ClearLine();
+    }
+    const bool bMarkers = f.aids.HasMarker(0) || f.aids.HasMarker(1);
+    if (bMarkers) {
+        m_aLeftBars = m_aBars;
     }
     FillPlot(dc, f, pRefill);
 
@@ -59,7 +68,9 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
         const SPass pass = nPass == 0 ? left : MakePass(f, 1);
         if (nPass == 0) {
             dc.SelectObject(palette.pPenGrid);
-            if (f.IsDesigned()) {
+            if (f.aids.bDifference) {
+                CDifferenceBars::DrawGrid(dc, f, pass.dYScale, *palette.pPenReference);
+            } else if (f.IsDesigned()) {
                 CLevelGrid::DrawDesigned(dc, f, pass.dYScale);
             } else {
                 CLevelGrid::DrawUnit(dc, f, pass.dYScale, pass.nYBase);
@@ -85,6 +96,9 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
             dc.SelectObject(palette.pPenRight);
             dc.SelectObject(palette.pBrushRight);
             BuildBars(f, pass);
+            if (f.aids.bDifference) {
+                ReshapeToDifference(f, pass, reference);
+            }
         }
         DrawBars(dc);
         if (f.nMode == 2) {
@@ -96,6 +110,13 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
     }
     // Over the bars of both channels, under the texts.
     reference.Draw(dc, *palette.pPenReference);
+    if (bMarkers) {
+        // Under the statistics line, below the cursor's and the power
+        // readouts' rows.
+        const int nRows = f.nMode == 2 ? (f.IsStereo() ? 2 : 1) : 1;
+        dc.SelectObject(palette.pPenCursor);
+        CMarkerOverlay::Draw(dc, f, m_aLeftBars, 18 + 14 * nRows);
+    }
     DrawTexts(dc, f);
     return LogicalRegion(dc.Touched(), dc.GetDevicePixelRatio());
 }
@@ -150,6 +171,13 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
     if (f.pBands != nullptr) {
         CBandBars::Build(f, *pass.pArrays, pass.dYScale, pass.nYBase, pass.dFloor,
                          {m_aBars, m_aBarBins, m_aHoldLevels, m_anBarBand, m_abHollow});
+        m_adBarValue.clear();
+        for (int nBand : m_anBarBand) {
+            const std::vector<double>& adPower = pass.pArrays->adBandPower;
+            m_adBarValue.push_back(nBand >= 0 && nBand < static_cast<int>(adPower.size())
+                                       ? adPower[std::size_t(nBand)]
+                                       : std::nan(""));
+        }
         m_aFilledBars.clear();
         for (std::size_t i = 0; i < m_aBars.size(); ++i) {
             if (!m_abHollow[i]) {
@@ -170,6 +198,7 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
     m_aBars.clear();
     m_aBarBins.clear();
     m_aHoldLevels.clear();
+    m_adBarValue.clear();
     int nPrevX = 28;
     int nFirst = geo.nBinLow;
     SBarValue power{!f.IsDesigned()};
@@ -188,6 +217,7 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
             const int nTop = std::min(LevelY(pass.dYScale, pass.nYBase, dP, pass.dFloor), nBottom);
             m_aBars.push_back(SRectangle{nPrevX, nTop, x, nBottom});
             m_aBarBins.emplace_back(nFirst, b + 1);
+            m_adBarValue.push_back(dP);
             if (f.bHold) {
                 m_aHoldLevels.push_back(SRectangle{
                     nPrevX, std::min(LevelY(pass.dYScale, pass.nYBase, dH, pass.dFloor), nBottom),
@@ -198,6 +228,21 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
         nFirst = b + 1;
         power.Restart();
         hold.Restart();
+    }
+}
+
+void CRunningFrame::ReshapeToDifference(const SFrame& f, const SPass& pass,
+                                       const CReferenceLine& reference) {
+    m_difference.Reshape(f, pass.dYScale, m_adBarValue, reference.BarValues(), m_aBars, m_aBarBins,
+                         m_anBarBand, m_abHollow);
+    m_aHoldLevels.clear();
+    if (!m_abHollow.empty()) {
+        m_aFilledBars.clear();
+        for (std::size_t i = 0; i < m_aBars.size(); ++i) {
+            if (!m_abHollow[i]) {
+                m_aFilledBars.push_back(m_aBars[i]);
+            }
+        }
     }
 }
 
@@ -278,7 +323,17 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
     if (!UnderCursor(f, pass, &dHz, &dValue)) {
         return;
     }
-    int yc = LevelY(pass.dYScale, pass.nYBase, dValue, pass.dFloor);
+    double dDifferenceDb = 0.0;
+    if (f.aids.bDifference && !m_difference.At(cx, &dDifferenceDb)) {
+        return; // no bar, no reference to read against
+    }
+    int yc = f.aids.bDifference
+                 ? static_cast<int>(CDifferenceBars::ZeroY(f) -
+                                    dDifferenceDb * CDifferenceBars::PixelsPerDb(pass.dYScale))
+                 : LevelY(pass.dYScale, pass.nYBase, dValue, pass.dFloor);
+    if (f.aids.bDifference) {
+        yc = std::max(yc, 2);
+    }
     if (yc + 2 > nPlotH) {
         yc = nPlotH - 2;
     }
@@ -295,8 +350,9 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
     // In a level unit the bin's own level, not its pixel row's, or that it
     // lies below what the input can show.
     const std::string strDb =
-        f.IsDesigned() ? FormatText("%.1f dB", 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale))
-                       : f.pLevels->LevelText(dValue) + " dB";
+        f.aids.bDifference ? FormatText("%+.1f dB", dDifferenceDb)
+        : f.IsDesigned()   ? FormatText("%.1f dB", 10 * (f.ZeroY() - yc) / (kLn10 * pass.dYScale))
+                           : f.pLevels->LevelText(dValue) + " dB";
     const CSize sizeDb = dc.GetTextExtent(strDb);
     dc.TextOut(nWidth - sizeDb.cx - 5, 18, strDb);
 }
@@ -312,10 +368,15 @@ void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
         const int y = std::max(0, (f.nPlotBottom - size.cy) / 2);
         dc.TextOut(x, y, kSignalLostText);
     }
+    if (f.aids.bFrozen) {
+        const COLORREF crText = dc.SetTextColor(RGB(230, 200, 90));
+        dc.TextOut(33, 4, kFrozenText);
+        dc.SetTextColor(crText);
+    }
     if (f.bBuiltInSignal) {
         // At the other end of the statistics line's row: the spectrum is of
         // the program's own signal, not a sound from outside.
-        dc.TextOut(33, 4, kBuiltInSignalText);
+        dc.TextOut(TopLeftX(dc, f), 4, kBuiltInSignalText);
     }
     // How many passes the previous acquisition cycle made, and the time each had.
     const std::string str = FormatText("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
@@ -323,6 +384,10 @@ void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
     CLevelReadout::DrawCaption(dc, f, f.nWidth - size.cx - 5);
     dc.TextOut(f.nWidth - size.cx - 5, 4, str);
     DrawNotice(dc, f.strNotice, f.nWidth, f.nPlotBottom);
+}
+
+int CRunningFrame::TopLeftX(CDC& dc, const SFrame& f) {
+    return f.aids.bFrozen ? 33 + dc.GetTextExtent(kFrozenText).cx + 12 : 33;
 }
 
 void CRunningFrame::DrawNotice(CDC& dc, const std::string& strNotice, int nWidth, int nPlotBottom) {

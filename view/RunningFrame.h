@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DC.h"
+#include "view/DifferenceBars.h"
 #include "view/Frame.h"
 
 #include <QRegion>
@@ -24,6 +25,7 @@ class CRunningFrame {
 public:
     static constexpr const char* kSignalLostText = "No sound is arriving from the capture device.";
     static constexpr const char* kBuiltInSignalText = "Test signal";
+    static constexpr const char* kFrozenText = "Frozen";
 
     // Draws frame f into dc. pRefill, when given, is the region of the
     // canvas's earlier frame of the same layout that changed: only it needs
@@ -37,6 +39,8 @@ public:
     // A notice, while it lasts: a light line on a box of the margin's grey, a
     // quarter down the plot. The DC's colours are left as they were.
     static void DrawNotice(CDC& dc, const std::string& strNotice, int nWidth, int nPlotBottom);
+    // Where the texts at the top left begin: after "Frozen" while frozen.
+    static int TopLeftX(CDC& dc, const SFrame& f);
 
 private:
     // One pass of a frame: the channel it draws and the levels it uses.
@@ -50,6 +54,8 @@ private:
 
     static SPass MakePass(const SFrame& f, int nIndex);
     void BuildBars(const SFrame& f, const SPass& pass);
+    // With the difference shown, the pass's bars become difference bars.
+    void ReshapeToDifference(const SFrame& f, const SPass& pass, const CReferenceLine& reference);
     void FillPlot(CDC& dc, const SFrame& f, const QRegion* pRefill) const;
     void DrawBars(CDC& dc) const;
     const std::vector<SRectangle>& FilledBars();
@@ -68,6 +74,9 @@ private:
     std::vector<SRectangle> m_aBars;             // a pass's bars
     std::vector<std::pair<int, int>> m_aBarBins; // the bins each bar covers, first..end
     std::vector<SRectangle> m_aHoldLevels;       // their hold lines (l..r at row t)
+    std::vector<double> m_adBarValue;            // each bar's value, on its linear scale
+    std::vector<SRectangle> m_aLeftBars;         // the left bars, for the markers
+    CDifferenceBars m_difference;
     // With octave bands: the band of each bar, whether it is hollow, and the
     // bars that are filled.
     std::vector<int> m_anBarBand;

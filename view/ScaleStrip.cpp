@@ -1,10 +1,12 @@
 #include "view/ScaleStrip.h"
 
+#include "view/RoundLabels.h"
+
 #include <cmath>
 #include <cstdio>
 
 void CScaleStrip::Draw(CDC& dc, const SSpanGeometry& geo, int nWidth, int nHeight, int nPlotBottom,
-                       const CPen& penScale) {
+                       const CPen& penScale, bool bRound, const COctaveBands* pBands) {
     dc.SetBkColor(RGB(0, 0, 0));
     dc.SetTextColor(RGB(197, 197, 197));
     if (penScale.GetSafeHandle() != nullptr) {
@@ -21,7 +23,7 @@ void CScaleStrip::Draw(CDC& dc, const SSpanGeometry& geo, int nWidth, int nHeigh
     int nLastTickX = -100;
     for (int k = geo.nBinLow; k < geo.nBinMax; ++k) {
         const int x = static_cast<int>(geo.dXScale * std::log(static_cast<double>(k)) + geo.nXOff);
-        if (x > nLastLabelX + 40) {
+        if (!bRound && x > nLastLabelX + 40) {
             char szLabel[16];
             std::snprintf(szLabel, sizeof szLabel, "%d", static_cast<int>(k * geo.dBinWidth + 0.5));
             const CSize size = dc.GetTextExtent(szLabel);
@@ -35,6 +37,9 @@ void CScaleStrip::Draw(CDC& dc, const SSpanGeometry& geo, int nWidth, int nHeigh
             dc.LineTo(x, nPlotBottom + 5);
             nLastTickX = x;
         }
+    }
+    if (bRound) {
+        CRoundLabels::Draw(dc, geo, nWidth, nPlotBottom, pBands);
     }
     dc.MoveTo(27, 0);
     dc.LineTo(27, nPlotBottom + 5);

@@ -216,11 +216,20 @@ void CSpectrogram::Draw(CDC& dc, int nTop) const {
     if (m_imgRing.isNull()) {
         return;
     }
+    const bool bFrozen = !m_imgFrozen.isNull() && m_imgFrozen.size() == m_imgRing.size();
+    const QImage& img = bFrozen ? m_imgFrozen : m_imgRing;
+    const int nHead = bFrozen ? m_nFrozenHead : m_nHead;
     const int x = m_shape.nFirstColumn;
     const int y = dc.DeviceCoordinate(nTop);
-    const int nUpper = m_shape.nRows - m_nHead;
-    dc.SetDIBitsToDevice(x, y, m_shape.nColumns, nUpper, m_imgRing, 0, m_nHead);
-    dc.SetDIBitsToDevice(x, y + nUpper, m_shape.nColumns, m_nHead, m_imgRing, 0, 0);
+    const int nUpper = m_shape.nRows - nHead;
+    dc.SetDIBitsToDevice(x, y, m_shape.nColumns, nUpper, img, 0, nHead);
+    dc.SetDIBitsToDevice(x, y + nUpper, m_shape.nColumns, nHead, img, 0, 0);
+}
+
+void CSpectrogram::Freeze(bool bFrozen) {
+    std::lock_guard lock(m_lock);
+    m_imgFrozen = bFrozen ? m_imgRing.copy() : QImage();
+    m_nFrozenHead = m_nHead;
 }
 
 int CSpectrogram::RowsRecorded() const {

@@ -72,6 +72,9 @@ public:
     // Shows the ring with its newest row at logical y = nTop, as the shape
     // lies on dc.
     void Draw(CDC& dc, int nTop) const;
+    // While frozen, Draw shows the history as it stood when it froze (until
+    // the shape changes); the passes go on writing rows underneath.
+    void Freeze(bool bFrozen);
 
     // Rows written since the view was made, and rows recorded in the history now.
     int RowsWritten() const { return m_nRowsWritten.load(); }
@@ -100,6 +103,8 @@ private:
     QImage m_imgRing;                     // the same rows' colours
     int m_nHead = 0;                      // the ring row shown at the top
     int m_nRecorded = 0;                  // rows holding history, from the top
+    QImage m_imgFrozen;                   // the ring as it froze; null while live
+    int m_nFrozenHead = 0;
     std::array<std::uint32_t, 256> m_aColours{};
     std::int64_t m_nFloorLevel = 0;         // hundredths of a dB: black
     std::int64_t m_nLevelScale = 0;         // colour index per hundredth, in 1/65536

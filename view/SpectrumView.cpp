@@ -84,7 +84,18 @@ void CSpectrumView::mouseMoveEvent(QMouseEvent* pEvent) {
     }
 }
 
+// Ctrl-clicks place and remove markers, and never reach the span gestures.
 void CSpectrumView::mousePressEvent(QMouseEvent* pEvent) {
+    m_bMarkerClick = (pEvent->modifiers() & Qt::ControlModifier) != 0;
+    if (m_bMarkerClick) {
+        const int x = pEvent->position().toPoint().x();
+        if (pEvent->button() == Qt::LeftButton) {
+            PlaceMarker((pEvent->modifiers() & Qt::ShiftModifier) != 0 ? 1 : 0, x);
+        } else if (pEvent->button() == Qt::RightButton) {
+            RemoveMarkerNear(x);
+        }
+        return;
+    }
     if (pEvent->button() == Qt::LeftButton) {
         OnLButtonDown(0, pEvent->position().toPoint());
     }
@@ -92,7 +103,7 @@ void CSpectrumView::mousePressEvent(QMouseEvent* pEvent) {
 
 void CSpectrumView::mouseReleaseEvent(QMouseEvent* pEvent) {
     const QPoint point = pEvent->position().toPoint();
-    if (!rect().contains(point)) {
+    if (m_bMarkerClick || !rect().contains(point)) {
         return;
     }
     if (pEvent->button() == Qt::LeftButton) {
@@ -103,6 +114,12 @@ void CSpectrumView::mouseReleaseEvent(QMouseEvent* pEvent) {
 }
 
 void CSpectrumView::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    // A quick second Ctrl-click is a click again.
+    if ((pEvent->modifiers() & Qt::ControlModifier) != 0) {
+        mousePressEvent(pEvent);
+        return;
+    }
+    m_bMarkerClick = false;
     if (pEvent->button() == Qt::LeftButton) {
         OnLButtonDblClk(0, pEvent->position().toPoint());
     } else if (pEvent->button() == Qt::RightButton) {
@@ -128,6 +145,7 @@ void CSpectrumView::OnPaint() {
 
 void CSpectrumView::OnSize(unsigned /*nType*/, int /*cx*/, int /*cy*/) {
     m_nCursorX = -10;
+    EndFreeze();
     RedrawAll();
 }
 
@@ -148,6 +166,7 @@ void CSpectrumView::OnMouseMove(unsigned /*nFlags*/, QPoint point) {
 void CSpectrumView::OnLButtonDblClk(unsigned /*nFlags*/, QPoint /*point*/) {
     int nMode = m_nDisplayMode.load() + 1;
     m_nDisplayMode = nMode > 2 ? 0 : nMode;
+    EndFreeze();
 }
 
 // The dialog switches compact mode; it hears of it after this gesture's own
@@ -225,6 +244,7 @@ bool CSpectrumView::ApplySettings(const SViewSettings& s) {
     if (m_nSpanLowHz != s.nSpanLowHz || m_nSpanHighHz != s.nSpanHighHz) {
         m_nSpanLowHz = s.nSpanLowHz;
         m_nSpanHighHz = s.nSpanHighHz;
+        EndFreeze();
         DrawScale();
     }
     const bool bHoldOn = s.bHold && m_bHold == 0;
@@ -260,6 +280,7 @@ bool CSpectrumView::FrequencyAt(int x, int* pHz) const {
 void CSpectrumView::BindChannels(CAnalysisChannel* pLeft, CAnalysisChannel* pRight, int nFftSize,
                                  int nSampleRate) {
     m_frameThread.Stop();
+    EndFreeze(); // a run's end, or a new run
     {
         std::lock_guard lock(m_lockFrame);
         if (pLeft != nullptr) {

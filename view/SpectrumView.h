@@ -9,6 +9,7 @@
 #include "view/Frame.h"
 #include "view/FrameHandOver.h"
 #include "view/FrameThread.h"
+#include "view/FrozenPass.h"
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
 #include "view/RunningFrame.h"
@@ -19,6 +20,7 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -103,12 +105,50 @@ public:
 
     // Bars per 1/nFraction-octave band (1, 3, 6 or 12) instead of per group
     // of bins; 0 for the bins.
-    void SetBands(int nFraction) { m_nBandFraction.store(nFraction); }
+    void SetBands(int nFraction);
     int BandFraction() const { return m_nBandFraction.load(); }
     // With bands and Hold on, each band's held level for a channel (0 left,
     // 1 right), one per band of the span, as the bars have it; false while
     // none is held for the bands shown now.
     bool BandHold(int nChannel, std::vector<double>& adHold) const;
+
+    // Freeze: the picture stands still while the analysis goes on. Only a
+    // run can freeze; false otherwise. The view ends it itself on Stop and on
+    // a change of span, size or mode, and then says so (FreezeEnded).
+    bool SetFrozen(bool bFrozen);
+    bool IsFrozen() const { return m_bFrozen.load(); }
+    // The frozen pass, while one is shown; false otherwise.
+    bool FrozenPass(SFrozenPass& frozen) const;
+
+    // Markers A (0) and B (1) on the left channel, in Hz (NaN: none). Placing
+    // one at column x snaps it to the strongest tone or band within a few
+    // pixels of the picture shown; false where there is none.
+    bool PlaceMarker(int nMarker, int x);
+    void SetMarkerHz(int nMarker, double dHz) { m_adMarkerHz[nMarker & 1].store(dHz); }
+    double MarkerHz(int nMarker) const { return m_adMarkerHz[nMarker & 1].load(); }
+    // Removes the marker nearest column x.
+    void RemoveMarkerNear(int x);
+    void ClearMarkers();
+    // Marker A to the strongest bar of the span; false where there is none.
+    bool PeakToMarkerA();
+    // What the markers read on the picture shown: their frequencies and
+    // levels in dB of the unit (NaN where a marker is not set or reads
+    // nothing).
+    struct SMarkerFigures {
+        double adHz[2];
+        double adDb[2];
+    };
+    SMarkerFigures MarkerFigures() const;
+
+    // The bars as the live level less the reference's, while one is kept.
+    void SetDifference(bool bShown) { m_bDifference = bShown; }
+    bool IsDifferenceShown() const { return m_bDifference.load(); }
+    // Display mode 1's readout in cents (bCents) at a reference pitch for A4.
+    void SetNoteReadout(bool bCents, double dA4Hz);
+    // Round frequencies (or the bands' names) on the axis instead of the
+    // bins' own.
+    void SetRoundLabels(bool bRound);
+    bool HasRoundLabels() const { return m_bRoundLabels.load(); }
 
     // A line across the upper plot, over the spectrum or the welcome page,
     // for nMilliseconds from now.
@@ -193,6 +233,13 @@ public:
     std::atomic<int> m_nBandFraction{0};
     std::atomic<bool> m_bSpectrogram{false};
     std::atomic<int> m_nHistorySeconds{kDefaultHistorySeconds};
+    // The reading aids.
+    std::atomic<bool> m_bFrozen{false};
+    std::atomic<double> m_adMarkerHz[2]{std::nan(""), std::nan("")};
+    std::atomic<bool> m_bDifference{false};
+    std::atomic<bool> m_bCents{false};
+    std::atomic<double> m_dA4Hz{440.0};
+    std::atomic<bool> m_bRoundLabels{false};
 
     static constexpr const char* kSignalLostText = CRunningFrame::kSignalLostText;
     static constexpr const char* kBuiltInSignalText = CRunningFrame::kBuiltInSignalText;
@@ -222,6 +269,7 @@ public:
     // Span gesture state (user-interface thread only).
     int m_nDragLowHz = 0;
     int m_nDragHighHz = 0;
+    bool m_bMarkerClick = false; // a Ctrl-click in progress places a marker, not a span
 
     // Kept across frames (inside the frame guard only): the most recent
     // explicit flags, and the note overlay with its peak readout.
@@ -231,6 +279,8 @@ public:
 signals:
     // A right double-click asks for compact mode to be switched.
     void CompactModeRequested();
+    // The view ended a freeze by itself.
+    void FreezeEnded();
 
 protected:
     bool event(QEvent* pEvent) override;
@@ -245,6 +295,7 @@ protected:
 
 private:
     void SetSpan(int nLowHz, int nHighHz);
+    void EndFreeze();
     void ReleaseBackBuffer();
     QImage NewBuffer() const;
     void RedrawAll();
@@ -261,7 +312,9 @@ private:
 
     // Frames (SpectrumViewFrame.cpp).
     void TakeFrame(int nFlags, CAnalysisChannel* pLeft);
-    void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays);
+    void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays, SFrozenChannel* pRecord);
+    void TakeFrozen(const SFrozenChannel& frozen, SChannelArrays& arrays);
+    void TakeAids(SReadingAids& aids) const;
     void ToUnit(SChannelArrays& arrays);
     void TakeBands(SChannelArrays& arrays, int nChannel);
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
@@ -276,7 +329,11 @@ private:
     SLevelSettings m_levelSettings;
     CLevelScale m_levelScale;        // the frames' unit at their run's rate and size
     COctaveBands m_bands;            // the frames' bands at their run's rate, size and span
+    COctaveBands m_scaleBands;       // the scale's, whose names it shows
     SFrame m_frame;                  // the frame being drawn
+    SFrozenPass m_frozen;            // while frozen: what the frames draw
+    // How the frame being drawn takes its arrays.
+    enum class EFreeze { Live, Record, Replay } m_eFreeze = EFreeze::Live;
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended
     CRunningFrame m_runningFrame;
     CReferenceLine m_referenceLine;

@@ -94,31 +94,55 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     if (m_nFftsPerCycle == 0) {
         m_nFftsPerCycle = 10; // before the first cycle has ended
     }
-    f.nFftsPerCycle = m_nFftsPerCycle;
+    TakeAids(f.aids);
+    m_eFreeze = !f.aids.bFrozen ? EFreeze::Live
+                : m_frozen.bTaken ? EFreeze::Replay
+                                  : EFreeze::Record;
+    const bool bReplay = m_eFreeze == EFreeze::Replay;
+    f.nFftsPerCycle = bReplay ? m_frozen.nFftsPerCycle : m_nFftsPerCycle.load();
     f.bSignalLost = m_bSignalLost;
     f.bBuiltInSignal = m_bBuiltInSignal;
-    f.dPeakHz = pLeft->m_dPeakHz.load(std::memory_order_relaxed);
+    f.dPeakHz = bReplay ? m_frozen.dPeakHz : pLeft->m_dPeakHz.load(std::memory_order_relaxed);
     TakeNotice(f.strNotice);
     m_levelScale.Update(m_levelSettings, f.nSampleRate, f.nFftSize);
     f.pLevels = &m_levelScale;
     f.bMeter = m_bMeter;
     f.bSlowMeter = m_bSlowMeter;
-    f.meter = pLeft->m_meter.Figures();
+    f.meter = bReplay ? m_frozen.meter : pLeft->m_meter.Figures();
+    if (m_eFreeze == EFreeze::Record) {
+        m_frozen.nFftsPerCycle = f.nFftsPerCycle;
+        m_frozen.dPeakHz = f.dPeakHz;
+        m_frozen.meter = f.meter;
+    }
 
     CAnalysisChannel* pRight = m_pRightChannel.load();
-    const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
-    auto lockLeft = pLeft->LockArrays();
-    std::unique_lock<std::mutex> lockRight;
-    if (bStereo && pRight != pLeft) {
-        lockRight = pRight->LockArrays();
-    }
-    m_nFramePassNs = m_frameThread.PassNs();
-    TakeArrays(*pLeft, f.left);
-    if (bStereo) {
-        TakeArrays(*pRight, f.right);
+    if (bReplay) {
+        // The channels the picture froze with, whatever the passes hold now.
+        f.nFlags = (nFlags & ~1) | (m_frozen.bStereo ? 1 : 0);
+        TakeFrozen(m_frozen.left, f.left);
+        if (m_frozen.bStereo) {
+            TakeFrozen(m_frozen.right, f.right);
+        } else {
+            f.right.adPower.clear();
+            f.right.adHold.clear();
+        }
     } else {
-        f.right.adPower.clear();
-        f.right.adHold.clear();
+        const bool bStereo = (nFlags & 1) != 0 && pRight != nullptr;
+        auto lockLeft = pLeft->LockArrays();
+        std::unique_lock<std::mutex> lockRight;
+        if (bStereo && pRight != pLeft) {
+            lockRight = pRight->LockArrays();
+        }
+        m_nFramePassNs = m_frameThread.PassNs();
+        const bool bRecord = m_eFreeze == EFreeze::Record;
+        TakeArrays(*pLeft, f.left, bRecord ? &m_frozen.left : nullptr);
+        m_frozen.bStereo = bStereo;
+        if (bStereo) {
+            TakeArrays(*pRight, f.right, bRecord ? &m_frozen.right : nullptr);
+        } else {
+            f.right.adPower.clear();
+            f.right.adHold.clear();
+        }
     }
     // The bands, and which of them the window resolves at its length.
     const int nBandFraction = m_nBandFraction;
@@ -132,24 +156,37 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
 
 // Bins 0 to N/2, all a frame draws; the mean over all N bins only where the
 // power readout shows it.
-void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a) {
+void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a,
+                               SFrozenChannel* pRecord) {
     if (chan.m_pPower == nullptr || chan.m_pHold == nullptr || chan.m_nSize <= 0) {
         a.adPower.clear();
         a.adHold.clear();
+        if (pRecord != nullptr) {
+            *pRecord = SFrozenChannel{};
+        }
         return;
     }
     const int nBins = chan.m_nSize / 2 + 1;
     a.adPower.assign(chan.m_pPower, chan.m_pPower + nBins);
     a.adHold.assign(chan.m_pHold, chan.m_pHold + nBins);
     a.scale = chan.PowerScale();
+    if (pRecord != nullptr) {
+        pRecord->adPower = a.adPower;
+        pRecord->adHold = a.adHold;
+        pRecord->scale = a.scale;
+    }
     ToUnit(a);
     a.dMeanPower = 0.0;
-    if (m_frame.nMode == 2) {
+    // A frozen picture keeps the mean for any mode it may be shown in.
+    if (m_frame.nMode == 2 || pRecord != nullptr) {
         const int nFft = m_frame.nFftSize;
         const int nEntries = std::min(nFft, chan.m_nSize);
         for (int i = 0; i < nEntries; ++i) {
             a.dMeanPower += chan.m_pPower[i] / nFft;
         }
+    }
+    if (pRecord != nullptr) {
+        pRecord->dMeanPower = a.dMeanPower;
     }
 }
 
@@ -177,11 +214,17 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     TakeFrame(nFlags, pLeft);
     TakeBands(m_frame.left, 0);
     TakeBands(m_frame.right, 1);
+    if (m_eFreeze == EFreeze::Record) {
+        m_frozen.left.adBandHold = m_frame.left.adBandHold;
+        m_frozen.right.adBandHold = m_frame.right.adBandHold;
+        m_frozen.bTaken = true;
+    }
     const SFrame& f = m_frame;
     CFrameHandOver::SFrameLayout layout{f.nWidth,  f.nHeight,      f.nPlotBottom,     f.nMode,
                                         f.nYScale, m_dBufferRatio, m_nScaleGeneration};
     layout.nSpectrogramBottom = f.nSpectrogramBottom;
     layout.nHistorySeconds = f.nSpectrogramBottom > 0 ? f.nHistorySeconds : 0;
+    layout.bDifference = f.aids.bDifference;
     if (!f.IsDesigned()) {
         layout.dGridTopDb = CLevelGrid::TopDb(f, f.nOffset);
         layout.dGridDbOffset = f.pLevels->DbOffset();
@@ -215,8 +258,12 @@ void CSpectrumView::TakeBands(SChannelArrays& a, int nChannel) {
     const SSpanGeometry& geo = m_frame.geo;
     const SBandHoldKey key{m_bands.Fraction(), m_frame.nSampleRate, m_frame.nFftSize,
                            geo.nBinLow * geo.dBinWidth, geo.nBinMax * geo.dBinWidth};
-    if (!m_frame.bHold || !m_aBandHold[nChannel].Take(key, a.adBandHold) ||
-        a.adBandHold.size() != a.adBandPower.size()) {
+    const SFrozenChannel& frozen = nChannel == 0 ? m_frozen.left : m_frozen.right;
+    if (m_eFreeze == EFreeze::Replay && m_frame.bHold &&
+        frozen.adBandHold.size() == a.adBandPower.size()) {
+        a.adBandHold = frozen.adBandHold;
+    } else if (!m_frame.bHold || !m_aBandHold[nChannel].Take(key, a.adBandHold) ||
+               a.adBandHold.size() != a.adBandPower.size()) {
         a.adBandHold = a.adBandPower;
     }
 }
@@ -240,8 +287,16 @@ void CSpectrumView::DrawScale() {
             m_handOver.TakeFreshCanvas({QRect(0, 0, nWidth, nHeight)});
             m_handOver.CanvasRecord().bFrame = false;
             ++m_nScaleGeneration;
-            CScaleStrip::Draw(m_dcMemory, ComputeSpanGeometry(), nWidth, nHeight, m_nPlotBottom,
-                              m_penScale);
+            const SSpanGeometry geo = ComputeSpanGeometry();
+            const bool bRound = m_bRoundLabels;
+            const int nBandFraction = m_nBandFraction;
+            if (bRound && nBandFraction > 0) {
+                m_scaleBands.Build(nBandFraction, m_nSampleRate, m_nFftSize,
+                                   geo.nBinLow * geo.dBinWidth, geo.nBinMax * geo.dBinWidth,
+                                   m_frame.left.scale.NoiseBandwidthBins());
+            }
+            CScaleStrip::Draw(m_dcMemory, geo, nWidth, nHeight, m_nPlotBottom, m_penScale, bRound,
+                              bRound && nBandFraction > 0 ? &m_scaleBands : nullptr);
         }
     }
     m_bScaleBusy = 0;
