@@ -103,19 +103,21 @@ void PlaceFinerSteps(CPlacement& placement, const SSpanGeometry& geo) {
     }
 }
 
-// The octaves' bands first (1k, 500, 2k ...), then the bands between.
+// The octaves' bands first, outwards from 1 kHz (1k, 500, 2k, 250 ...), then
+// the bands between, so that where only some have room they spread evenly.
 void PlaceBandNames(CPlacement& placement, const SSpanGeometry& geo, const COctaveBands& bands) {
     const int nFraction = std::max(bands.Fraction(), 1);
-    for (int nPass = 0; nPass < 2; ++nPass) {
-        for (int i = 0; i < bands.Count(); ++i) {
-            const SOctaveBand& band = bands.Band(i);
-            const long nStep = std::lround(std::log2(band.dCentreHz / 1000.0) * nFraction);
-            const bool bOctave = nStep % nFraction == 0;
-            if (bOctave == (nPass == 0)) {
-                placement.Place(static_cast<int>(geo.XOf(band.dCentreHz / geo.dBinWidth)),
-                                band.strNominal);
-            }
-        }
+    std::vector<std::pair<long, int>> aOrder; // (rank, band)
+    for (int i = 0; i < bands.Count(); ++i) {
+        const long nStep = std::lround(std::log2(bands.Band(i).dCentreHz / 1000.0) * nFraction);
+        const bool bOctave = nStep % nFraction == 0;
+        aOrder.emplace_back((bOctave ? 0 : 1000) + 2 * std::labs(nStep) + (nStep < 0 ? 0 : 1), i);
+    }
+    std::sort(aOrder.begin(), aOrder.end());
+    for (const auto& [nRank, i] : aOrder) {
+        const SOctaveBand& band = bands.Band(i);
+        placement.Place(static_cast<int>(geo.XOf(band.dCentreHz / geo.dBinWidth)),
+                        band.strNominal);
     }
 }
 
