@@ -103,3 +103,13 @@ TEST(HelpPage, ExplainsOctaveBands) {
                                 "<kbd>Ctrl</kbd>+<kbd>B</kbd>"})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }
+
+TEST(HelpPage, DescribesEachAidToReadingThePicture) {
+    const QString strPage = BuiltHelpPage();
+    for (const char* pszText :
+         {"id=\"reading\"", "href=\"#reading\"", "<b>Freeze</b>", "<kbd>Ctrl</kbd>+<kbd>Space</kbd>",
+          "Peak to marker A", "Clear markers", "Marker delta (dB)", "Show difference",
+          "Difference (dB)", "Note readout", "Reference pitch", "cents", "Frequency labels",
+          "<i>Round</i>"})
+        EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
+}
