@@ -24,16 +24,6 @@ double ThreeFigures(double d) {
     return std::round(d / dScale) * dScale;
 }
 
-std::string Label(double dHz) {
-    char sz[32];
-    if (dHz >= 1000.0) {
-        std::snprintf(sz, sizeof sz, "%gk", dHz / 1000.0);
-    } else {
-        std::snprintf(sz, sizeof sz, "%g", dHz);
-    }
-    return sz;
-}
-
 SOctaveBand BandAt(int nFraction, int x) {
     const double dExponent =
         nFraction % 2 == 1 ? double(x) / nFraction : (2.0 * x + 1.0) / (2.0 * nFraction);
@@ -46,7 +36,7 @@ SOctaveBand BandAt(int nFraction, int x) {
     } else {
         band.dNominalHz = ThreeFigures(band.dCentreHz);
     }
-    band.strNominal = Label(band.dNominalHz);
+    band.strNominal = COctaveBands::FrequencyLabel(band.dNominalHz);
     return band;
 }
 
@@ -129,4 +119,14 @@ void COctaveBands::Powers(const double* pPower, int nBins, double dNoiseBandwidt
                                [&](int k) { return k >= 0 && k < nBins ? pPower[k] : 0.0; }) /
                    dNoiseBandwidthBins;
     }
+}
+
+std::string COctaveBands::FrequencyLabel(double dHz) {
+    char sz[32];
+    if (dHz >= 1000.0) {
+        std::snprintf(sz, sizeof sz, "%gk", dHz / 1000.0);
+    } else {
+        std::snprintf(sz, sizeof sz, "%g", dHz);
+    }
+    return sz;
 }

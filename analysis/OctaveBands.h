@@ -34,6 +34,9 @@ public:
     static std::vector<SOctaveBand> Bands(int nFraction, double dLowHz, double dHighHz);
     // The name of a band width: "1/3 octave".
     static std::string Name(int nFraction);
+    // A frequency as the bands' names and the axis's round labels read it:
+    // "31.5", "500", "1k", "1.25k".
+    static std::string FrequencyLabel(double dHz);
 
     // The bands of a run: wholly inside the span and below half the rate,
     // with their bins' weights, and whether a window of the noise bandwidth

@@ -113,6 +113,15 @@ void BM_RenderFrame(benchmark::State& state) {
     view.SetBands(static_cast<int>(state.range(10)));
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it
+    // The reading aids: 1 both markers with the difference from the
+    // reference, 2 a frozen picture.
+    if (state.range(11) == 1) {
+        view.SetMarkerHz(0, 40 * nRate / double(nFft));
+        view.SetMarkerHz(1, 410 * nRate / double(nFft));
+        view.SetDifference(true);
+    } else if (state.range(11) == 2) {
+        view.SetFrozen(true);
+    }
 
     for (auto _ : state) {
         view.RenderFrame(nFlags);
@@ -123,14 +132,14 @@ void BM_RenderFrame(benchmark::State& state) {
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
     pBench->ArgNames(
-        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
     for (int nRatio : {100, 150, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nFft : {4096, 16384}) {
                 for (int nStereo : {0, 1}) {
                     for (int nMinX : {0, 2}) {
                         for (int nMode : {0, 1}) {
-                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0, 0});
+                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0, 0, 0});
                         }
                     }
                 }
@@ -141,12 +150,12 @@ void FrameArguments(benchmark::internal::Benchmark* pBench) {
 
 void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
     pBench->ArgNames(
-        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nRef : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0, 0, 0});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, nRef, 0, 0, 0, 0});
                 }
             }
         }
@@ -155,12 +164,12 @@ void ReferenceArguments(benchmark::internal::Benchmark* pBench) {
 
 void LevelArguments(benchmark::internal::Benchmark* pBench) {
     pBench->ArgNames(
-        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nUnit : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit, 0, 0});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, nUnit, 0, 0, 0});
                 }
             }
         }
@@ -169,12 +178,12 @@ void LevelArguments(benchmark::internal::Benchmark* pBench) {
 
 void SpectrogramArguments(benchmark::internal::Benchmark* pBench) {
     pBench->ArgNames(
-        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nMinX : {0, 2}) {
                 for (int nShown : {0, 1}) {
-                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, 0, nShown, 0});
+                    pBench->Args({w, h, 4096, 0, nMinX, 0, nRatio, 0, 0, nShown, 0, 0});
                 }
             }
         }
@@ -183,12 +192,24 @@ void SpectrogramArguments(benchmark::internal::Benchmark* pBench) {
 
 void BandArguments(benchmark::internal::Benchmark* pBench) {
     pBench->ArgNames(
-        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands"});
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
     for (int nRatio : {100, 200}) {
         for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
             for (int nStereo : {0, 1}) {
-                pBench->Args({w, h, 4096, nStereo, 2, 0, nRatio, 0, 0, 0, 0});
-                pBench->Args({w, h, 4096, nStereo, 2, 0, nRatio, 0, 0, 0, 3});
+                pBench->Args({w, h, 4096, nStereo, 2, 0, nRatio, 0, 0, 0, 0, 0});
+                pBench->Args({w, h, 4096, nStereo, 2, 0, nRatio, 0, 0, 0, 3, 0});
+            }
+        }
+    }
+}
+
+void AidArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
+    for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+        for (int nFft : {4096, 16384}) {
+            for (int nAids : {0, 1, 2}) {
+                pBench->Args({w, h, nFft, 0, 2, 0, 100, 1, 0, 0, 0, nAids});
             }
         }
     }
@@ -240,6 +261,10 @@ BENCHMARK(BM_SpectrogramPass)
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameReference")
     ->Apply(ReferenceArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameAids")
+    ->Apply(AidArguments)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameLevels")

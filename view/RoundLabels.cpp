@@ -124,13 +124,7 @@ void PlaceBandNames(CPlacement& placement, const SSpanGeometry& geo, const COcta
 } // namespace
 
 std::string CRoundLabels::Text(double dHz) {
-    char sz[32];
-    if (dHz >= 1000.0) {
-        std::snprintf(sz, sizeof sz, "%gk", dHz / 1000.0);
-    } else {
-        std::snprintf(sz, sizeof sz, "%g", dHz);
-    }
-    return sz;
+    return COctaveBands::FrequencyLabel(dHz);
 }
 
 std::vector<SAxisLabel> CRoundLabels::Choose(const SSpanGeometry& geo, int nWidth,
