@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr const char* kNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+constexpr const char* kNames[12] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                    "F#", "G",  "G#", "A",  "A#", "B"};
 
 // Floor division and its remainder, for the semitones below C0 as well.
 int FloorDiv(int n, int d) {

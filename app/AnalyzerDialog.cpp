@@ -166,8 +166,7 @@ void CAnalyzerDialog::WireControls() {
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pDevices.get(),
             &CDeviceChooser::SetRunning);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pLevels, &CLevelCommands::SetRunning);
-    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pReading,
-            &CReadingCommands::SetRunning);
+    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pReading, &CReadingCommands::SetRunning);
     connect(m_pReference.get(), &CReferenceCommands::ReferenceChanged, m_pReading,
             &CReadingCommands::SetReferenceKept);
     connect(m_strip.DeviceList(), &QComboBox::currentIndexChanged, m_pLevels,

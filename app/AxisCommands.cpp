@@ -16,9 +16,8 @@ CAxisCommands::CAxisCommands(QWidget* pWindow, CSpectrumView* pView)
       m_pActionNotesDesigned(
           AddRadioItem(m_pNoteMenu, m_pNoteGroup, QStringLiteral("As designed"), 0)),
       m_pActionCents(AddRadioItem(m_pNoteMenu, m_pNoteGroup, QStringLiteral("Cents"), 1)),
-      m_pActionPitch(nullptr),
-      m_pActionLabelsDesigned(
-          AddRadioItem(m_pLabelMenu, m_pLabelGroup, QStringLiteral("As designed"), 0)),
+      m_pActionPitch(nullptr), m_pActionLabelsDesigned(AddRadioItem(
+                                   m_pLabelMenu, m_pLabelGroup, QStringLiteral("As designed"), 0)),
       m_pActionRound(AddRadioItem(m_pLabelMenu, m_pLabelGroup, QStringLiteral("Round"), 1)),
       m_dA4Hz(SPitchName::kDefaultA4Hz) {
     m_pActionNotesDesigned->setChecked(true);
@@ -46,8 +45,8 @@ bool CAxisCommands::SetReferencePitch(double dA4Hz) {
 
 void CAxisCommands::OnReferencePitch() {
     const double dChosen =
-        AskNumber(m_pWindow, QStringLiteral("Reference pitch"), QStringLiteral("A4 (Hz):"),
-                  m_dA4Hz, SPitchName::kLowestA4Hz, SPitchName::kHighestA4Hz, 1);
+        AskNumber(m_pWindow, QStringLiteral("Reference pitch"), QStringLiteral("A4 (Hz):"), m_dA4Hz,
+                  SPitchName::kLowestA4Hz, SPitchName::kHighestA4Hz, 1);
     if (!std::isnan(dChosen)) {
         SetReferencePitch(dChosen);
     }

@@ -1,14 +1,13 @@
 #include "app/Prompts.h"
 
-#include <QInputDialog>
-#include <cmath>
-
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <cmath>
 
 namespace {
 
@@ -144,13 +143,13 @@ void SetOpenFileHook(OpenFileHook hook) {
     OpenFileOverride() = std::move(hook);
 }
 
-double AskNumber(QWidget* pOwner, const QString& strCaption, const QString& strLabel,
-                 double dValue, double dMin, double dMax, int nDecimals) {
+double AskNumber(QWidget* pOwner, const QString& strCaption, const QString& strLabel, double dValue,
+                 double dMin, double dMax, int nDecimals) {
     if (AskNumberOverride())
         return AskNumberOverride()(strCaption, dValue, dMin, dMax);
     bool bOk = false;
-    const double dChosen = QInputDialog::getDouble(pOwner, strCaption, strLabel, dValue, dMin,
-                                                   dMax, nDecimals, &bOk);
+    const double dChosen =
+        QInputDialog::getDouble(pOwner, strCaption, strLabel, dValue, dMin, dMax, nDecimals, &bOk);
     return bOk ? dChosen : std::nan("");
 }
 

@@ -34,8 +34,8 @@ QString AskOpenFileName(QWidget* pOwner, const QString& strCaption, const QStrin
 
 // Asks for a number from dMin to dMax with nDecimals decimals, dValue
 // offered: the number chosen, or NaN when the user cancels.
-double AskNumber(QWidget* pOwner, const QString& strCaption, const QString& strLabel,
-                 double dValue, double dMin, double dMax, int nDecimals);
+double AskNumber(QWidget* pOwner, const QString& strCaption, const QString& strLabel, double dValue,
+                 double dMin, double dMax, int nDecimals);
 
 // What a test puts in place of the real box: receives owner, caption, text and
 // buttons and returns the button "chosen". Null restores the real box.

@@ -122,8 +122,7 @@ template <typename Comment> void CommentMarkers(const SSpectrumSnapshot& s, Comm
         const QString strName = QStringLiteral("Marker ") + QChar(u'A' + i);
         comment(strName + QStringLiteral(" (Hz)"), Number(s.adMarkerHz[i], 3));
         comment(strName + QStringLiteral(" level"),
-                std::isnan(s.adMarkerDb[i]) ? QStringLiteral("none")
-                                            : Number(s.adMarkerDb[i], 2));
+                std::isnan(s.adMarkerDb[i]) ? QStringLiteral("none") : Number(s.adMarkerDb[i], 2));
     }
     if (!std::isnan(s.adMarkerDb[0]) && !std::isnan(s.adMarkerDb[1]) &&
         !std::isnan(s.adMarkerHz[0]) && !std::isnan(s.adMarkerHz[1]))

@@ -139,7 +139,8 @@ void FrameArguments(benchmark::internal::Benchmark* pBench) {
                 for (int nStereo : {0, 1}) {
                     for (int nMinX : {0, 2}) {
                         for (int nMode : {0, 1}) {
-                            pBench->Args({w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0, 0, 0});
+                            pBench->Args(
+                                {w, h, nFft, nStereo, nMinX, nMode, nRatio, 0, 0, 0, 0, 0});
                         }
                     }
                 }

@@ -110,8 +110,7 @@ int CMarkerOverlay::ColumnOf(const SFrame& f, double dHz) {
 }
 
 double CMarkerOverlay::LevelDb(const SFrame& f, double dValue) {
-    return f.IsDesigned() ? GridLevelDb(dValue, f.nOffset, f.nYScale)
-                          : f.pLevels->LevelDb(dValue);
+    return f.IsDesigned() ? GridLevelDb(dValue, f.nOffset, f.nYScale) : f.pLevels->LevelDb(dValue);
 }
 
 std::string CMarkerOverlay::MarkerText(const SFrame& f, int nMarker, const SReading& r) {

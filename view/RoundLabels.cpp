@@ -116,8 +116,7 @@ void PlaceBandNames(CPlacement& placement, const SSpanGeometry& geo, const COcta
     std::sort(aOrder.begin(), aOrder.end());
     for (const auto& [nRank, i] : aOrder) {
         const SOctaveBand& band = bands.Band(i);
-        placement.Place(static_cast<int>(geo.XOf(band.dCentreHz / geo.dBinWidth)),
-                        band.strNominal);
+        placement.Place(static_cast<int>(geo.XOf(band.dCentreHz / geo.dBinWidth)), band.strNominal);
     }
 }
 

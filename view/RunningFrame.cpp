@@ -232,7 +232,7 @@ void CRunningFrame::BuildBars(const SFrame& f, const SPass& pass) {
 }
 
 void CRunningFrame::ReshapeToDifference(const SFrame& f, const SPass& pass,
-                                       const CReferenceLine& reference) {
+                                        const CReferenceLine& reference) {
     m_difference.Reshape(f, pass.dYScale, m_adBarValue, reference.BarValues(), m_aBars, m_aBarBins,
                          m_anBarBand, m_abHollow);
     m_aHoldLevels.clear();

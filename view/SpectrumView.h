@@ -327,11 +327,11 @@ private:
     std::string m_strNotice;
     std::chrono::steady_clock::time_point m_noticeUntil;
     SLevelSettings m_levelSettings;
-    CLevelScale m_levelScale;        // the frames' unit at their run's rate and size
-    COctaveBands m_bands;            // the frames' bands at their run's rate, size and span
-    COctaveBands m_scaleBands;       // the scale's, whose names it shows
-    SFrame m_frame;                  // the frame being drawn
-    SFrozenPass m_frozen;            // while frozen: what the frames draw
+    CLevelScale m_levelScale;  // the frames' unit at their run's rate and size
+    COctaveBands m_bands;      // the frames' bands at their run's rate, size and span
+    COctaveBands m_scaleBands; // the scale's, whose names it shows
+    SFrame m_frame;            // the frame being drawn
+    SFrozenPass m_frozen;      // while frozen: what the frames draw
     // How the frame being drawn takes its arrays.
     enum class EFreeze { Live, Record, Replay } m_eFreeze = EFreeze::Live;
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended

@@ -95,7 +95,7 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
         m_nFftsPerCycle = 10; // before the first cycle has ended
     }
     TakeAids(f.aids);
-    m_eFreeze = !f.aids.bFrozen ? EFreeze::Live
+    m_eFreeze = !f.aids.bFrozen   ? EFreeze::Live
                 : m_frozen.bTaken ? EFreeze::Replay
                                   : EFreeze::Record;
     const bool bReplay = m_eFreeze == EFreeze::Replay;

@@ -108,7 +108,8 @@ TEST(LobePeak, TwoTonesReadTheirDifference) {
     const double dHigh = std::pow(10.0, -32.0 / 20);
     const std::vector<double> p = TonePower(2, kSize, 200, {{dLow, 46.4}, {dHigh, 185.76}});
     // A click a few bins off each tone still finds it.
-    const SLobePeak a = LobePeakAt(p.data(), 200, StrongestBinIn(p.data(), 200, 43, 50), dBandwidth);
+    const SLobePeak a =
+        LobePeakAt(p.data(), 200, StrongestBinIn(p.data(), 200, 43, 50), dBandwidth);
     const SLobePeak b =
         LobePeakAt(p.data(), 200, StrongestBinIn(p.data(), 200, 181, 190), dBandwidth);
     EXPECT_NEAR(b.dBin - a.dBin, 185.76 - 46.4, 0.01);

@@ -107,9 +107,9 @@ TEST(HelpPage, ExplainsOctaveBands) {
 TEST(HelpPage, DescribesEachAidToReadingThePicture) {
     const QString strPage = BuiltHelpPage();
     for (const char* pszText :
-         {"id=\"reading\"", "href=\"#reading\"", "<b>Freeze</b>", "<kbd>Ctrl</kbd>+<kbd>Space</kbd>",
-          "Peak to marker A", "Clear markers", "Marker delta (dB)", "Show difference",
-          "Difference (dB)", "Note readout", "Reference pitch", "cents", "Frequency labels",
-          "<i>Round</i>"})
+         {"id=\"reading\"", "href=\"#reading\"", "<b>Freeze</b>",
+          "<kbd>Ctrl</kbd>+<kbd>Space</kbd>", "Peak to marker A", "Clear markers",
+          "Marker delta (dB)", "Show difference", "Difference (dB)", "Note readout",
+          "Reference pitch", "cents", "Frequency labels", "<i>Round</i>"})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }
