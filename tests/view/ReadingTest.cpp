@@ -83,20 +83,6 @@ TEST_F(ReadingAidsTest, AFrozenPictureStandsStillWhileThePassesGoOn) {
     EXPECT_FALSE(ShowsText(Picture(), 33, 4, "Frozen", kFrozenText, kMargin));
 }
 
-// The record is the channels' own arrays, which the file saves.
-TEST_F(ReadingAidsTest, TheFrozenPassIsTheSpectrumShown) {
-    ShowTones({{500.0, -20.0}});
-    SFrozenPass frozen;
-    EXPECT_FALSE(m_pView->FrozenPass(frozen));
-    m_pView->SetFrozen(true);
-    m_pView->RenderFrame(2);
-    std::vector<double> adShown(m_left.m_pPower, m_left.m_pPower + kFft / 2 + 1);
-    ShowTones({{3000.0, -10.0}});
-    ASSERT_TRUE(m_pView->FrozenPass(frozen));
-    EXPECT_EQ(frozen.left.adPower, adShown);
-    EXPECT_FALSE(frozen.bStereo);
-}
-
 // Stop, a new span, size or mode end a freeze, and the view says so.
 TEST_F(ReadingAidsTest, AFreezeEndsOnSpanSizeModeAndStop) {
     ShowTones({{500.0, -20.0}});
@@ -152,23 +138,6 @@ TEST_F(ReadingAidsTest, MarkersSnapToTonesAndReadTheirDifference) {
     EXPECT_TRUE(bTriangle) << "no marker over the 2 kHz bar";
 }
 
-// Far from any tone a click still finds the strongest bin near it; a click
-// outside the plot finds nothing; Peak to marker A finds the strongest tone
-// of the span, and the nearest marker goes on a remove.
-TEST_F(ReadingAidsTest, PeakToMarkerAndRemovingTheNearest) {
-    ShowTones({{500.0, -20.0}, {2000.0, -32.0}});
-    EXPECT_FALSE(m_pView->PlaceMarker(0, 10));
-    EXPECT_TRUE(std::isnan(m_pView->MarkerHz(0)));
-    ASSERT_TRUE(m_pView->PlaceMarker(1, XOfHz(2000.0)));
-    ASSERT_TRUE(m_pView->PeakToMarkerA());
-    EXPECT_NEAR(m_pView->MarkerHz(0), 500.0, 0.05);
-    m_pView->RemoveMarkerNear(XOfHz(1800.0));
-    EXPECT_TRUE(std::isnan(m_pView->MarkerHz(1)));
-    EXPECT_FALSE(std::isnan(m_pView->MarkerHz(0)));
-    m_pView->ClearMarkers();
-    EXPECT_TRUE(std::isnan(m_pView->MarkerHz(0)));
-}
-
 // A reference kept flat to 10 kHz; the live spectrum 6 dB above it below
 // 1 kHz and 3 dB under it above. The bars stand up and down from the 0 dB
 // line in the middle of the plot, 10 dB as high as Y-scale makes it, and
@@ -218,28 +187,6 @@ TEST_F(ReadingAidsTest, TheDifferenceStandsAroundItsOwnZeroLine) {
     m_pView->SetDifference(false);
     m_pView->RenderFrame(2);
     EXPECT_NE(Back(x15k, nZero), kDifferenceZero);
-}
-
-// With bands, each band's bar is its difference.
-TEST_F(ReadingAidsTest, TheDifferenceOfBands) {
-    Resize(kWidth, 405);
-    StartRun(kRate, kFft, 22, kRate / 2);
-    m_left.SetWindow(2, kFft);
-    const double dBinWidth = double(kRate) / kFft;
-    std::vector<double> adKept(std::size_t(kFft / 2 + 1), 1e12);
-    m_pView->SetReference(std::make_shared<const CReferenceSpectrum>(CReferenceSpectrum::FromBins(
-        adKept.data(), kFft / 2 + 1, dBinWidth, m_left.PowerScale(), "kept")));
-    for (int k = 0; k <= kFft / 2; ++k)
-        m_left.m_pPower[k] = 2e12; // +3.01 dB everywhere
-    m_pView->SetBands(3);
-    m_pView->SetDifference(true);
-    m_pView->RenderFrame(2);
-    const int nZero = m_pView->m_nPlotBottom / 2;
-    const double dPixelsPerDb = std::log(10.0) * m_pView->m_nPlotBottom * 100 * 0.0005 / 10;
-    const int nUp = static_cast<int>(3.01 * dPixelsPerDb);
-    const int x1k = XOfHz(1000.0);
-    EXPECT_EQ(Back(x1k, nZero - nUp + 3), kLeftFill);
-    EXPECT_EQ(Back(x1k, nZero - nUp - 4), kBlack);
 }
 
 // Round labels never come near each other, from the smallest plot to a
