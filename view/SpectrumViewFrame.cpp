@@ -136,7 +136,9 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
         m_nFramePassNs = m_frameThread.PassNs();
         const bool bRecord = m_eFreeze == EFreeze::Record;
         TakeArrays(*pLeft, f.left, bRecord ? &m_frozen.left : nullptr);
-        m_frozen.bStereo = bStereo;
+        if (bRecord) {
+            m_frozen.bStereo = bStereo;
+        }
         if (bStereo) {
             TakeArrays(*pRight, f.right, bRecord ? &m_frozen.right : nullptr);
         } else {
@@ -177,8 +179,7 @@ void CSpectrumView::TakeArrays(const CAnalysisChannel& chan, SChannelArrays& a,
     }
     ToUnit(a);
     a.dMeanPower = 0.0;
-    // A frozen picture keeps the mean for any mode it may be shown in.
-    if (m_frame.nMode == 2 || pRecord != nullptr) {
+    if (m_frame.nMode == 2) {
         const int nFft = m_frame.nFftSize;
         const int nEntries = std::min(nFft, chan.m_nSize);
         for (int i = 0; i < nEntries; ++i) {

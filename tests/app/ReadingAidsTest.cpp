@@ -189,6 +189,7 @@ TEST_F(ReadingAidsTest, FreezeStopsThePictureNotTheRun) {
     EXPECT_TRUE(Reading().FreezeAction()->isChecked());
     ASSERT_TRUE(WaitForFrames(2));
     const QImage first = View().FrontImage();
+    SaveShot(&Dlg(), "frozen");
     const int nPasses = Dlg().Engine()->m_nPassCount.load();
     QTest::qWait(1000);
     ASSERT_TRUE(WaitForFrames(1));
@@ -251,6 +252,7 @@ TEST_F(ReadingAidsTest, MarkersOnTwoTonesReadTheirDifference) {
     EXPECT_NEAR(View().MarkerHz(0), 500.0, 0.05);
     EXPECT_NEAR(View().MarkerHz(1), 2000.0, 0.05);
     ASSERT_TRUE(WaitForFrames(1));
+    SaveShot(&Dlg(), "markers");
     const CSpectrumView::SMarkerFigures figures = View().MarkerFigures();
     EXPECT_NEAR(figures.adDb[0], -20.0, 0.2);
     EXPECT_NEAR(figures.adDb[1] - figures.adDb[0], -12.0, 0.2);
@@ -305,6 +307,7 @@ TEST_F(ReadingAidsTest, TheDifferenceShowsAnEqualisersEffect) {
     WaitForPasses(250);
     ASSERT_TRUE(WaitForFrames(2));
 
+    SaveShot(&Dlg(), "difference-bands");
     const SCsv csv = SCsv::Read(SaveCsv());
     ASSERT_FALSE(csv.records.isEmpty());
     const int nColumn = int(csv.records[0].indexOf(QStringLiteral("Difference (dB)")));
