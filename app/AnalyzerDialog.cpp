@@ -30,6 +30,7 @@
 #include "app/RunSetup.h"
 #include "app/SpectrogramCommands.h"
 #include "app/SpectrumCsv.h"
+#include "app/TransferCommands.h"
 #include "capture/CaptureEngine.h"
 #include "view/SpectrumView.h"
 
@@ -67,6 +68,7 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
     m_pBands = new CBandCommands(this, m_pView);
     m_pReading = new CReadingCommands(this, m_pView);
     m_pAxis = new CAxisCommands(this, m_pView);
+    m_pTransfer = new CTransferCommands(this, m_pView, [this] { return m_pRun->Engine(); });
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -100,6 +102,15 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
     SFrozenPass frozen;
     if (m_pView->FrozenPass(frozen))
         TakeFrozen(frozen, snapshot);
+    if (m_pTransfer->IsOn() && m_pView->TransferShown(snapshot.transfer)) {
+        snapshot.bTransfer = true;
+        snapshot.strReferenceChannel =
+            m_pTransfer->IsReferenceRight() ? QStringLiteral("Right") : QStringLiteral("Left");
+        snapshot.dDelayMs = m_pTransfer->DelayMs();
+        snapshot.strAveraging = m_pTransfer->AveragingText();
+        snapshot.strSmoothing = m_pTransfer->SmoothingText();
+        snapshot.dCoherenceThreshold = m_pTransfer->Threshold();
+    }
     const CSpectrumView::SMarkerFigures markers = m_pView->MarkerFigures();
     for (int i = 0; i < 2; ++i) {
         snapshot.adMarkerHz[i] = markers.adHz[i];
@@ -169,6 +180,10 @@ void CAnalyzerDialog::WireControls() {
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pReading, &CReadingCommands::SetRunning);
     connect(m_pReference.get(), &CReferenceCommands::ReferenceChanged, m_pReading,
             &CReadingCommands::SetReferenceKept);
+    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pTransfer,
+            &CTransferCommands::SetRunning);
+    connect(m_pTransfer, &CTransferCommands::DelayFound, this,
+            [this](bool, const QString& strText) { m_pView->ShowNotice(strText.toStdString(), 4000); });
     connect(m_strip.DeviceList(), &QComboBox::currentIndexChanged, m_pLevels,
             &CLevelCommands::FollowDevice);
 }
@@ -201,6 +216,9 @@ bool CAnalyzerDialog::OnInitDialog() {
     pMenu->addSeparator();
     m_pReading->AddTo(pMenu);
     m_pAxis->AddTo(pMenu);
+    pMenu->addSeparator();
+    m_pTransfer->AddTo(pMenu);
+    pMenu->addAction(m_pExport->SaveFrdAction());
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();

@@ -22,6 +22,7 @@ class CBandCommands;
 struct SFrozenPass;
 struct SSpectrumSnapshot;
 class CReadingCommands;
+class CTransferCommands;
 class CRunControl;
 class CSpectrumView;
 struct SSpectrumSnapshot;
@@ -84,6 +85,7 @@ public:
     CBandCommands& Bands() const { return *m_pBands; }
     CReadingCommands& Reading() const { return *m_pReading; }
     CAxisCommands& Axis() const { return *m_pAxis; }
+    CTransferCommands& Transfer() const { return *m_pTransfer; }
     CLevelCommands& Levels() const { return *m_pLevels; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
@@ -144,6 +146,7 @@ private:
     CBandCommands* m_pBands;              // a child of the window
     CReadingCommands* m_pReading;         // a child of the window
     CAxisCommands* m_pAxis;               // a child of the window
+    CTransferCommands* m_pTransfer;       // a child of the window
     CLevelCommands* m_pLevels;            // a child of the window
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;

@@ -38,16 +38,19 @@ CMeasurementExport::CMeasurementExport(QWidget* pWindow, CSpectrumView* pView,
                                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S))),
       m_pActionCopyPicture(MakeRunCommand(m_pWindow, QStringLiteral("Copy picture"),
                                           QKeySequence(Qt::CTRL | Qt::Key_C))),
+      m_pActionSaveFrd(MakeRunCommand(m_pWindow, QStringLiteral("Save as FRD\u2026"), {})),
       m_strExportFolder(QDir::homePath()) {
     connect(m_pActionSaveSpectrum, &QAction::triggered, this, &CMeasurementExport::OnSaveSpectrum);
     connect(m_pActionSavePicture, &QAction::triggered, this, &CMeasurementExport::OnSavePicture);
     connect(m_pActionCopyPicture, &QAction::triggered, this, &CMeasurementExport::OnCopyPicture);
+    connect(m_pActionSaveFrd, &QAction::triggered, this, &CMeasurementExport::OnSaveFrd);
 }
 
 void CMeasurementExport::SetRunning(bool bRunning) {
     m_bRunning = bRunning;
-    EnableRunCommands({m_pActionSaveSpectrum, m_pActionSavePicture, m_pActionCopyPicture},
-                      bRunning);
+    EnableRunCommands(
+        {m_pActionSaveSpectrum, m_pActionSavePicture, m_pActionCopyPicture, m_pActionSaveFrd},
+        bRunning);
 }
 
 // Asks where to save, offering a name with the date and time in the folder
@@ -89,6 +92,28 @@ void CMeasurementExport::OnSaveSpectrum() {
     const auto write = [&data](QIODevice& file) { return file.write(data) == data.size(); };
     if (!WriteFileAtomically(strPath, write, &strError))
         SayNotSaved(QStringLiteral("spectrum"), strPath, strError);
+}
+
+void CMeasurementExport::OnSaveFrd() {
+    if (!m_bRunning)
+        return;
+    const SSpectrumSnapshot snapshot = m_fnTakeSnapshot();
+    if (!snapshot.bTransfer) {
+        ShowMessageBox(m_pWindow, QCoreApplication::applicationName(),
+                       QStringLiteral("There is no transfer function to save yet.\nSwitch on "
+                                      "\"Transfer function\" and let it average first."));
+        return;
+    }
+    const QString strPath =
+        AskExportPath(QStringLiteral("Save as FRD"), QStringLiteral("frd"),
+                      QStringLiteral("FRD files (*.frd);;Text files (*.txt);;All files (*)"));
+    if (strPath.isEmpty())
+        return;
+    const QByteArray data = CSpectrumCsv::FormatFrd(snapshot);
+    QString strError;
+    const auto write = [&data](QIODevice& file) { return file.write(data) == data.size(); };
+    if (!WriteFileAtomically(strPath, write, &strError))
+        SayNotSaved(QStringLiteral("transfer function"), strPath, strError);
 }
 
 // The picture handed to the window, at the screen's resolution.

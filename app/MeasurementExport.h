@@ -32,10 +32,13 @@ public:
     QAction* SaveSpectrumAction() const { return m_pActionSaveSpectrum; }
     QAction* SavePictureAction() const { return m_pActionSavePicture; }
     QAction* CopyPictureAction() const { return m_pActionCopyPicture; }
+    QAction* SaveFrdAction() const { return m_pActionSaveFrd; }
 
     void SetRunning(bool bRunning);
 
     void OnSaveSpectrum();
+    // The transfer function shown, as an FRD file (transfer-function mode only).
+    void OnSaveFrd();
     void OnSavePicture();
     void OnCopyPicture();
 
@@ -51,6 +54,7 @@ private:
     QAction* m_pActionSaveSpectrum;
     QAction* m_pActionSavePicture;
     QAction* m_pActionCopyPicture;
+    QAction* m_pActionSaveFrd;
     // Where the last file was saved, for the next file dialog of this run.
     QString m_strExportFolder;
 };

@@ -43,6 +43,11 @@ void CReferenceCommands::Show(std::shared_ptr<const CReferenceSpectrum> pReferen
 void CReferenceCommands::OnKeepReference() {
     if (!m_bRunning)
         return;
+    // In the transfer-function mode the trace kept is the transfer function.
+    if (m_pView->IsTransferMode()) {
+        m_pView->KeepTransfer();
+        return;
+    }
     const QString strWhen =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     CReferenceSpectrum reference = m_fnTakeSpectrum("kept at " + strWhen.toStdString());
@@ -73,6 +78,11 @@ void CReferenceCommands::OnLoadReference() {
 }
 
 void CReferenceCommands::OnClearReference() {
-    if (m_bRunning)
-        Show(nullptr);
+    if (!m_bRunning)
+        return;
+    if (m_pView->IsTransferMode()) {
+        m_pView->ClearKeptTransfer();
+        return;
+    }
+    Show(nullptr);
 }

@@ -114,6 +114,30 @@ void AppendDifference(QString& strRow, double dLive, double dReference) {
         strRow += Number(dDb, 3);
 }
 
+// A value of the transfer function, empty where the bin has none.
+QString TransferCell(const std::vector<double>& ad, size_t k, int nDecimals) {
+    return k < ad.size() && std::isfinite(ad[k]) ? Number(ad[k], nDecimals) : QString();
+}
+
+// The transfer function's settings, then a row per bin from the first to
+// half the rate: magnitude, phase and coherence, empty where the reference
+// held no signal.
+template <typename Comment, typename Line>
+void AppendTransfer(const SSpectrumSnapshot& s, Comment comment, Line line) {
+    comment(QStringLiteral("Transfer function"), QStringLiteral("on"));
+    comment(QStringLiteral("Reference channel"), s.strReferenceChannel);
+    comment(QStringLiteral("Delay (ms)"), Number(s.dDelayMs, 2));
+    comment(QStringLiteral("Averaging"), s.strAveraging);
+    comment(QStringLiteral("Smoothing"), s.strSmoothing);
+    line(QStringLiteral("Frequency (Hz),Magnitude (dB),Phase (deg),Coherence"));
+    const CTransferFunction::SResults& r = s.transfer;
+    for (size_t k = 1; k < r.adMagnitudeDb.size(); ++k) {
+        line(Exact(double(k) * s.nSampleRate / s.nFftSize) + u',' +
+             TransferCell(r.adMagnitudeDb, k, 3) + u',' + TransferCell(r.adPhaseDeg, k, 2) + u',' +
+             TransferCell(r.adCoherence, k, 4));
+    }
+}
+
 // The markers' frequencies and levels, and their difference once both read.
 template <typename Comment> void CommentMarkers(const SSpectrumSnapshot& s, Comment comment) {
     for (int i = 0; i < 2; ++i) {
@@ -300,6 +324,10 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     if (s.bFrozen)
         comment(QStringLiteral("Frozen"), QStringLiteral("yes"));
     CommentMarkers(s, comment);
+    if (s.bTransfer) {
+        AppendTransfer(s, comment, line);
+        return text.toUtf8();
+    }
     const QString strUnit = UnitName(levels);
     if (s.nBandFraction > 0) {
         comment(QStringLiteral("Bands"),
@@ -330,6 +358,32 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
             AppendDifference(row, leftColumn.UnitPower(s.leftPower[k], k),
                              leftColumn.UnitPower(s.reference[k], k));
         line(row);
+    }
+    return text.toUtf8();
+}
+
+QByteArray CSpectrumCsv::FormatFrd(const SSpectrumSnapshot& s) {
+    QString text;
+    const auto line = [&text](const QString& strLine) { text += strLine + u'\n'; };
+    line(QStringLiteral("* Vemra-2 ") + CommentText(QString::fromUtf8(g_szVersion)) +
+         QStringLiteral(" transfer function"));
+    line(QStringLiteral("* Date: ") + s.time.toString(Qt::ISODate));
+    line(QStringLiteral("* Device: ") + CommentText(s.strDevice));
+    line(QStringLiteral("* Reference channel: ") + s.strReferenceChannel);
+    line(QStringLiteral("* Delay (ms): ") + Number(s.dDelayMs, 2));
+    line(QStringLiteral("* Averaging: ") + s.strAveraging + QStringLiteral(", smoothing: ") +
+         s.strSmoothing);
+    line(QStringLiteral("* Bins with a coherence of at least ") +
+         QString::number(s.dCoherenceThreshold) + QStringLiteral(" only"));
+    line(QStringLiteral("* Frequency (Hz)  Magnitude (dB)  Phase (deg)"));
+    const CTransferFunction::SResults& r = s.transfer;
+    for (size_t k = 1; k < r.adMagnitudeDb.size() && k < r.adCoherence.size(); ++k) {
+        const bool bValue = std::isfinite(r.adMagnitudeDb[k]) && std::isfinite(r.adPhaseDeg[k]) &&
+                            std::isfinite(r.adCoherence[k]);
+        if (!bValue || r.adCoherence[k] < s.dCoherenceThreshold)
+            continue;
+        line(Number(double(k) * s.nSampleRate / s.nFftSize, 4) + u' ' +
+             Number(r.adMagnitudeDb[k], 3) + u' ' + Number(r.adPhaseDeg[k], 2));
     }
     return text.toUtf8();
 }

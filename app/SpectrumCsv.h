@@ -10,6 +10,7 @@
 #include "analysis/LevelMeter.h"
 #include "analysis/LevelScale.h"
 #include "analysis/PowerScale.h"
+#include "analysis/transfer/TransferFunction.h"
 
 class CCaptureEngine;
 struct SDialogSettings;
@@ -67,6 +68,15 @@ struct SSpectrumSnapshot {
     bool bDifference = false;
     // The picture was frozen: the arrays are those it shows.
     bool bFrozen = false;
+    // In the transfer-function mode: its results as the picture shows them
+    // (bins 0 to N/2), and how they were made.
+    bool bTransfer = false;
+    CTransferFunction::SResults transfer;
+    QString strReferenceChannel; // "Left" or "Right"
+    double dDelayMs = 0.0;
+    QString strAveraging; // "2 s", "Infinite"
+    QString strSmoothing; // "1/24 octave", "Off"
+    double dCoherenceThreshold = 0.3;
 };
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe
@@ -97,6 +107,10 @@ public:
                            bool bSlowMeter, const SStoredCalibration& calibration,
                            SSpectrumSnapshot& snapshot);
     static QByteArray Format(const SSpectrumSnapshot& snapshot);
+    // The transfer function as loudspeaker and crossover design programs
+    // read it (FRD): '*' comment lines, then "frequency magnitude phase" (Hz,
+    // dB, degrees) per bin whose coherence reaches the threshold.
+    static QByteArray FormatFrd(const SSpectrumSnapshot& snapshot);
     // A text as a '#' line may carry it, one cell to every reader whatever
     // separator it splits at: commas, semicolons, tabs, line breaks and other
     // control characters become spaces (a run of spaces one), double quotes

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "analysis/Calibration.h"
 #include "analysis/PeakTracker.h"
@@ -75,6 +77,9 @@ int CCaptureEngine::Open(const SCaptureGuid* pDevice) {
         ReleaseDevice();
         return kCaptureErrOutOfMemory;
     }
+    m_transfer.Setup(n, rate);
+    m_nTransferPassNs = 0;
+    m_nDelayAnswered = m_nDelayRequest.load(); // a request of an earlier run is not this one's
     const int inertia = m_nInertia.load(kRelaxed);
     m_chanLeft.m_nInertia.store(inertia, kRelaxed);
     m_chanRight.m_nInertia.store(inertia, kRelaxed);
@@ -104,6 +109,7 @@ int CCaptureEngine::Start() {
     m_bSignalLost = false;
     if (pView) {
         pView->SetSignalLost(false);
+        pView->BindTransfer(&m_transfer);
         pView->BindChannels(&m_chanLeft, &m_chanRight, m_nOpenFftSize, m_nOpenSampleRate);
     }
     m_pTimer = new CPeriodicTimer();
@@ -111,8 +117,10 @@ int CCaptureEngine::Start() {
         delete m_pTimer;
         m_pTimer = nullptr;
         m_pCaptureBuffer->Stop();
-        if (pView)
+        if (pView) {
             pView->BindChannels(nullptr, nullptr, m_nOpenFftSize, m_nOpenSampleRate);
+            pView->BindTransfer(nullptr);
+        }
         return kCaptureErrGeneric;
     }
     if (pView)
@@ -131,8 +139,10 @@ int CCaptureEngine::Stop() {
         m_pTimer = nullptr;
         // The channels go with the engine: the view that Start bound to them
         // lets go of them first.
-        if (IEngineView* pView = m_pView.load())
+        if (IEngineView* pView = m_pView.load()) {
             pView->BindChannels(nullptr, nullptr, m_nOpenFftSize, m_nOpenSampleRate);
+            pView->BindTransfer(nullptr);
+        }
     }
     ReleaseDevice();
     return 0;
@@ -198,8 +208,14 @@ int CCaptureEngine::RunCycle() {
         const bool bPositionsHad = ReadNewestBlock(f, nLength);
         ZeroTail(f);
         f = m_nOpenFftSize;
+        const bool bTransfer = m_bTransfer.load(kRelaxed) != 0;
+        if (bTransfer && bPositionsHad) {
+            if (m_nDelayRequest.load() != m_nDelayAnswered)
+                FindDelay();
+            ReadDelayedBlock(nLength);
+        }
 
-        const int stereo = m_bStereo.load(kRelaxed) == 1 ? 1 : 0;
+        const int stereo = bTransfer || m_bStereo.load(kRelaxed) == 1 ? 1 : 0;
         AnalyseBlock(stereo, nLength);
 
         IEngineView* pView = m_pView.load();
@@ -256,6 +272,7 @@ bool CCaptureEngine::ReadNewestBlock(int& f, int nLength) {
     // At 8000 Hz a long block can exceed the two-second ring: take what it holds.
     const uint32_t bytes = std::min<uint32_t>(kFrameBytes * nLength, m_nBufferBytes);
     MeterNewFrames(readPos);
+    m_nNewestEnd = readPos;
     m_nReadOffset = readPos >= bytes ? readPos - bytes : m_nBufferBytes - bytes + readPos;
 
     void* pRegion1 = nullptr;
@@ -377,8 +394,127 @@ void CCaptureEngine::AnalyseBlock(int nStereo, int nLength) {
         m_chanLeft.Transform(nLength);
         if (nStereo)
             m_chanRight.Transform(nLength);
+        // Both transforms of this pass, straight from the channels' work
+        // arrays: nothing is copied while the mode is off.
+        if (nStereo && m_bTransfer.load(kRelaxed) != 0) {
+            const bool bRightIsReference = m_nReferenceChannel.load(kRelaxed) == 1;
+            const CAnalysisChannel& ref = bRightIsReference ? m_chanRight : m_chanLeft;
+            const CAnalysisChannel& meas = bRightIsReference ? m_chanLeft : m_chanRight;
+            const std::int64_t nNow = SteadyNs();
+            const double dSeconds =
+                m_nTransferPassNs > 0 ? static_cast<double>(nNow - m_nTransferPassNs) * 1e-9 : 0.0;
+            m_nTransferPassNs = nNow;
+            m_transfer.Pass(ref.m_pWork, meas.m_pWork, dSeconds);
+        }
     }
     m_chanLeft.CorrectMeter();
     TrackPeak(m_chanLeft, m_nOpenFftSize, m_nOpenSampleRate, m_nSpanLowHz.load(kRelaxed),
               m_nSpanHighHz.load(kRelaxed));
+}
+
+// The channel that must come later by the delay takes its block from that
+// many frames before the newest: the reference for a positive delay, the
+// measurement for a negative one.
+void CCaptureEngine::ReadDelayedBlock(int nLength) {
+    const int nDelay = std::clamp(m_nDelaySamples.load(kRelaxed), -MaxDelaySamples(),
+                                  MaxDelaySamples());
+    if (nDelay == 0)
+        return;
+    const int nReference = m_nReferenceChannel.load(kRelaxed) == 1 ? 1 : 0;
+    const int nChannel = nDelay > 0 ? nReference : 1 - nReference;
+    const uint32_t nBack = kFrameBytes * static_cast<uint32_t>(std::abs(nDelay));
+    const uint32_t nEnd = (m_nNewestEnd + m_nBufferBytes - nBack % m_nBufferBytes) % m_nBufferBytes;
+    CAnalysisChannel& chan = nChannel == 0 ? m_chanLeft : m_chanRight;
+    ReadChannel(nChannel, nEnd, nLength, chan.GetSamples());
+}
+
+// Before Open, of the ring Open will make: two seconds at the rate set.
+int CCaptureEngine::MaxDelaySamples() const {
+    const int nRingFrames = m_nBufferBytes > 0 ? static_cast<int>(m_nBufferBytes / kFrameBytes)
+                                               : 2 * m_nSampleRate.load(kRelaxed);
+    const int nBlock = m_nOpenFftSize > 0 ? m_nOpenFftSize : m_nFftSize.load(kRelaxed);
+    return std::max(0, nRingFrames - nBlock);
+}
+
+// Copies nLength frames of one channel, those ending at ring offset nEnd,
+// into pSamples (what the ring does not hold stays zero).
+bool CCaptureEngine::ReadChannel(int nChannel, uint32_t nEnd, int nLength, int32_t* pSamples) {
+    const uint32_t nBytes = std::min<uint32_t>(kFrameBytes * nLength, m_nBufferBytes);
+    const uint32_t nOffset = nEnd >= nBytes ? nEnd - nBytes : m_nBufferBytes - nBytes + nEnd;
+    void* apRegion[2] = {nullptr, nullptr};
+    uint32_t anBytes[2] = {0, 0};
+    if (m_pCaptureBuffer->Lock(nOffset, nBytes, &apRegion[0], &anBytes[0], &apRegion[1],
+                               &anBytes[1], 0) < 0)
+        return false;
+    int f = 0;
+    for (int r = 0; r < 2; ++r) {
+        if (apRegion[r] != nullptr && anBytes[r] > 0)
+            f = CopyChannel(apRegion[r], anBytes[r], nChannel, f, nLength);
+    }
+    m_pCaptureBuffer->Unlock(apRegion[0], anBytes[0], apRegion[1], anBytes[1]);
+    std::fill(pSamples + f, pSamples + nLength, 0);
+    return true;
+}
+
+int CCaptureEngine::CopyChannel(const void* pRegion, uint32_t nBytes, int nChannel, int f,
+                                int nLength) {
+    const auto* p = static_cast<const uint8_t*>(pRegion) + 2 * nChannel;
+    int32_t* pOut = (nChannel == 0 ? m_chanLeft : m_chanRight).GetSamples() + f;
+    const int nFrames = static_cast<int>(std::min<long long>(nLength - f, nBytes / kFrameBytes));
+    for (int i = 0; i < nFrames; ++i)
+        pOut[i] = SampleAt(p + i * kFrameBytes);
+    return f + std::max(nFrames, 0);
+}
+
+// Over the longest block the ring holds, both channels ending at the newest
+// frame; a delay found replaces the one in use and starts the averages again.
+void CCaptureEngine::FindDelay() {
+    m_nDelayAnswered = m_nDelayRequest.load();
+    const int nRingFrames = static_cast<int>(m_nBufferBytes / kFrameBytes);
+    const int n = CDelayFinder::BlockLength(nRingFrames);
+    const int nReference = m_nReferenceChannel.load(kRelaxed) == 1 ? 1 : 0;
+    std::vector<double> adBlock[2];
+    const uint32_t nBytes = kFrameBytes * static_cast<uint32_t>(n);
+    const uint32_t nOffset =
+        m_nNewestEnd >= nBytes ? m_nNewestEnd - nBytes : m_nBufferBytes - nBytes + m_nNewestEnd;
+    void* apRegion[2] = {nullptr, nullptr};
+    uint32_t anBytes[2] = {0, 0};
+    SDelayResult result;
+    if (m_pCaptureBuffer->Lock(nOffset, nBytes, &apRegion[0], &anBytes[0], &apRegion[1],
+                               &anBytes[1], 0) < 0) {
+        result.strWhy = "The capture buffer could not be read.";
+    } else {
+        for (int c = 0; c < 2; ++c) {
+            adBlock[c].reserve(static_cast<std::size_t>(n));
+            for (int r = 0; r < 2; ++r) {
+                const auto* p = static_cast<const uint8_t*>(apRegion[r]);
+                for (uint32_t i = 0; p != nullptr && i < anBytes[r] / kFrameBytes; ++i)
+                    adBlock[c].push_back(SampleAt(p + i * kFrameBytes + 2 * c));
+            }
+            adBlock[c].resize(static_cast<std::size_t>(n), 0.0);
+        }
+        m_pCaptureBuffer->Unlock(apRegion[0], anBytes[0], apRegion[1], anBytes[1]);
+        result = CDelayFinder::Find(adBlock[nReference], adBlock[1 - nReference],
+                                    m_nOpenSampleRate);
+    }
+    if (result.bFound) {
+        if (std::abs(result.nSamples) > MaxDelaySamples()) {
+            result.bFound = false;
+            result.strWhy = "The delay found is longer than the ring leaves room for.";
+        } else {
+            m_nDelaySamples.store(result.nSamples);
+            m_transfer.Reset();
+        }
+    }
+    {
+        std::lock_guard lock(m_lockDelay);
+        m_delayResult = result;
+    }
+    m_nDelayAnsweredShown.store(m_nDelayAnswered);
+}
+
+SDelayResult CCaptureEngine::DelayResult(int* pAnswered) const {
+    std::lock_guard lock(m_lockDelay);
+    *pAnswered = m_nDelayAnsweredShown.load();
+    return m_delayResult;
 }

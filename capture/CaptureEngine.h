@@ -8,6 +8,8 @@
 
 #include "analysis/AnalysisChannel.h"
 #include "analysis/LevelScale.h"
+#include "analysis/transfer/DelayFinder.h"
+#include "analysis/transfer/TransferFunction.h"
 #include "devices/CaptureFormat.h"
 
 class CPeriodicTimer;
@@ -85,6 +87,25 @@ public:
     CAnalysisChannel m_chanLeft;
     CAnalysisChannel m_chanRight;
 
+    // The transfer function between the two channels: while m_bTransfer is
+    // set, every pass analyses both channels and feeds the estimate from the
+    // reference channel (m_nReferenceChannel: 0 left, 1 right) and the other,
+    // the reference's block taken m_nDelaySamples earlier from the ring (the
+    // measurement's, for a negative delay).
+    std::atomic<int> m_bTransfer{0};
+    std::atomic<int> m_nReferenceChannel{0};
+    std::atomic<int> m_nDelaySamples{0};
+    CTransferFunction m_transfer;
+    // Asks the next pass to find the delay between the channels over the
+    // longest block the ring holds; the result follows as DelayResult's
+    // generation moves on. Any thread.
+    void RequestFindDelay() { m_nDelayRequest.fetch_add(1); }
+    // The last delay found (or why none was), and the number of requests
+    // answered so far.
+    SDelayResult DelayResult(int* pAnswered) const;
+    // The largest delay the ring leaves room for beside a block of the run.
+    int MaxDelaySamples() const;
+
     // Non-null exactly while the engine runs (user-interface thread only).
     CPeriodicTimer* m_pTimer = nullptr;
     ICaptureDevice* m_pCapture = nullptr;
@@ -115,6 +136,10 @@ private:
     int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
     void ZeroTail(int f);
     void AnalyseBlock(int nStereo, int nLength);
+    void ReadDelayedBlock(int nLength);
+    int CopyChannel(const void* pRegion, uint32_t nBytes, int nChannel, int f, int nLength);
+    bool ReadChannel(int nChannel, uint32_t nEndOffset, int nLength, int32_t* pSamples);
+    void FindDelay();
     void EndCycle(int nPassesMade);
     void ReleaseDevice();
 
@@ -137,4 +162,13 @@ private:
     // Raised by Stop: no further pass, no further cycle.
     std::atomic<bool> m_bStopping{false};
     mutable std::mutex m_lockPass;
+    // The transfer function's bookkeeping (acquisition cycle only): when the
+    // previous pass fed it, and the ring offset the newest block ends at.
+    std::int64_t m_nTransferPassNs = 0;
+    uint32_t m_nNewestEnd = 0;
+    std::atomic<int> m_nDelayRequest{0};
+    int m_nDelayAnswered = 0; // acquisition cycle only
+    mutable std::mutex m_lockDelay;
+    SDelayResult m_delayResult; // under m_lockDelay
+    std::atomic<int> m_nDelayAnsweredShown{0};
 };

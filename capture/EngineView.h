@@ -1,6 +1,7 @@
 #pragma once
 
 class CAnalysisChannel;
+class CTransferFunction;
 
 // What the capture engine and its acquisition cycle need of the display. The
 // spectrum view implements it; tests put a recording fake in its place.
@@ -27,4 +28,7 @@ public:
     // had): the frames then say that no sound is arriving. Told on every change,
     // and cleared when an engine starts.
     virtual void SetSignalLost(bool bLost) = 0;
+    // Engine start, before the channels: the transfer function the passes
+    // estimate (null unbinds it, after the channels at engine stop).
+    virtual void BindTransfer(const CTransferFunction* /*pTransfer*/) {}
 };

@@ -4,6 +4,7 @@
 #include "analysis/LevelScale.h"
 #include "analysis/OctaveBands.h"
 #include "analysis/PowerScale.h"
+#include "analysis/transfer/TransferFunction.h"
 #include "platform/Brush.h"
 #include "platform/Pen.h"
 #include "view/SpanGeometry.h"
@@ -50,6 +51,19 @@ struct SReadingAids {
     bool HasMarker(int i) const { return !std::isnan(adMarkerHz[i]); }
 };
 
+// The transfer-function mode as a frame takes it: the estimate's results at
+// bins 0 to N/2, the coherence under which the curves are hidden, the delay
+// in use, and a kept trace (the view's, valid while the frame is drawn; null
+// for none).
+struct STransferFrame {
+    bool bOn = false;
+    bool bHasResults = false;
+    CTransferFunction::SResults results;
+    double dThreshold = 0.3;
+    double dDelayMs = 0.0;
+    const CTransferFunction::SResults* pKept = nullptr;
+};
+
 // What one running frame draws, taken once as it begins: the view's settings
 // and geometry and copies of the channels' arrays, so that neither the user
 // interface nor the acquisition cycle changes anything under a frame, and a
@@ -92,6 +106,7 @@ struct SFrame {
     // view's, valid while the frame is drawn). Null otherwise.
     const COctaveBands* pBands = nullptr;
     SReadingAids aids;
+    STransferFrame transfer;
 
     bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
     int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }

@@ -73,6 +73,8 @@ public:
         int nHistorySeconds = 0;
         // The difference from the reference has a grid of its own.
         bool bDifference = false;
+        // The transfer-function mode's picture is drawn whole.
+        bool bTransfer = false;
         bool operator==(const SFrameLayout&) const = default;
     };
     // What a buffer's pixels hold: a running frame of a layout whose changing

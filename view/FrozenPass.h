@@ -2,6 +2,7 @@
 
 #include "analysis/LevelMeter.h"
 #include "analysis/PowerScale.h"
+#include "analysis/transfer/TransferFunction.h"
 
 #include <vector>
 
@@ -26,4 +27,7 @@ struct SFrozenPass {
     SMeterFigures meter{};
     double dPeakHz = 0.0;
     int nFftsPerCycle = 10;
+    // In the transfer-function mode, its results as they froze.
+    bool bTransfer = false;
+    CTransferFunction::SResults transfer;
 };

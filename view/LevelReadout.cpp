@@ -2,6 +2,7 @@
 
 #include "view/FormatText.h"
 #include "view/RunningFrame.h"
+#include "view/TransferPlot.h"
 
 std::string CLevelReadout::MeterText(const SFrame& f) {
     const CLevelScale& levels = *f.pLevels;
@@ -36,10 +37,13 @@ std::string CLevelReadout::MeterText(const SFrame& f) {
 }
 
 void CLevelReadout::DrawCaption(CDC& dc, const SFrame& f, int nRightEnd) {
-    if (f.IsDesigned()) {
+    if (f.IsDesigned() && !f.transfer.bOn) {
         return;
     }
-    const std::string str = f.bMeter ? MeterText(f) : f.pLevels->Caption();
+    // In the transfer-function mode the delay in use takes the caption's place.
+    const std::string str = f.transfer.bOn ? CTransferPlot::DelayText(f)
+                            : f.bMeter     ? MeterText(f)
+                                           : f.pLevels->Caption();
     int x = CRunningFrame::TopLeftX(dc, f);
     if (f.bBuiltInSignal) {
         x += dc.GetTextExtent(CRunningFrame::kBuiltInSignalText).cx + 12;

@@ -43,6 +43,15 @@ QRegion LogicalRegion(const QRegion& rgnDevice, double dRatio) {
 QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette,
                                const QRegion* pRefill, CNoteOverlay& notes,
                                CReferenceLine& reference, CSpectrogram& spectrogram) {
+    if (f.transfer.bOn) {
+        // A picture of its own, drawn whole: no spectrum, reference line,
+        // spectrogram or bands.
+        reference.ClearLine();
+        dc.ResetTouched();
+        m_transferPlot.Compose(dc, f, palette);
+        DrawTexts(dc, f);
+        return LogicalRegion(dc.Touched(), dc.GetDevicePixelRatio());
+    }
     const SPass left = MakePass(f, 0);
     if (f.left.HasArrays()) {
         BuildBars(f, left);

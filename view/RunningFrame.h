@@ -3,6 +3,7 @@
 #include "platform/DC.h"
 #include "view/DifferenceBars.h"
 #include "view/Frame.h"
+#include "view/TransferPlot.h"
 
 #include <QRegion>
 #include <string>
@@ -77,6 +78,7 @@ private:
     std::vector<double> m_adBarValue;            // each bar's value, on its linear scale
     std::vector<SRectangle> m_aLeftBars;         // the left bars, for the markers
     CDifferenceBars m_difference;
+    CTransferPlot m_transferPlot;
     // With octave bands: the band of each bar, whether it is hollow, and the
     // bars that are filled.
     std::vector<int> m_anBarBand;

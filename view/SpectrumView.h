@@ -150,6 +150,21 @@ public:
     void SetRoundLabels(bool bRound);
     bool HasRoundLabels() const { return m_bRoundLabels.load(); }
 
+    // The transfer-function mode: its picture instead of the spectrum's,
+    // from the estimate the engine binds (BindTransfer); the coherence under
+    // which its curves are hidden, and the delay in use, for the readout.
+    void SetTransferMode(bool bOn) { m_bTransfer = bOn; }
+    bool IsTransferMode() const { return m_bTransfer.load(); }
+    void SetCoherenceThreshold(double dThreshold) { m_dCoherenceThreshold = dThreshold; }
+    void SetTransferDelayMs(double dMs) { m_dDelayMs = dMs; }
+    // Keeps the transfer function shown now as a trace to compare with;
+    // false where there is none. Cleared with ClearKeptTransfer.
+    bool KeepTransfer();
+    void ClearKeptTransfer();
+    bool KeptTransfer(CTransferFunction::SResults& kept) const;
+    // The results the picture shows now (frozen or live); false for none.
+    bool TransferShown(CTransferFunction::SResults& results) const;
+
     // A line across the upper plot, over the spectrum or the welcome page,
     // for nMilliseconds from now.
     void ShowNotice(const std::string& strText, int nMilliseconds);
@@ -163,6 +178,7 @@ public:
     void SetFftsPerCycle(int nPasses) override { m_nFftsPerCycle.store(nPasses); }
     void NewArrays(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
+    void BindTransfer(const CTransferFunction* pTransfer) override { m_pTransfer = pTransfer; }
     // Whether the run analyses the built-in signal, which the plot then names.
     void SetBuiltInSignal(bool bBuiltIn) { m_bBuiltInSignal = bBuiltIn; }
 
@@ -240,6 +256,11 @@ public:
     std::atomic<bool> m_bCents{false};
     std::atomic<double> m_dA4Hz{440.0};
     std::atomic<bool> m_bRoundLabels{false};
+    // The transfer-function mode.
+    std::atomic<bool> m_bTransfer{false};
+    std::atomic<const CTransferFunction*> m_pTransfer{nullptr};
+    std::atomic<double> m_dCoherenceThreshold{0.3};
+    std::atomic<double> m_dDelayMs{0.0};
 
     static constexpr const char* kSignalLostText = CRunningFrame::kSignalLostText;
     static constexpr const char* kBuiltInSignalText = CRunningFrame::kBuiltInSignalText;
@@ -315,6 +336,7 @@ private:
     void TakeArrays(const CAnalysisChannel& chan, SChannelArrays& arrays, SFrozenChannel* pRecord);
     void TakeFrozen(const SFrozenChannel& frozen, SChannelArrays& arrays);
     void TakeAids(SReadingAids& aids) const;
+    void TakeTransfer();
     void ToUnit(SChannelArrays& arrays);
     void TakeBands(SChannelArrays& arrays, int nChannel);
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);
@@ -332,6 +354,8 @@ private:
     COctaveBands m_scaleBands; // the scale's, whose names it shows
     SFrame m_frame;            // the frame being drawn
     SFrozenPass m_frozen;      // while frozen: what the frames draw
+    CTransferFunction::SResults m_keptTransfer;
+    bool m_bKeptTransfer = false;
     // How the frame being drawn takes its arrays.
     enum class EFreeze { Live, Record, Replay } m_eFreeze = EFreeze::Live;
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended

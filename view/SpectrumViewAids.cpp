@@ -147,3 +147,59 @@ void CSpectrumView::SetBands(int nFraction) {
         DrawScale();
     }
 }
+
+// The estimate's results as this frame shows them: the frozen ones while
+// frozen, else the estimate's now.
+void CSpectrumView::TakeTransfer() {
+    STransferFrame& t = m_frame.transfer;
+    const CTransferFunction* pTransfer = m_pTransfer.load();
+    t.bOn = m_bTransfer && pTransfer != nullptr;
+    if (!t.bOn) {
+        return;
+    }
+    t.dThreshold = m_dCoherenceThreshold;
+    t.dDelayMs = m_dDelayMs;
+    t.pKept = m_bKeptTransfer ? &m_keptTransfer : nullptr;
+    if (m_eFreeze == EFreeze::Replay) {
+        t.bHasResults = m_frozen.bTransfer;
+        t.results = m_frozen.transfer;
+        return;
+    }
+    t.bHasResults = pTransfer->Results(t.results);
+    if (m_eFreeze == EFreeze::Record) {
+        m_frozen.bTransfer = t.bHasResults;
+        m_frozen.transfer = t.results;
+    }
+}
+
+bool CSpectrumView::KeepTransfer() {
+    std::lock_guard lock(m_lockFrame);
+    if (!m_frame.transfer.bOn || !m_frame.transfer.bHasResults) {
+        return false;
+    }
+    m_keptTransfer = m_frame.transfer.results;
+    m_bKeptTransfer = true;
+    return true;
+}
+
+void CSpectrumView::ClearKeptTransfer() {
+    std::lock_guard lock(m_lockFrame);
+    m_bKeptTransfer = false;
+}
+
+bool CSpectrumView::KeptTransfer(CTransferFunction::SResults& kept) const {
+    std::lock_guard lock(m_lockFrame);
+    if (m_bKeptTransfer) {
+        kept = m_keptTransfer;
+    }
+    return m_bKeptTransfer;
+}
+
+bool CSpectrumView::TransferShown(CTransferFunction::SResults& results) const {
+    std::lock_guard lock(m_lockFrame);
+    if (!m_frame.transfer.bOn || !m_frame.transfer.bHasResults) {
+        return false;
+    }
+    results = m_frame.transfer.results;
+    return true;
+}

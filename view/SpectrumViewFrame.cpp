@@ -72,9 +72,11 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
     f.nWidth = m_nWidth;
     f.nHeight = m_nHeight;
     const int nPlotBottom = m_nPlotBottom;
-    const bool bSpectrogram = m_bSpectrogram;
-    f.nSpectrogramBottom = bSpectrogram ? nPlotBottom : 0;
-    f.nPlotBottom = bSpectrogram ? SFrame::SpectrumBottom(nPlotBottom) : nPlotBottom;
+    const bool bTransfer = m_bTransfer && m_pTransfer.load() != nullptr;
+    const bool bSpectrogram = m_bSpectrogram && !bTransfer;
+    // The transfer function's phase takes the spectrogram's place.
+    f.nSpectrogramBottom = bSpectrogram || bTransfer ? nPlotBottom : 0;
+    f.nPlotBottom = bSpectrogram || bTransfer ? SFrame::SpectrumBottom(nPlotBottom) : nPlotBottom;
     f.nHistorySeconds = m_nHistorySeconds;
     f.nSampleRate = m_nSampleRate;
     f.nFftSize = m_nFftSize;
@@ -146,8 +148,9 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
             f.right.adHold.clear();
         }
     }
+    TakeTransfer();
     // The bands, and which of them the window resolves at its length.
-    const int nBandFraction = m_nBandFraction;
+    const int nBandFraction = f.transfer.bOn ? 0 : m_nBandFraction.load();
     f.pBands = nullptr;
     if (nBandFraction > 0) {
         m_bands.Build(nBandFraction, f.nSampleRate, f.nFftSize, f.geo.nBinLow * f.geo.dBinWidth,
@@ -226,6 +229,7 @@ void CSpectrumView::DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft) {
     layout.nSpectrogramBottom = f.nSpectrogramBottom;
     layout.nHistorySeconds = f.nSpectrogramBottom > 0 ? f.nHistorySeconds : 0;
     layout.bDifference = f.aids.bDifference;
+    layout.bTransfer = f.transfer.bOn;
     if (!f.IsDesigned()) {
         layout.dGridTopDb = CLevelGrid::TopDb(f, f.nOffset);
         layout.dGridDbOffset = f.pLevels->DbOffset();
