@@ -101,10 +101,17 @@ void CTransferPlot::Compose(CDC& dc, const SFrame& f, const SPalette& palette) {
     DrawReadouts(dc, f, palette);
 }
 
-// The magnitude's lines and labels in the margin, the coherence's 1 and 0.5
-// beside them where they leave room, and the phase's lines.
+// The coherence's 1 and 0 in the margin at the top and foot of the upper
+// plot, the magnitude's lines with their labels where those leave room, and
+// the phase's lines.
 void CTransferPlot::DrawGrids(CDC& dc, const SFrame& f, const SPalette& palette) const {
     const int nMagBottom = f.nPlotBottom;
+    const COLORREF crText = dc.SetTextColor(kCoherence);
+    const CSize sizeLabel = dc.GetTextExtent("0");
+    const int anCoherenceRows[2] = {0, nMagBottom - sizeLabel.cy};
+    dc.TextOut(26 - dc.GetTextExtent("1").cx, anCoherenceRows[0], "1");
+    dc.TextOut(26 - sizeLabel.cx, anCoherenceRows[1], "0");
+    dc.SetTextColor(crText);
     const double dPixels = PixelsPerDb(f);
     const double dZero = ZeroDbY(f);
     const double dStep = GridStepDb(dPixels);
@@ -120,7 +127,12 @@ void CTransferPlot::DrawGrids(CDC& dc, const SFrame& f, const SPalette& palette)
         dc.LineTo(f.nWidth, y);
         const std::string str = k == 0 ? std::string("0") : FormatText("%+g", -k * dStep);
         const CSize size = dc.GetTextExtent(str);
-        dc.TextOut(26 - size.cx, std::clamp(y - size.cy / 2, 0, nMagBottom - size.cy), str);
+        const int yText = std::clamp(y - size.cy / 2, 0, nMagBottom - size.cy);
+        const bool bFree = std::all_of(std::begin(anCoherenceRows), std::end(anCoherenceRows),
+                                       [&](int yRow) { return std::abs(yText - yRow) >= size.cy; });
+        if (bFree) {
+            dc.TextOut(26 - size.cx, yText, str);
+        }
     }
     for (double dDeg : {180.0, 90.0, 0.0, -90.0, -180.0}) {
         const int y = static_cast<int>(std::lround(PhaseY(f, dDeg)));
@@ -131,15 +143,6 @@ void CTransferPlot::DrawGrids(CDC& dc, const SFrame& f, const SPalette& palette)
         dc.TextOut(26 - size.cx,
                    std::clamp(y - size.cy / 2, PhaseTop(f), f.PlotBottom() + 4 - size.cy), str);
     }
-    // The coherence's scale at the right end of the upper plot.
-    const COLORREF crText = dc.SetTextColor(kCoherence);
-    for (double dValue : {1.0, 0.5}) {
-        const int y = static_cast<int>((1.0 - dValue) * (nMagBottom - 2)) + 1;
-        const std::string str = FormatText("\xCE\xB3\xC2\xB2 %g", dValue);
-        const CSize size = dc.GetTextExtent(str);
-        dc.TextOut(f.nWidth - size.cx - 5, std::clamp(y, 18 + 14 * 3, nMagBottom - size.cy), str);
-    }
-    dc.SetTextColor(crText);
 }
 
 const CPen& CTransferPlot::Faded(const std::array<CPen, kFadeSteps + 1>& pens,

@@ -1,0 +1,214 @@
+// The transfer-function mode through the window: a system made by hand on
+// the scripted device (pink noise on the left, the same noise through a
+// peaking equaliser and 220 samples later on the right), the delay found,
+// and the estimate in the saved file against the equaliser's own response.
+
+#include <QAction>
+#include <QMenu>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "app/ReferenceCommands.h"
+#include "app/TransferCommands.h"
+#include "capture/CaptureEngine.h"
+#include "tests/app/ExportFixture.h"
+#include "view/SpectrumView.h"
+
+namespace {
+
+constexpr int kRingFrames = 88200;
+constexpr int kDelay = 220;
+
+// White noise through a -3 dB per octave filter, one ring long and periodic
+// in it (run twice round).
+std::vector<double> PinkNoise(double dRms) {
+    std::mt19937 rng(11);
+    std::normal_distribution<double> white(0.0, 1.0);
+    std::vector<double> adWhite(kRingFrames);
+    for (double& d : adWhite)
+        d = white(rng);
+    double b[7] = {};
+    std::vector<double> ad(kRingFrames);
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        for (int i = 0; i < kRingFrames; ++i) {
+            const double w = adWhite[std::size_t(i)];
+            b[0] = 0.99886 * b[0] + w * 0.0555179;
+            b[1] = 0.99332 * b[1] + w * 0.0750759;
+            b[2] = 0.96900 * b[2] + w * 0.1538520;
+            b[3] = 0.86650 * b[3] + w * 0.3104856;
+            b[4] = 0.55000 * b[4] + w * 0.5329522;
+            b[5] = -0.7616 * b[5] - w * 0.0168980;
+            ad[std::size_t(i)] = b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362;
+            b[6] = w * 0.115926;
+        }
+    }
+    double dSquares = 0.0;
+    for (double d : ad)
+        dSquares += d * d;
+    for (double& d : ad)
+        d *= dRms / std::sqrt(dSquares / kRingFrames);
+    return ad;
+}
+
+// The audio cookbook's peaking biquad: 1 kHz, +6 dB, one octave wide.
+struct SEq {
+    double b0, b1, b2, a1, a2;
+    SEq() {
+        const double A = std::pow(10.0, 6.0 / 40);
+        const double w0 = 2 * std::numbers::pi * 1000.0 / 44100;
+        const double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2 * 1.0 * w0 / std::sin(w0));
+        const double a0 = 1 + alpha / A;
+        b0 = (1 + alpha * A) / a0;
+        b1 = a1 = -2 * std::cos(w0) / a0;
+        b2 = (1 - alpha * A) / a0;
+        a2 = (1 - alpha / A) / a0;
+    }
+    std::complex<double> Response(double dHz) const {
+        const std::complex<double> z = std::polar(1.0, -2 * std::numbers::pi * dHz / 44100);
+        return (b0 + b1 * z + b2 * z * z) / (1.0 + a1 * z + a2 * z * z);
+    }
+    // Periodic in the ring as its input is: twice round.
+    std::vector<double> Filter(const std::vector<double>& adIn) const {
+        std::vector<double> adOut(adIn.size());
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (int nRound = 0; nRound < 2; ++nRound) {
+            for (std::size_t i = 0; i < adIn.size(); ++i) {
+                const double y = b0 * adIn[i] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+                x2 = x1, x1 = adIn[i], y2 = y1, y1 = y;
+                adOut[i] = y;
+            }
+        }
+        return adOut;
+    }
+};
+
+class TransferTest : public ExportTest {
+protected:
+    CTransferCommands& Transfer() { return Dlg().Transfer(); }
+    CSpectrumView& View() { return *Dlg().View(); }
+
+    // The left channel plays the noise, the right the system's output.
+    void PlaySystem(const std::vector<double>& adLeft, const std::vector<double>& adRight) {
+        m_pRing->Fill([&](uint32_t i) { return int16_t(std::lround(adLeft[i % kRingFrames])); },
+                      [&](uint32_t i) { return int16_t(std::lround(adRight[i % kRingFrames])); });
+    }
+    // The row of the saved transfer function nearest dHz.
+    static QStringList RowAt(const SCsv& csv, double dHz) {
+        QStringList best;
+        double dBest = 1e9;
+        for (const QStringList& row : csv.records.mid(1)) {
+            if (std::abs(row[0].toDouble() - dHz) < dBest) {
+                dBest = std::abs(row[0].toDouble() - dHz);
+                best = row;
+            }
+        }
+        return best;
+    }
+};
+
+} // namespace
+
+TEST_F(TransferTest, TheMenuOffersTheModeAndItsSettings) {
+    QStringList texts;
+    for (const QAction* pAction : Dlg().HelpButton()->menu()->actions())
+        texts << pAction->text();
+    for (const char* psz :
+         {"Transfer function", "Reference channel", "Averaging", "Smoothing", "Coherence threshold",
+          "Find delay", "Delay\u2026", "Clear delay", "Save as FRD\u2026"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(psz))) << psz;
+    EXPECT_EQ(Transfer().ModeAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
+    EXPECT_EQ(Transfer().FindDelayAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+    EXPECT_FALSE(Transfer().IsOn());
+    EXPECT_FALSE(Transfer().IsReferenceRight());
+    EXPECT_EQ(Transfer().AveragingSeconds(), 2.0);
+    EXPECT_EQ(Transfer().Smoothing(), 24);
+    EXPECT_EQ(Transfer().Threshold(), 0.3);
+    // Usable while stopped; Find delay needs a run.
+    QTest::keyClick(&Dlg(), Qt::Key_T, Qt::ControlModifier);
+    EXPECT_TRUE(Transfer().IsOn());
+    EXPECT_TRUE(View().IsTransferMode());
+    EXPECT_FALSE(Transfer().FindDelayAction()->isEnabled());
+}
+
+// Find delay gives the system's 220 samples; then the estimate reads the
+// equaliser's magnitude within 0.5 dB and its phase within 10 degrees, with
+// a coherence of at least 0.95 over the band, in the saved file.
+TEST_F(TransferTest, ASystemMadeByHandReadsItsOwnResponse) {
+    StartWithSine(1000, -200);
+    const std::vector<double> adNoise = PinkNoise(32768.0 * std::pow(10.0, -20.0 / 20));
+    const SEq eq;
+    std::vector<double> adOut = eq.Filter(adNoise);
+    std::rotate(adOut.rbegin(), adOut.rbegin() + kDelay, adOut.rend()); // 220 samples later
+    PlaySystem(adNoise, adOut);
+    Transfer().AveragingAction(0.0)->trigger(); // Infinite
+    QTest::keyClick(&Dlg(), Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(Dlg().Engine()->m_bTransfer.load());
+    WaitForPasses(3);
+    ASSERT_TRUE(Transfer().FindDelayAction()->isEnabled());
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Transfer().DelayMs() != 0.0; }, 5000))
+        << View().Notice();
+    EXPECT_EQ(Dlg().Engine()->m_nDelaySamples.load(), kDelay);
+    EXPECT_NEAR(Transfer().DelayMs(), kDelay * 1000.0 / 44100, 1e-9);
+    EXPECT_EQ(View().Notice(), "Delay 4.99 ms");
+    WaitForPasses(80);
+    SaveShot(&Dlg(), "transfer");
+
+    const SCsv csv = SCsv::Read(SaveCsv());
+    EXPECT_EQ(csv.Comment(QStringLiteral("Transfer function")), QStringLiteral("on"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Reference channel")), QStringLiteral("Left"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Delay (ms)")), QStringLiteral("4.99"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Averaging")), QStringLiteral("Infinite"));
+    EXPECT_EQ(csv.Comment(QStringLiteral("Smoothing")), QStringLiteral("1/24 octave"));
+    ASSERT_EQ(csv.records[0],
+              (QStringList{"Frequency (Hz)", "Magnitude (dB)", "Phase (deg)", "Coherence"}));
+    EXPECT_EQ(csv.records.size(), 1 + 4096 / 2);
+    for (double dHz : {250.0, 1000.0, 4000.0}) {
+        const QStringList row = RowAt(csv, dHz);
+        const std::complex<double> h = eq.Response(row[0].toDouble());
+        EXPECT_NEAR(row[1].toDouble(), 20 * std::log10(std::abs(h)), 0.5) << dHz;
+        EXPECT_NEAR(row[2].toDouble(), std::arg(h) * 180 / std::numbers::pi, 10.0) << dHz;
+    }
+    double dLowest = 1.0;
+    for (const QStringList& row : csv.records.mid(1)) {
+        const double dHz = row[0].toDouble();
+        if (dHz >= 200 && dHz <= 10000)
+            dLowest = std::min(dLowest, row[3].toDouble());
+    }
+    EXPECT_GE(dLowest, 0.95);
+
+    // The same as FRD: a line per bin above the threshold, '*' comments.
+    m_strAnswer = m_dir.filePath(QStringLiteral("system.frd"));
+    Dlg().Export().SaveFrdAction()->trigger();
+    QFile frd(m_strAnswer);
+    ASSERT_TRUE(frd.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(frd.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GT(lines.size(), 1000);
+    EXPECT_TRUE(lines[0].startsWith(u'*'));
+    const QStringList first =
+        lines.filter(QRegularExpression(QStringLiteral("^[0-9]"))).first().split(u' ');
+    EXPECT_EQ(first.size(), 3);
+}
+
+// Without a signal on either channel, nothing is found and nothing changes;
+// the file's cells stay empty rather than reading NaN or infinity.
+TEST_F(TransferTest, NoSignalFindsNoDelayAndLeavesEmptyCells) {
+    StartWithSine(1000, -200);
+    QTest::keyClick(&Dlg(), Qt::Key_T, Qt::ControlModifier);
+    WaitForPasses(3);
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !View().Notice().empty(); }, 5000));
+    EXPECT_NE(View().Notice().find("No signal"), std::string::npos) << View().Notice();
+    EXPECT_EQ(Transfer().DelayMs(), 0.0);
+    WaitForPasses(2);
+    const SCsv csv = SCsv::Read(SaveCsv());
+    ASSERT_EQ(csv.records.size(), 1 + 4096 / 2);
+    for (const QStringList& row : csv.records.mid(1)) {
+        ASSERT_EQ(row.size(), 4);
+        EXPECT_EQ(row.mid(1), (QStringList{"", "", ""})) << row.join(u',').toStdString();
+    }
+}
