@@ -182,8 +182,9 @@ void CAnalyzerDialog::WireControls() {
             &CReadingCommands::SetReferenceKept);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pTransfer,
             &CTransferCommands::SetRunning);
-    connect(m_pTransfer, &CTransferCommands::DelayFound, this,
-            [this](bool, const QString& strText) { m_pView->ShowNotice(strText.toStdString(), 4000); });
+    connect(
+        m_pTransfer, &CTransferCommands::DelayFound, this,
+        [this](bool, const QString& strText) { m_pView->ShowNotice(strText.toStdString(), 4000); });
     connect(m_strip.DeviceList(), &QComboBox::currentIndexChanged, m_pLevels,
             &CLevelCommands::FollowDevice);
 }

@@ -51,16 +51,16 @@ CTransferCommands::CTransferCommands(QWidget* pWindow, CSpectrumView* pView, Eng
     AddRadioItem(m_pReferenceMenu, m_pReferenceGroup, QStringLiteral("Left"), 0)->setChecked(true);
     AddRadioItem(m_pReferenceMenu, m_pReferenceGroup, QStringLiteral("Right"), 1);
     for (double dSeconds : kAveragingSeconds) {
-        const QString strText = dSeconds > 0.0 ? QStringLiteral("%1 s").arg(dSeconds)
-                                               : QStringLiteral("Infinite");
+        const QString strText =
+            dSeconds > 0.0 ? QStringLiteral("%1 s").arg(dSeconds) : QStringLiteral("Infinite");
         AddRadioItem(m_pAveragingMenu, m_pAveragingGroup, strText, Hundredths(dSeconds))
             ->setChecked(dSeconds == CTransferFunction::kDefaultSeconds);
     }
     m_pAveragingMenu->addSeparator();
     m_pActionReset = m_pAveragingMenu->addAction(QStringLiteral("Reset average"));
     for (int nFraction : kSmoothings) {
-        const QString strText = nFraction == 0 ? QStringLiteral("Off")
-                                               : QStringLiteral("1/%1 octave").arg(nFraction);
+        const QString strText =
+            nFraction == 0 ? QStringLiteral("Off") : QStringLiteral("1/%1 octave").arg(nFraction);
         AddRadioItem(m_pSmoothingMenu, m_pSmoothingGroup, strText, nFraction)
             ->setChecked(nFraction == CTransferFunction::kDefaultSmoothing);
     }
@@ -69,15 +69,15 @@ CTransferCommands::CTransferCommands(QWidget* pWindow, CSpectrumView* pView, Eng
                      Hundredths(dThreshold))
             ->setChecked(dThreshold == kThresholds[0]);
     }
-    m_pActionFind = WindowItem(pWindow, this, QStringLiteral("Find delay"),
-                               QKeySequence(Qt::CTRL | Qt::Key_F));
+    m_pActionFind =
+        WindowItem(pWindow, this, QStringLiteral("Find delay"), QKeySequence(Qt::CTRL | Qt::Key_F));
     m_pActionDelay = WindowItem(pWindow, this, QStringLiteral("Delay\u2026"), {});
     m_pActionClearDelay = WindowItem(pWindow, this, QStringLiteral("Clear delay"), {});
     m_pActionFind->setEnabled(false);
 
     connect(m_pActionMode, &QAction::toggled, this, [this] { Push(); });
-    for (QActionGroup* pGroup : {m_pReferenceGroup, m_pAveragingGroup, m_pSmoothingGroup,
-                                 m_pThresholdGroup}) {
+    for (QActionGroup* pGroup :
+         {m_pReferenceGroup, m_pAveragingGroup, m_pSmoothingGroup, m_pThresholdGroup}) {
         connect(pGroup, &QActionGroup::triggered, this, [this] { Push(); });
     }
     connect(m_pReferenceGroup, &QActionGroup::triggered, this, [this] {
@@ -212,12 +212,12 @@ void CTransferCommands::PollDelay() {
 
 void CTransferCommands::OnDelay() {
     CCaptureEngine* pEngine = m_fnEngine();
-    const double dMaxMs = pEngine != nullptr ? pEngine->MaxDelaySamples() * 1000.0 /
-                                                   pEngine->m_nSampleRate.load()
-                                             : 1000.0;
-    const double dChosen = AskNumber(m_pWindow, QStringLiteral("Delay"),
-                                     QStringLiteral("Delay of the measurement (ms):"), m_dDelayMs,
-                                     -50.0, dMaxMs, 2);
+    const double dMaxMs = pEngine != nullptr
+                              ? pEngine->MaxDelaySamples() * 1000.0 / pEngine->m_nSampleRate.load()
+                              : 1000.0;
+    const double dChosen =
+        AskNumber(m_pWindow, QStringLiteral("Delay"),
+                  QStringLiteral("Delay of the measurement (ms):"), m_dDelayMs, -50.0, dMaxMs, 2);
     if (!std::isnan(dChosen)) {
         SetDelayMs(dChosen);
     }

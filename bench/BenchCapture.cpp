@@ -85,6 +85,9 @@ public:
                       int nSampleRate) override {
         m_view.BindChannels(pLeft, pRight, nFftSize, nSampleRate);
     }
+    void BindTransfer(const CTransferFunction* pTransfer) override {
+        m_view.BindTransfer(pTransfer);
+    }
     void DrawScale() override { m_view.DrawScale(); }
     bool IsScaleBusy() const override { return m_view.IsScaleBusy(); }
     void SetSignalLost(bool bLost) override { m_view.SetSignalLost(bLost); }
@@ -148,6 +151,7 @@ struct SConfig {
     int bStereo;
     int nMinXSpace;
     bool bSpectrogram = false;
+    bool bTransfer = false; // the transfer-function mode (both channels whatever bStereo says)
 };
 
 void HandleEventsUntil(const std::function<bool()>& done) {
@@ -170,6 +174,7 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     view.m_nSampleRate = kRate;
     view.m_nMinXSpace = c.nMinXSpace;
     view.SetSpectrogram(c.bSpectrogram, CSpectrumView::kDefaultHistorySeconds);
+    view.SetTransferMode(c.bTransfer);
 
     auto* pEngine = new CCaptureEngine();
     CMeasuringView measuring(view, *pEngine, bDraw);
@@ -179,6 +184,7 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
     pEngine->m_nWindowType = 2;
     pEngine->m_nInertia = 3;
     pEngine->m_bStereo = c.bStereo;
+    pEngine->m_bTransfer = c.bTransfer ? 1 : 0;
     pEngine->m_nLengthMs = static_cast<int>(1000.0 * c.nFftSize / kRate + 0.5);
     pEngine->m_nSpanLowHz = view.m_nSpanLowHz.load();
     pEngine->m_nSpanHighHz = view.m_nSpanHighHz.load();
@@ -215,9 +221,12 @@ void RunConfig(const SConfig& c, int nCycles, bool bDraw) {
                                ? 0.0
                                : *std::max_element(view.m_adAgeMs.begin(), view.m_adAgeMs.end());
     std::printf("%4dx%-4d  %5d  %-6s  %d  %-3s   %3d     %5.1f   %5.1f   %6.3f   %5.1f  %5.1f\n",
-                c.nWidth, c.nHeight, c.nFftSize, c.bStereo ? "stereo" : "mono", c.nMinXSpace,
-                c.bSpectrogram ? "on" : "off", Median(passes), dFramesPerSecond, dPaintsPerSecond,
-                measuring.MeanPassCpuMs(), Median(view.m_adAgeMs), dMaxAge);
+                c.nWidth, c.nHeight, c.nFftSize,
+                c.bTransfer ? "tf"
+                : c.bStereo ? "stereo"
+                            : "mono",
+                c.nMinXSpace, c.bSpectrogram ? "on" : "off", Median(passes), dFramesPerSecond,
+                dPaintsPerSecond, measuring.MeanPassCpuMs(), Median(view.m_adAgeMs), dMaxAge);
     std::fflush(stdout);
 }
 
@@ -229,11 +238,14 @@ int main(int argc, char** argv) {
     int nCycles = 10;
     bool bDraw = true;
     bool bCompareSpectrogram = false;
+    bool bCompareTransfer = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-drawing") == 0)
             bDraw = false;
         else if (std::strcmp(argv[i], "--spectrogram") == 0)
             bCompareSpectrogram = true;
+        else if (std::strcmp(argv[i], "--transfer") == 0)
+            bCompareTransfer = true;
         else if (std::strcmp(argv[i], "--ratio") == 0 && i + 1 < argc)
             qputenv("QT_SCALE_FACTOR", argv[++i]); // read when the application starts
         else
@@ -252,6 +264,16 @@ int main(int argc, char** argv) {
         int nWidth;
         int nHeight;
     };
+    // With --transfer: the stereo spectrum and the transfer-function mode,
+    // side by side at each size.
+    if (bCompareTransfer) {
+        for (const SSize size : {SSize{784, 405}, SSize{1920, 1000}})
+            for (int n : {4096, 16384})
+                for (bool bTransfer : {false, true})
+                    RunConfig(SConfig{size.nWidth, size.nHeight, n, 1, 2, false, bTransfer},
+                              nCycles, bDraw);
+        return 0;
+    }
     for (const SSize size : {SSize{784, 405}, SSize{1920, 1000}})
         for (int n : {4096, 16384})
             for (int stereo : {0, 1})

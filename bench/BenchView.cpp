@@ -114,7 +114,27 @@ void BM_RenderFrame(benchmark::State& state) {
     const int nFlags = 2 | (bStereo ? 1 : 0);
     view.RenderFrame(nFlags); // fills the text cache as a running display has it
     // The reading aids: 1 both markers with the difference from the
-    // reference, 2 a frozen picture.
+    // reference, 2 a frozen picture; 3 the transfer-function mode, averaged
+    // over a few passes of a noisy system.
+    CTransferFunction transfer;
+    if (state.range(11) == 3) {
+        transfer.Setup(nFft, nRate);
+        std::mt19937 rng(4);
+        std::normal_distribution<double> noise(0.0, 1000.0);
+        std::vector<SComplex> x(static_cast<std::size_t>(nFft));
+        std::vector<SComplex> y(static_cast<std::size_t>(nFft));
+        for (int nPass = 0; nPass < 8; ++nPass) {
+            for (int k = 0; k < nFft; ++k) {
+                x[std::size_t(k)] = SComplex{noise(rng), noise(rng)};
+                y[std::size_t(k)] = SComplex{0.5 * x[std::size_t(k)].re + 0.2 * noise(rng),
+                                             0.5 * x[std::size_t(k)].im + 0.2 * noise(rng)};
+            }
+            transfer.Pass(x.data(), y.data(), 0.05);
+        }
+        view.BindTransfer(&transfer);
+        view.SetTransferMode(true);
+        view.RenderFrame(nFlags);
+    }
     if (state.range(11) == 1) {
         view.SetMarkerHz(0, 40 * nRate / double(nFft));
         view.SetMarkerHz(1, 410 * nRate / double(nFft));
@@ -128,6 +148,7 @@ void BM_RenderFrame(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     view.BindChannels(nullptr, nullptr, 0, 0);
+    view.BindTransfer(nullptr);
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
@@ -204,6 +225,19 @@ void BandArguments(benchmark::internal::Benchmark* pBench) {
     }
 }
 
+// The stereo spectrum and the transfer-function mode side by side.
+void TransferArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
+    for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+        for (int nFft : {4096, 16384}) {
+            for (int nAids : {0, 3}) {
+                pBench->Args({w, h, nFft, 1, 2, 0, 100, 0, 0, 0, 0, nAids});
+            }
+        }
+    }
+}
+
 void AidArguments(benchmark::internal::Benchmark* pBench) {
     pBench->ArgNames(
         {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
@@ -262,6 +296,10 @@ BENCHMARK(BM_SpectrogramPass)
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameReference")
     ->Apply(ReferenceArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameTransfer")
+    ->Apply(TransferArguments)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameAids")

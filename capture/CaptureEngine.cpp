@@ -416,8 +416,8 @@ void CCaptureEngine::AnalyseBlock(int nStereo, int nLength) {
 // many frames before the newest: the reference for a positive delay, the
 // measurement for a negative one.
 void CCaptureEngine::ReadDelayedBlock(int nLength) {
-    const int nDelay = std::clamp(m_nDelaySamples.load(kRelaxed), -MaxDelaySamples(),
-                                  MaxDelaySamples());
+    const int nDelay =
+        std::clamp(m_nDelaySamples.load(kRelaxed), -MaxDelaySamples(), MaxDelaySamples());
     if (nDelay == 0)
         return;
     const int nReference = m_nReferenceChannel.load(kRelaxed) == 1 ? 1 : 0;
@@ -494,8 +494,8 @@ void CCaptureEngine::FindDelay() {
             adBlock[c].resize(static_cast<std::size_t>(n), 0.0);
         }
         m_pCaptureBuffer->Unlock(apRegion[0], anBytes[0], apRegion[1], anBytes[1]);
-        result = CDelayFinder::Find(adBlock[nReference], adBlock[1 - nReference],
-                                    m_nOpenSampleRate);
+        result =
+            CDelayFinder::Find(adBlock[nReference], adBlock[1 - nReference], m_nOpenSampleRate);
     }
     if (result.bFound) {
         if (std::abs(result.nSamples) > MaxDelaySamples()) {

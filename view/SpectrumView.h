@@ -356,6 +356,7 @@ private:
     SFrozenPass m_frozen;      // while frozen: what the frames draw
     CTransferFunction::SResults m_keptTransfer;
     bool m_bKeptTransfer = false;
+    std::vector<int> m_anTransferBins; // the bins a frame reads
     // How the frame being drawn takes its arrays.
     enum class EFreeze { Live, Record, Replay } m_eFreeze = EFreeze::Live;
     std::int64_t m_nFramePassNs = 0; // when the pass it was copied after ended

@@ -3,6 +3,7 @@
 #include "view/SpectrumView.h"
 
 #include "view/MarkerOverlay.h"
+#include "view/TransferPlot.h"
 
 #include <cmath>
 
@@ -165,19 +166,35 @@ void CSpectrumView::TakeTransfer() {
         t.results = m_frozen.transfer;
         return;
     }
-    t.bHasResults = pTransfer->Results(t.results);
     if (m_eFreeze == EFreeze::Record) {
-        m_frozen.bTransfer = t.bHasResults;
-        m_frozen.transfer = t.results;
+        // The whole record, for the file saved while frozen.
+        m_frozen.bTransfer = pTransfer->Results(m_frozen.transfer);
+        t.bHasResults = m_frozen.bTransfer;
+        t.results = m_frozen.transfer;
+        return;
     }
+    // Live, only the bins the picture reads: one per column, the cursor's
+    // and the markers'.
+    m_anTransferBins.clear();
+    for (int x = 28; x < m_frame.nWidth; ++x) {
+        m_anTransferBins.push_back(CTransferPlot::BinAt(m_frame, x));
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (m_frame.aids.HasMarker(i) && m_frame.geo.dBinWidth > 0.0) {
+            m_anTransferBins.push_back(
+                static_cast<int>(std::lround(m_frame.aids.adMarkerHz[i] / m_frame.geo.dBinWidth)));
+        }
+    }
+    t.bHasResults = pTransfer->Results(t.results, &m_anTransferBins);
 }
 
 bool CSpectrumView::KeepTransfer() {
-    std::lock_guard lock(m_lockFrame);
-    if (!m_frame.transfer.bOn || !m_frame.transfer.bHasResults) {
+    CTransferFunction::SResults kept;
+    if (!TransferShown(kept)) {
         return false;
     }
-    m_keptTransfer = m_frame.transfer.results;
+    std::lock_guard lock(m_lockFrame);
+    m_keptTransfer = std::move(kept);
     m_bKeptTransfer = true;
     return true;
 }
@@ -195,11 +212,16 @@ bool CSpectrumView::KeptTransfer(CTransferFunction::SResults& kept) const {
     return m_bKeptTransfer;
 }
 
+// Every bin: the frozen record's, or the estimate's now.
 bool CSpectrumView::TransferShown(CTransferFunction::SResults& results) const {
     std::lock_guard lock(m_lockFrame);
-    if (!m_frame.transfer.bOn || !m_frame.transfer.bHasResults) {
+    if (!m_frame.transfer.bOn) {
         return false;
     }
-    results = m_frame.transfer.results;
-    return true;
+    if (m_bFrozen && m_frozen.bTaken) {
+        results = m_frozen.transfer;
+        return m_frozen.bTransfer;
+    }
+    const CTransferFunction* pTransfer = m_pTransfer.load();
+    return pTransfer != nullptr && pTransfer->Results(results);
 }

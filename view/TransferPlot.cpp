@@ -258,9 +258,9 @@ void CTransferPlot::DrawReadouts(CDC& dc, const SFrame& f, const SPalette& palet
         if (!f.aids.HasMarker(i)) {
             continue;
         }
-        const int k = std::clamp(static_cast<int>(std::lround(f.aids.adMarkerHz[i] /
-                                                             f.geo.dBinWidth)),
-                                 1, f.nFftSize / 2);
+        const int k =
+            std::clamp(static_cast<int>(std::lround(f.aids.adMarkerHz[i] / f.geo.dBinWidth)), 1,
+                       f.nFftSize / 2);
         const std::string str = std::string(CMarkerOverlay::kNames[i]) + "  " + Readout(f, k);
         dc.TextOut(f.nWidth - dc.GetTextExtent(str).cx - 5, y, str);
         y += 14;

@@ -136,7 +136,7 @@ void CTransferFunction::SmoothScratch(int nFraction) const {
     }
 }
 
-bool CTransferFunction::Results(SResults& results) const {
+bool CTransferFunction::Results(SResults& results, const std::vector<int>* panBins) const {
     std::lock_guard lock(m_lock);
     if (m_nPasses == 0) {
         results.adMagnitudeDb.clear();
@@ -154,7 +154,17 @@ bool CTransferFunction::Results(SResults& results) const {
     results.adMagnitudeDb.resize(nBins);
     results.adPhaseDeg.resize(nBins);
     results.adCoherence.resize(nBins);
-    for (std::size_t k = 0; k < nBins; ++k) {
+    if (panBins != nullptr) {
+        std::fill(results.adMagnitudeDb.begin(), results.adMagnitudeDb.end(), kNaN);
+        std::fill(results.adPhaseDeg.begin(), results.adPhaseDeg.end(), kNaN);
+        std::fill(results.adCoherence.begin(), results.adCoherence.end(), kNaN);
+    }
+    const std::size_t nCount = panBins != nullptr ? panBins->size() : nBins;
+    for (std::size_t i = 0; i < nCount; ++i) {
+        const std::size_t k = panBins != nullptr ? static_cast<std::size_t>((*panBins)[i]) : i;
+        if (k >= nBins) {
+            continue;
+        }
         const double dRe = m_adSmoothRe[k];
         const double dIm = m_adSmoothIm[k];
         const double dRef = m_adSmoothRef[k];

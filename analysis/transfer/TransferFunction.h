@@ -55,7 +55,10 @@ public:
         std::vector<double> adPhaseDeg;
         std::vector<double> adCoherence;
     };
-    bool Results(SResults& results) const;
+    // With panBins, only those bins get their values (the rest NaN): a
+    // picture needs one bin per column, and the logarithms and angles are
+    // what the results cost.
+    bool Results(SResults& results, const std::vector<int>* panBins = nullptr) const;
 
     static constexpr double kDefaultSeconds = 2.0;
     static constexpr int kDefaultSmoothing = 24;

@@ -113,3 +113,12 @@ TEST(HelpPage, DescribesEachAidToReadingThePicture) {
           "Reference pitch", "cents", "Frequency labels", "<i>Round</i>"})
         EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
 }
+
+TEST(HelpPage, ExplainsTheTransferFunctionToANewcomer) {
+    const QString strPage = BuiltHelpPage();
+    for (const char* pszText :
+         {"id=\"transfer\"", "href=\"#transfer\"", "<b>reference</b>", "<b>measurement</b>",
+          "loop-back cable", "Low coherence", "Find delay", "<kbd>Ctrl</kbd>+<kbd>T</kbd>",
+          "Coherence threshold", "Save as FRD"})
+        EXPECT_TRUE(strPage.contains(QString::fromUtf8(pszText))) << pszText;
+}

@@ -80,8 +80,8 @@ TEST_F(TransferPlotTest, MagnitudeAndPhaseStandAtTheirRows) {
     m_pView->m_nOffset = 110;
     m_pView->RenderFrame(2);
     f = Frame();
-    EXPECT_TRUE(Near(x, f.nPlotBottom / 2.0 - 10 * dPixels + 6.02 * dPixels,
-                     CTransferPlot::kMagnitude));
+    EXPECT_TRUE(
+        Near(x, f.nPlotBottom / 2.0 - 10 * dPixels + 6.02 * dPixels, CTransferPlot::kMagnitude));
     // The cursor reads the bin under it.
     m_pView->OnMouseMove(0, QPoint(x, 50));
     m_pView->RenderFrame(2);
