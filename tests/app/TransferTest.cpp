@@ -181,6 +181,26 @@ TEST_F(TransferTest, ASystemMadeByHandReadsItsOwnResponse) {
     }
     EXPECT_GE(dLowest, 0.95);
 
+    // Kept, the transfer function is the trace to compare with.
+    Dlg().Reference().KeepAction()->trigger();
+    CTransferFunction::SResults kept;
+    ASSERT_TRUE(View().KeptTransfer(kept));
+    EXPECT_NEAR(kept.adMagnitudeDb[1000 * 4096 / 44100], RowAt(csv, 990)[1].toDouble(), 0.5);
+
+    // With the right channel as the reference the system runs backwards:
+    // the delay is negative and the equaliser a notch.
+    Transfer().ReferenceAction(true)->trigger();
+    QTest::keyClick(Ctl(D::IDC_STOP), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Transfer().DelayMs() < 0.0; }, 5000))
+        << View().Notice();
+    EXPECT_EQ(Dlg().Engine()->m_nDelaySamples.load(), -kDelay);
+    WaitForPasses(40);
+    const SCsv backwards = SCsv::Read(SaveCsv(QStringLiteral("backwards.csv")));
+    EXPECT_EQ(backwards.Comment(QStringLiteral("Reference channel")), QStringLiteral("Right"));
+    const QStringList row = RowAt(backwards, 1000.0);
+    EXPECT_NEAR(row[1].toDouble(), -20 * std::log10(std::abs(eq.Response(row[0].toDouble()))),
+                0.5);
+
     // The same as FRD: a line per bin above the threshold, '*' comments.
     m_strAnswer = m_dir.filePath(QStringLiteral("system.frd"));
     Dlg().Export().SaveFrdAction()->trigger();
