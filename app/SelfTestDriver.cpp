@@ -1,5 +1,10 @@
 #include "app/SelfTestDriver.h"
 
+#include "app/TransferCommands.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+
 #include <QAction>
 #include <QPixmap>
 #include <QPushButton>
@@ -41,6 +46,16 @@ void CSelfTestDriver::StartIfRequested() {
         m_pDialog->Levels().UnitAction(ELevelUnit::Dbfs)->trigger();
     if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_BANDS") != 0)
         m_pDialog->Bands().Action(3)->trigger();
+    // Another transform size than the default, by its text ("16384").
+    const QString strSamples = qEnvironmentVariable("VEMRA_SELFTEST_SAMPLES");
+    if (auto* pSamples =
+            qobject_cast<QComboBox*>(m_pDialog->Control(CAnalyzerDialog::IDC_LIST_SAMPLES));
+        pSamples != nullptr && !strSamples.isEmpty() && pSamples->findText(strSamples) >= 0)
+        pSamples->setCurrentIndex(pSamples->findText(strSamples));
+    // The transfer-function mode, which analyses both channels (the stereo
+    // spectrum to compare it with is switched on once running).
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_TRANSFER") != 0)
+        m_pDialog->Transfer().ModeAction()->setChecked(true);
     SetMessageBoxHook([](QWidget*, const QString& strCaption, const QString& strText,
                          QMessageBox::StandardButtons) {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(strCaption), qPrintable(strText));
@@ -63,6 +78,11 @@ void CSelfTestDriver::ClickStart() {
     std::fprintf(stderr, "Clicking Start on \"%s\"\n",
                  qPrintable(m_pDialog->Devices().SelectedDeviceName()));
     pStart->click();
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_STEREO") != 0) {
+        if (auto* pStereo =
+                qobject_cast<QCheckBox*>(m_pDialog->Control(CAnalyzerDialog::IDC_CHECK_STEREO)))
+            pStereo->click();
+    }
     QTimer::singleShot(m_nSeconds * 1000, this, &CSelfTestDriver::SaveAndClose);
 }
 
