@@ -1,5 +1,7 @@
 #include "app/ReadingCommands.h"
 
+#include "app/RunCommand.h"
+
 #include "view/SpectrumView.h"
 
 #include <QAction>
@@ -7,34 +9,16 @@
 #include <QSignalBlocker>
 #include <QWidget>
 
-namespace {
-
-// An item whose shortcut works anywhere in the window, before any focused
-// control sees the key (Ctrl+Space must not press the focused Stop).
-QAction* WindowAction(QWidget* pWindow, const QString& strText, const QKeySequence& keys,
-                      bool bCheckable) {
-    QAction* pAction = new QAction(strText, pWindow);
-    pAction->setCheckable(bCheckable);
-    if (!keys.isEmpty()) {
-        pAction->setShortcut(keys);
-        pAction->setShortcutContext(Qt::WindowShortcut);
-        pWindow->addAction(pAction);
-    }
-    return pAction;
-}
-
-} // namespace
-
 CReadingCommands::CReadingCommands(QWidget* pWindow, CSpectrumView* pView)
     : QObject(pWindow), m_pView(pView),
-      m_pActionFreeze(WindowAction(pWindow, QStringLiteral("Freeze"),
-                                   QKeySequence(Qt::CTRL | Qt::Key_Space), true)),
+      m_pActionFreeze(MakeWindowCommand(pWindow, QStringLiteral("Freeze"),
+                                        QKeySequence(Qt::CTRL | Qt::Key_Space), true)),
       m_pActionClearMarkers(
-          WindowAction(pWindow, QStringLiteral("Clear markers"), QKeySequence(), false)),
-      m_pActionPeakToMarker(WindowAction(pWindow, QStringLiteral("Peak to marker A"),
-                                         QKeySequence(Qt::CTRL | Qt::Key_1), false)),
-      m_pActionDifference(WindowAction(pWindow, QStringLiteral("Show difference"),
-                                       QKeySequence(Qt::CTRL | Qt::Key_E), true)) {
+          MakeWindowCommand(pWindow, QStringLiteral("Clear markers"), QKeySequence(), false)),
+      m_pActionPeakToMarker(MakeWindowCommand(pWindow, QStringLiteral("Peak to marker A"),
+                                              QKeySequence(Qt::CTRL | Qt::Key_1), false)),
+      m_pActionDifference(MakeWindowCommand(pWindow, QStringLiteral("Show difference"),
+                                            QKeySequence(Qt::CTRL | Qt::Key_E), true)) {
     m_pActionFreeze->setEnabled(false);
     m_pActionPeakToMarker->setEnabled(false);
     m_pActionDifference->setEnabled(false);

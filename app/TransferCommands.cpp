@@ -2,6 +2,7 @@
 
 #include "app/Prompts.h"
 #include "app/RadioItems.h"
+#include "app/RunCommand.h"
 #include "capture/CaptureEngine.h"
 #include "view/SpectrumView.h"
 
@@ -19,23 +20,12 @@ int Hundredths(double d) {
     return static_cast<int>(std::lround(d * 100));
 }
 
-// An item of the "?" menu whose shortcut works anywhere in the window.
-QAction* WindowItem(QWidget* pWindow, QObject* pOwner, const QString& strText,
-                    const QKeySequence& keys) {
-    QAction* pAction = new QAction(strText, pOwner);
-    if (!keys.isEmpty()) {
-        pAction->setShortcut(keys);
-        pAction->setShortcutContext(Qt::WindowShortcut);
-        pWindow->addAction(pAction);
-    }
-    return pAction;
-}
-
 } // namespace
 
 CTransferCommands::CTransferCommands(QWidget* pWindow, CSpectrumView* pView, EngineFn fnEngine)
     : QObject(pWindow), m_pWindow(pWindow), m_pView(pView), m_fnEngine(std::move(fnEngine)),
-      m_pActionMode(new QAction(QStringLiteral("Transfer function"), pWindow)),
+      m_pActionMode(MakeWindowCommand(pWindow, QStringLiteral("Transfer function"),
+                                      QKeySequence(Qt::CTRL | Qt::Key_T), true)),
       m_pReferenceGroup(new QActionGroup(this)), m_pAveragingGroup(new QActionGroup(this)),
       m_pSmoothingGroup(new QActionGroup(this)), m_pThresholdGroup(new QActionGroup(this)),
       m_pReferenceMenu(new QMenu(QStringLiteral("Reference channel"), pWindow)),
@@ -44,10 +34,6 @@ CTransferCommands::CTransferCommands(QWidget* pWindow, CSpectrumView* pView, Eng
       m_pThresholdMenu(new QMenu(QStringLiteral("Coherence threshold"), pWindow)),
       m_pActionReset(nullptr), m_pActionFind(nullptr), m_pActionDelay(nullptr),
       m_pActionClearDelay(nullptr) {
-    m_pActionMode->setCheckable(true);
-    m_pActionMode->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    m_pActionMode->setShortcutContext(Qt::WindowShortcut);
-    pWindow->addAction(m_pActionMode);
     AddRadioItem(m_pReferenceMenu, m_pReferenceGroup, QStringLiteral("Left"), 0)->setChecked(true);
     AddRadioItem(m_pReferenceMenu, m_pReferenceGroup, QStringLiteral("Right"), 1);
     for (double dSeconds : kAveragingSeconds) {
@@ -69,10 +55,10 @@ CTransferCommands::CTransferCommands(QWidget* pWindow, CSpectrumView* pView, Eng
                      Hundredths(dThreshold))
             ->setChecked(dThreshold == kThresholds[0]);
     }
-    m_pActionFind =
-        WindowItem(pWindow, this, QStringLiteral("Find delay"), QKeySequence(Qt::CTRL | Qt::Key_F));
-    m_pActionDelay = WindowItem(pWindow, this, QStringLiteral("Delay\u2026"), {});
-    m_pActionClearDelay = WindowItem(pWindow, this, QStringLiteral("Clear delay"), {});
+    m_pActionFind = MakeWindowCommand(pWindow, QStringLiteral("Find delay"),
+                                      QKeySequence(Qt::CTRL | Qt::Key_F));
+    m_pActionDelay = MakeWindowCommand(pWindow, QStringLiteral("Delay\u2026"), {});
+    m_pActionClearDelay = MakeWindowCommand(pWindow, QStringLiteral("Clear delay"), {});
     m_pActionFind->setEnabled(false);
 
     connect(m_pActionMode, &QAction::toggled, this, [this] { Push(); });

@@ -16,75 +16,12 @@
 #include "app/TransferCommands.h"
 #include "capture/CaptureEngine.h"
 #include "tests/app/ExportFixture.h"
+#include "tests/app/TestSignals.h"
 #include "view/SpectrumView.h"
 
 namespace {
 
-constexpr int kRingFrames = 88200;
 constexpr int kDelay = 220;
-
-// White noise through a -3 dB per octave filter, one ring long and periodic
-// in it (run twice round).
-std::vector<double> PinkNoise(double dRms) {
-    std::mt19937 rng(11);
-    std::normal_distribution<double> white(0.0, 1.0);
-    std::vector<double> adWhite(kRingFrames);
-    for (double& d : adWhite)
-        d = white(rng);
-    double b[7] = {};
-    std::vector<double> ad(kRingFrames);
-    for (int nRound = 0; nRound < 2; ++nRound) {
-        for (int i = 0; i < kRingFrames; ++i) {
-            const double w = adWhite[std::size_t(i)];
-            b[0] = 0.99886 * b[0] + w * 0.0555179;
-            b[1] = 0.99332 * b[1] + w * 0.0750759;
-            b[2] = 0.96900 * b[2] + w * 0.1538520;
-            b[3] = 0.86650 * b[3] + w * 0.3104856;
-            b[4] = 0.55000 * b[4] + w * 0.5329522;
-            b[5] = -0.7616 * b[5] - w * 0.0168980;
-            ad[std::size_t(i)] = b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362;
-            b[6] = w * 0.115926;
-        }
-    }
-    double dSquares = 0.0;
-    for (double d : ad)
-        dSquares += d * d;
-    for (double& d : ad)
-        d *= dRms / std::sqrt(dSquares / kRingFrames);
-    return ad;
-}
-
-// The audio cookbook's peaking biquad: 1 kHz, +6 dB, one octave wide.
-struct SEq {
-    double b0, b1, b2, a1, a2;
-    SEq() {
-        const double A = std::pow(10.0, 6.0 / 40);
-        const double w0 = 2 * std::numbers::pi * 1000.0 / 44100;
-        const double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2 * 1.0 * w0 / std::sin(w0));
-        const double a0 = 1 + alpha / A;
-        b0 = (1 + alpha * A) / a0;
-        b1 = a1 = -2 * std::cos(w0) / a0;
-        b2 = (1 - alpha * A) / a0;
-        a2 = (1 - alpha / A) / a0;
-    }
-    std::complex<double> Response(double dHz) const {
-        const std::complex<double> z = std::polar(1.0, -2 * std::numbers::pi * dHz / 44100);
-        return (b0 + b1 * z + b2 * z * z) / (1.0 + a1 * z + a2 * z * z);
-    }
-    // Periodic in the ring as its input is: twice round.
-    std::vector<double> Filter(const std::vector<double>& adIn) const {
-        std::vector<double> adOut(adIn.size());
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        for (int nRound = 0; nRound < 2; ++nRound) {
-            for (std::size_t i = 0; i < adIn.size(); ++i) {
-                const double y = b0 * adIn[i] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-                x2 = x1, x1 = adIn[i], y2 = y1, y1 = y;
-                adOut[i] = y;
-            }
-        }
-        return adOut;
-    }
-};
 
 class TransferTest : public ExportTest {
 protected:
@@ -139,8 +76,8 @@ TEST_F(TransferTest, TheMenuOffersTheModeAndItsSettings) {
 // a coherence of at least 0.95 over the band, in the saved file.
 TEST_F(TransferTest, ASystemMadeByHandReadsItsOwnResponse) {
     StartWithSine(1000, -200);
-    const std::vector<double> adNoise = PinkNoise(32768.0 * std::pow(10.0, -20.0 / 20));
-    const SEq eq;
+    const std::vector<double> adNoise = PinkRing(32768.0 * std::pow(10.0, -20.0 / 20));
+    const SPeakingEq eq = SPeakingEq::Of(1000.0, 6.0, SPeakingEq::QOfOctaves(1.0));
     std::vector<double> adOut = eq.Filter(adNoise);
     std::rotate(adOut.rbegin(), adOut.rbegin() + kDelay, adOut.rend()); // 220 samples later
     PlaySystem(adNoise, adOut);
@@ -198,8 +135,7 @@ TEST_F(TransferTest, ASystemMadeByHandReadsItsOwnResponse) {
     const SCsv backwards = SCsv::Read(SaveCsv(QStringLiteral("backwards.csv")));
     EXPECT_EQ(backwards.Comment(QStringLiteral("Reference channel")), QStringLiteral("Right"));
     const QStringList row = RowAt(backwards, 1000.0);
-    EXPECT_NEAR(row[1].toDouble(), -20 * std::log10(std::abs(eq.Response(row[0].toDouble()))),
-                0.5);
+    EXPECT_NEAR(row[1].toDouble(), -20 * std::log10(std::abs(eq.Response(row[0].toDouble()))), 0.5);
 
     // The same as FRD: a line per bin above the threshold, '*' comments.
     m_strAnswer = m_dir.filePath(QStringLiteral("system.frd"));
