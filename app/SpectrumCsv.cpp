@@ -323,11 +323,13 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     CommentLevels(s, levels, comment);
     if (s.bFrozen)
         comment(QStringLiteral("Frozen"), QStringLiteral("yes"));
-    CommentMarkers(s, comment);
+    // The markers' lines give spectrum levels, which a transfer function's
+    // file does not hold.
     if (s.bTransfer) {
         AppendTransfer(s, comment, line);
         return text.toUtf8();
     }
+    CommentMarkers(s, comment);
     const QString strUnit = UnitName(levels);
     if (s.nBandFraction > 0) {
         comment(QStringLiteral("Bands"),
