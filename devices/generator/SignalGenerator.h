@@ -30,10 +30,11 @@ struct SGeneratorSettings {
 // fades the old one out and the new one in; a new level alone glides there
 // over 50 ms. Every fade is a raised cosine.
 //
-// The noises never reach full scale: the random ones pass a soft limiter
-// that bounds them to the crest factor their highest level leaves (rare
-// peaks only: one sample in a few thousand is touched, by a fraction of a
-// decibel), and the periodic one is built with that crest factor.
+// The noises never reach full scale, whose highest level, -12 dBFS, leaves
+// them a crest factor of 12 dB: the random pink noise passes a soft limiter
+// bounded there (it bends the one sample in 500 beyond three times the RMS),
+// white noise is uniform (4.8 dB), and the periodic noise is built under
+// 10.9 dB.
 class CSignalGenerator {
 public:
     CSignalGenerator() = default;
@@ -70,8 +71,8 @@ public:
     int Render(int16_t* pInterleavedStereo, int nFrames);
 
 private:
-    // Marsaglia's xorshift64*, uniform in [-1, 1): a fixed seed makes every
-    // run's noise the same.
+    // Vigna's xorshift64* (Marsaglia's xorshift, its output multiplied),
+    // uniform in [-1, 1): a fixed seed makes every run's noise the same.
     struct SRandom {
         uint64_t nState = 0x9E3779B97F4A7C15ull;
         double Next();
@@ -124,7 +125,7 @@ private:
     int m_nSampleRate = 0;
     int m_nFadeFrames = 1;
     double m_dPinkScale = 1.0;
-    double m_dNoisePeak = 1.0;        // the random noises' bound, unit RMS
+    double m_dNoisePeak = 1.0;        // the pink noise's bound, unit RMS
     std::vector<double> m_adPeriodic; // unit RMS
 
     // The audio thread's.
