@@ -16,26 +16,6 @@ struct SPortAudioCallbacks {
     static void Finished(void* pUser) { static_cast<CPortAudioCaptureBuffer*>(pUser)->Finished(); }
 };
 
-namespace {
-
-int FromPortAudioError(PaError err) {
-    switch (err) {
-    case paInvalidSampleRate:
-    case paSampleFormatNotSupported:
-    case paInvalidChannelCount:
-        return kCaptureErrBadFormat;
-    case paInsufficientMemory:
-        return kCaptureErrOutOfMemory;
-    case paDeviceUnavailable:
-    case paInvalidDevice:
-        return kCaptureErrNoDevice;
-    default:
-        return kCaptureErrGeneric;
-    }
-}
-
-} // namespace
-
 CPortAudioCaptureBuffer::CPortAudioCaptureBuffer(std::shared_ptr<CPortAudioSession> pSession,
                                                  uint32_t nBytes)
     : CRingCaptureBuffer(nBytes), m_pSession(std::move(pSession)) {
@@ -72,7 +52,7 @@ int CPortAudioCaptureBuffer::OpenStream(int nDeviceIndex, uint32_t nSampleRate,
     if (m_pStream)
         Pa_CloseStream(m_pStream);
     m_pStream = nullptr;
-    return FromPortAudioError(err);
+    return CPortAudioSession::CaptureError(err);
 }
 
 void CPortAudioCaptureBuffer::Deliver(const void* pInput, unsigned long nFrames) {
@@ -101,7 +81,7 @@ int CPortAudioCaptureBuffer::OnStart() {
     const PaError err = Pa_StartStream(m_pStream);
     if (err != paNoError) {
         MarkFailed();
-        return FromPortAudioError(err);
+        return CPortAudioSession::CaptureError(err);
     }
     return kCaptureOk;
 }

@@ -6,6 +6,8 @@
 #include <portaudio.h>
 #include <string>
 
+#include "devices/CaptureFormat.h"
+
 namespace {
 
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
@@ -101,4 +103,20 @@ void CPortAudioSession::Forget() {
 
 void CPortAudioSession::SetServerRoutes(bool bProbe) {
     Registry().bServerRoutes = bProbe;
+}
+
+int CPortAudioSession::CaptureError(int nPortAudioError) {
+    switch (nPortAudioError) {
+    case paInvalidSampleRate:
+    case paSampleFormatNotSupported:
+    case paInvalidChannelCount:
+        return kCaptureErrBadFormat;
+    case paInsufficientMemory:
+        return kCaptureErrOutOfMemory;
+    case paDeviceUnavailable:
+    case paInvalidDevice:
+        return kCaptureErrNoDevice;
+    default:
+        return kCaptureErrGeneric;
+    }
 }

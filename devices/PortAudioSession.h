@@ -19,6 +19,9 @@ public:
 
     bool IsOpen() const { return m_bOpen; }
 
+    // The capture layer's error code for a PortAudio error.
+    static int CaptureError(int nPortAudioError);
+
     // PortAudio's set-up calls are not thread-safe: every call outside a
     // stream's own callback is made under this lock. A probe holds it
     // throughout, so whoever waits for it may be waiting for a probe.

@@ -25,27 +25,6 @@ namespace {
 constexpr uint32_t kFrameBytes = 4;
 constexpr const char* kStreamName = "Spectrum analysis";
 
-int FromPulseError(int nPulseError) {
-    switch (nPulseError) {
-    case PA_ERR_NOENTITY:
-        return kCaptureErrNoDevice;
-    case PA_ERR_INVALID:
-    case PA_ERR_NOTSUPPORTED:
-        return kCaptureErrBadFormat;
-    case PA_ERR_CONNECTIONTERMINATED:
-    case PA_ERR_CONNECTIONREFUSED:
-        return kCaptureErrNoServer;
-    case PA_ERR_TIMEOUT:
-        return kCaptureErrServerHung;
-    case PA_ERR_KILLED:
-        return kCaptureErrDeviceLost;
-    case PA_ERR_BUSY:
-        return kCaptureErrBusy;
-    default:
-        return kCaptureErrGeneric;
-    }
-}
-
 } // namespace
 
 CPulseCaptureBuffer::CPulseCaptureBuffer(uint32_t nBytes) : CRingCaptureBuffer(nBytes) {
@@ -84,7 +63,7 @@ int CPulseCaptureBuffer::OpenStream(std::unique_ptr<CPulseSession> pSession,
     pa_channel_map_init_stereo(&map);
     m_pStream = pa_stream_new(pContext, kStreamName, &sampleFormat, &map);
     if (!m_pStream)
-        return FromPulseError(pa_context_errno(pContext));
+        return CPulseSession::CaptureError(pa_context_errno(pContext));
     pa_stream_set_state_callback(m_pStream, &SPulseStreamCallbacks::State, this);
     pa_stream_set_read_callback(m_pStream, &SPulseStreamCallbacks::Read, this);
     m_pSession->SetLostHandler([this] { MarkFailed(); });
@@ -100,7 +79,7 @@ int CPulseCaptureBuffer::OpenStream(std::unique_ptr<CPulseSession> pSession,
         flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(m_pStream, sSource.empty() ? nullptr : sSource.c_str(), &attr,
                                  flags) < 0)
-        return FromPulseError(pa_context_errno(pContext));
+        return CPulseSession::CaptureError(pa_context_errno(pContext));
     m_pSession->WaitFor([this] { return pa_stream_get_state(m_pStream) != PA_STREAM_CREATING; },
                         streamTimeoutMs);
     switch (pa_stream_get_state(m_pStream)) {
@@ -109,7 +88,7 @@ int CPulseCaptureBuffer::OpenStream(std::unique_ptr<CPulseSession> pSession,
     case PA_STREAM_CREATING:
         return kCaptureErrServerHung;
     default:
-        return FromPulseError(pa_context_errno(pContext));
+        return CPulseSession::CaptureError(pa_context_errno(pContext));
     }
 }
 

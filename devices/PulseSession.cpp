@@ -1,6 +1,12 @@
 #include "devices/PulseSession.h"
 
+#include "devices/CaptureFormat.h"
+
+#include <algorithm>
+
 #include <pulse/context.h>
+#include <pulse/def.h>
+#include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/rtclock.h>
@@ -64,6 +70,37 @@ void OnSourceInfo(pa_context*, const pa_source_info* pSource, int nEol, void* pU
     if (pSource->monitor_of_sink != PA_INVALID_INDEX)
         source.monitorOf = pSource->monitor_of_sink_name ? pSource->monitor_of_sink_name : "?";
     q->pInfo->sources.push_back(std::move(source));
+}
+
+// What one QuerySinks gathers on the event thread.
+struct SSinkQuery {
+    const CPulseSession* pSession;
+    std::vector<CPulseSession::SSink>* pSinks;
+    std::string defaultSink;
+    bool bServerDone = false;
+    bool bSinksDone = false;
+    bool bFailed = false;
+};
+
+void OnSinkServerInfo(pa_context*, const pa_server_info* pServer, void* pUser) {
+    auto* q = static_cast<SSinkQuery*>(pUser);
+    if (pServer && pServer->default_sink_name)
+        q->defaultSink = pServer->default_sink_name;
+    q->bFailed = q->bFailed || !pServer;
+    q->bServerDone = true;
+    q->pSession->Signal();
+}
+
+void OnSinkInfo(pa_context*, const pa_sink_info* pSink, int nEol, void* pUser) {
+    auto* q = static_cast<SSinkQuery*>(pUser);
+    if (nEol != 0) {
+        q->bFailed = q->bFailed || nEol < 0;
+        q->bSinksDone = true;
+        q->pSession->Signal();
+        return;
+    }
+    if (pSink && pSink->name)
+        q->pSinks->push_back({pSink->name, pSink->description ? pSink->description : pSink->name});
 }
 
 // An operation that did not finish in time is cancelled, so that its callback
@@ -155,6 +192,56 @@ bool CPulseSession::Query(SServerInfo* pInfo, uint32_t nTimeoutMs, bool* pTimedO
     if (!bAnswered)
         *pInfo = SServerInfo{};
     return bAnswered;
+}
+
+bool CPulseSession::QuerySinks(std::vector<SSink>* pSinks, uint32_t nTimeoutMs) {
+    pSinks->clear();
+    if (!m_bRunning)
+        return false;
+    CLock lock(*this);
+    if (pa_context_get_state(m_pContext) != PA_CONTEXT_READY)
+        return false;
+    SSinkQuery query{this, pSinks, {}};
+    pa_operation* pServer = pa_context_get_server_info(m_pContext, &OnSinkServerInfo, &query);
+    pa_operation* pList = pa_context_get_sink_info_list(m_pContext, &OnSinkInfo, &query);
+    const bool bFinished = WaitFor(
+        [&] {
+            return (query.bServerDone && query.bSinksDone) ||
+                   pa_context_get_state(m_pContext) != PA_CONTEXT_READY;
+        },
+        nTimeoutMs);
+    const bool bAnswered =
+        pServer && pList && bFinished && query.bServerDone && query.bSinksDone && !query.bFailed;
+    Finish(pServer);
+    Finish(pList);
+    if (!bAnswered) {
+        pSinks->clear();
+        return false;
+    }
+    std::stable_partition(pSinks->begin(), pSinks->end(),
+                          [&](const SSink& sink) { return sink.name == query.defaultSink; });
+    return true;
+}
+
+int CPulseSession::CaptureError(int nPulseError) {
+    switch (nPulseError) {
+    case PA_ERR_NOENTITY:
+        return kCaptureErrNoDevice;
+    case PA_ERR_INVALID:
+    case PA_ERR_NOTSUPPORTED:
+        return kCaptureErrBadFormat;
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_CONNECTIONREFUSED:
+        return kCaptureErrNoServer;
+    case PA_ERR_TIMEOUT:
+        return kCaptureErrServerHung;
+    case PA_ERR_KILLED:
+        return kCaptureErrDeviceLost;
+    case PA_ERR_BUSY:
+        return kCaptureErrBusy;
+    default:
+        return kCaptureErrGeneric;
+    }
 }
 
 CPulseSession::CLock::CLock(const CPulseSession& session) : m_pLoop(session.m_pLoop) {

@@ -32,6 +32,11 @@ public:
         std::vector<SSource> sources; // in the server's order
     };
 
+    struct SSink {
+        std::string name;        // the server's name for it
+        std::string description; // "Speakers", "HDMI 1"
+    };
+
     // How connecting went.
     enum class EConnect {
         Connected,
@@ -54,6 +59,14 @@ public:
     // connection is gone.
     bool Query(SServerInfo* pInfo, uint32_t nTimeoutMs = kQueryTimeoutMs,
                bool* pTimedOut = nullptr);
+
+    // Asks the server for its sinks, the default one first, and its default
+    // sink's name. False, with the list empty, when the server does not
+    // answer in time or the connection is gone.
+    bool QuerySinks(std::vector<SSink>* pSinks, uint32_t nTimeoutMs = kQueryTimeoutMs);
+
+    // The capture layer's error code for a libpulse error.
+    static int CaptureError(int nPulseError);
 
     // Holds the event thread's lock while it lives.
     class CLock {

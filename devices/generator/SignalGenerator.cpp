@@ -47,6 +47,12 @@ double DbToGain(double dDb) {
     return std::pow(10.0, dDb / 20.0);
 }
 
+// A level in dBFS is the RMS re that of a full-scale sine, as the level
+// meter reads it: a unit-RMS signal's gain in full scales.
+double LevelToGain(double dLevelDbfs) {
+    return DbToGain(dLevelDbfs) / std::numbers::sqrt2;
+}
+
 int16_t ToPcm16(double dFullScales) {
     const double dScaled = std::round(dFullScales * kFullScale);
     return static_cast<int16_t>(std::clamp(dScaled, -32768.0, 32767.0));
@@ -166,7 +172,7 @@ double CSignalGenerator::MaxLevelDbfs(ESignal eSignal) {
     switch (eSignal) {
     case ESignal::Sine:
     case ESignal::LogSweep:
-        return 20.0 * std::log10(1.0 / std::numbers::sqrt2);
+        return 0.0;
     default:
         return kMaxNoiseLevelDbfs;
     }
@@ -206,7 +212,7 @@ void CSignalGenerator::Prepare(int nSampleRate, int nPeriodSize) {
     m_nSampleRate = std::max(nSampleRate, 1);
     m_nFadeFrames = std::max(1, int(std::lround(kFadeSeconds * m_nSampleRate)));
     m_dPinkScale = 1.0 / std::sqrt(SPinkFilter::PowerGain() / 3.0); // uniform: variance 1/3
-    m_dNoisePeak = DbToGain(-kMaxNoiseLevelDbfs);
+    m_dNoisePeak = 1.0 / LevelToGain(kMaxNoiseLevelDbfs);
     m_random = SRandom{};
     m_pink = SPinkFilter{};
     for (int i = 0; i < kPinkWarmUpFrames; ++i)
@@ -274,14 +280,14 @@ void CSignalGenerator::Steer() {
     if (m_nFade == 0)
         Adopt(m_wanted);
     m_bFadingIn = m_bPlaying && SameSignal(m_active, m_wanted);
-    const double dGain = DbToGain(m_wanted.dLevelDbfs);
+    const double dGain = LevelToGain(m_wanted.dLevelDbfs);
     if (m_bFadingIn && m_nFade == m_nFadeFrames && dGain != m_dGainTo)
         StartLevelRamp(dGain);
 }
 
 void CSignalGenerator::Adopt(const SGeneratorSettings& settings) {
     m_active = settings;
-    m_dGainFrom = m_dGainTo = DbToGain(settings.dLevelDbfs);
+    m_dGainFrom = m_dGainTo = LevelToGain(settings.dLevelDbfs);
     m_nRamp = m_nFadeFrames;
     m_dSineStep = kRadiansPerCycle * settings.dSineHz / m_nSampleRate;
     m_sweep.Set(settings.dSweepStartHz, settings.dSweepEndHz, settings.dSweepSeconds,

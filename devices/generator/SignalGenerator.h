@@ -9,7 +9,7 @@ enum class ESignal { PinkNoise, WhiteNoise, PeriodicPinkNoise, Sine, LogSweep };
 
 struct SGeneratorSettings {
     ESignal eSignal = ESignal::PinkNoise;
-    double dLevelDbfs = -20.0; // RMS, a full-scale sine reading -3.01
+    double dLevelDbfs = -20.0; // RMS re a full-scale sine's, as the level meter reads
     double dSineHz = 1000.0;
     double dSweepStartHz = 20.0;
     double dSweepEndHz = 20000.0;
@@ -30,8 +30,10 @@ struct SGeneratorSettings {
 // fades the old one out and the new one in; a new level alone glides there
 // over 50 ms. Every fade is a raised cosine.
 //
-// The noises never reach full scale, whose highest level, -12 dBFS, leaves
-// them a crest factor of 12 dB: the random pink noise passes a soft limiter
+// A level is the RMS in dBFS as the level meter reads it, re a full-scale
+// sine: a tone's highest is 0 dBFS. The noises never reach full scale:
+// their highest level, -9 dBFS (an RMS 12 dB under full scale), leaves them
+// a crest factor of 12 dB: the random pink noise passes a soft limiter
 // bounded there (it bends the one sample in 500 beyond three times the RMS),
 // white noise is uniform (4.8 dB), and the periodic noise is built under
 // 10.9 dB.
@@ -44,7 +46,7 @@ public:
     // The highest RMS level a signal takes without clipping at 16 bits.
     static double MaxLevelDbfs(ESignal eSignal);
     static constexpr double kMinLevelDbfs = -80.0;
-    static constexpr double kMaxNoiseLevelDbfs = -12.0;
+    static constexpr double kMaxNoiseLevelDbfs = -9.0;
     static constexpr double kFadeSeconds = 0.05;
     static constexpr double kSweepEdgeSeconds = 0.01;
     static constexpr double kMinSweepSeconds = 0.1;

@@ -41,8 +41,10 @@ Samples Render(CSignalGenerator& gen, int nFrames, int nChannel = 0) {
     return x;
 }
 
+// Re a full-scale sine's mean square, one half, as the level meter reads.
 double RmsDbfs(const Samples& x) {
-    return 10.0 * std::log10(std::inner_product(x.begin(), x.end(), x.begin(), 0.0) / x.size());
+    return 10.0 * std::log10(2.0 * std::inner_product(x.begin(), x.end(), x.begin(), 0.0) /
+                             x.size());
 }
 
 double PeakOf(const Samples& x) {
