@@ -20,12 +20,14 @@
 #include "app/DeviceChooser.h"
 #include "app/DeviceListBox.h"
 #include "app/DialogUnits.h"
+#include "app/GeneratorPanel.h"
 #include "app/HelpPage.h"
 #include "app/LevelCommands.h"
 #include "app/MeasurementExport.h"
 #include "app/Prompts.h"
 #include "app/ReadingCommands.h"
 #include "app/ReferenceCommands.h"
+#include "app/RunCommand.h"
 #include "app/RunControl.h"
 #include "app/RunSetup.h"
 #include "app/SpectrogramCommands.h"
@@ -69,6 +71,8 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
     m_pReading = new CReadingCommands(this, m_pView);
     m_pAxis = new CAxisCommands(this, m_pView);
     m_pTransfer = new CTransferCommands(this, m_pView, [this] { return m_pRun->Engine(); });
+    m_pActionGenerator = MakeWindowCommand(this, QStringLiteral("Signal generator\u2026"),
+                                           QKeySequence(Qt::CTRL | Qt::Key_N));
     CreateHelpActions();
     WireControls();
     resize(DluToPxX(kTemplateWidthDlu), DluToPxY(kTemplateHeightDlu));
@@ -111,6 +115,8 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
         snapshot.strSmoothing = m_pTransfer->SmoothingText();
         snapshot.dCoherenceThreshold = m_pTransfer->Threshold();
     }
+    if (m_pGenerator != nullptr)
+        snapshot.generator = m_pGenerator->FileComments();
     const CSpectrumView::SMarkerFigures markers = m_pView->MarkerFigures();
     for (int i = 0; i < 2; ++i) {
         snapshot.adMarkerHz[i] = markers.adHz[i];
@@ -167,6 +173,7 @@ void CAnalyzerDialog::WireControls() {
     connect(m_strip.Button(IDC_STOP), &QPushButton::clicked, this, &CAnalyzerDialog::OnStop);
     connect(m_pActionHelp, &QAction::triggered, this, &CAnalyzerDialog::OnHelpInfo);
     connect(m_pActionAbout, &QAction::triggered, this, &CAnalyzerDialog::OnAbout);
+    connect(m_pActionGenerator, &QAction::triggered, this, &CAnalyzerDialog::OnGenerator);
     // After the double-click's own events.
     connect(m_pView, &CSpectrumView::CompactModeRequested, this,
             &CAnalyzerDialog::OnToggleCompactMode, Qt::QueuedConnection);
@@ -220,6 +227,8 @@ bool CAnalyzerDialog::OnInitDialog() {
     pMenu->addSeparator();
     m_pTransfer->AddTo(pMenu);
     pMenu->addAction(m_pExport->SaveFrdAction());
+    pMenu->addSeparator();
+    pMenu->addAction(m_pActionGenerator);
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);
     pMenu->addSeparator();
@@ -394,8 +403,26 @@ void CAnalyzerDialog::closeEvent(QCloseEvent* pEvent) {
     QDialog::closeEvent(pEvent);
 }
 
+// The generator's sound fades out before anything else ends.
 void CAnalyzerDialog::OnClose() {
+    if (m_pGenerator != nullptr)
+        m_pGenerator->Shutdown();
     OnStop();
+}
+
+// The panel is made once and keeps what was chosen while the program runs.
+void CAnalyzerDialog::OnGenerator() {
+    if (m_pGenerator == nullptr) {
+        m_pGenerator = new CGeneratorPanel(this, [this] {
+            return std::pair{
+                SampleRateAt(m_strip.List(IDC_LIST_RATE)->currentIndex(), m_settings.m_nSampleRate),
+                FftSizeAt(m_strip.List(IDC_LIST_SAMPLES)->currentIndex(), m_settings.m_nFftSize)};
+        });
+        m_pGenerator->setWindowIcon(m_hIcon);
+    }
+    m_pGenerator->show();
+    m_pGenerator->raise();
+    m_pGenerator->activateWindow();
 }
 
 void CAnalyzerDialog::reject() {

@@ -23,6 +23,7 @@ struct SFrozenPass;
 struct SSpectrumSnapshot;
 class CReadingCommands;
 class CTransferCommands;
+class CGeneratorPanel;
 class CRunControl;
 class CSpectrumView;
 struct SSpectrumSnapshot;
@@ -86,6 +87,9 @@ public:
     CReadingCommands& Reading() const { return *m_pReading; }
     CAxisCommands& Axis() const { return *m_pAxis; }
     CTransferCommands& Transfer() const { return *m_pTransfer; }
+    // The generator's panel, or null before "Signal generator…" first opened it.
+    CGeneratorPanel* Generator() const { return m_pGenerator; }
+    QAction* GeneratorAction() const { return m_pActionGenerator; }
     CLevelCommands& Levels() const { return *m_pLevels; }
     QToolButton* HelpButton() const { return m_strip.HelpButton(); }
     QAction* HelpAction() const { return m_pActionHelp; }
@@ -101,6 +105,7 @@ public slots:
     void OnToggleCompactMode();
     bool OnHelpInfo();
     void OnAbout();
+    void OnGenerator();
 
 protected:
     // Runs the start-up initialisation once, before the window first appears.
@@ -142,12 +147,14 @@ private:
     std::unique_ptr<CDeviceChooser> m_pDevices;
     std::unique_ptr<CMeasurementExport> m_pExport;
     std::unique_ptr<CReferenceCommands> m_pReference;
-    CSpectrogramCommands* m_pSpectrogram; // a child of the window
-    CBandCommands* m_pBands;              // a child of the window
-    CReadingCommands* m_pReading;         // a child of the window
-    CAxisCommands* m_pAxis;               // a child of the window
-    CTransferCommands* m_pTransfer;       // a child of the window
-    CLevelCommands* m_pLevels;            // a child of the window
+    CSpectrogramCommands* m_pSpectrogram;    // a child of the window
+    CBandCommands* m_pBands;                 // a child of the window
+    CReadingCommands* m_pReading;            // a child of the window
+    CAxisCommands* m_pAxis;                  // a child of the window
+    CTransferCommands* m_pTransfer;          // a child of the window
+    CLevelCommands* m_pLevels;               // a child of the window
+    CGeneratorPanel* m_pGenerator = nullptr; // a child of the window, made when first asked for
+    QAction* m_pActionGenerator = nullptr;
     // Last of the parts, so that it goes first: no cycle outlives the others.
     std::unique_ptr<CRunControl> m_pRun;
 };

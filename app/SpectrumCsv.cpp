@@ -323,6 +323,11 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     CommentLevels(s, levels, comment);
     if (s.bFrozen)
         comment(QStringLiteral("Frozen"), QStringLiteral("yes"));
+    // The generator's lines are the program's own words, whose commas
+    // separate what played as a person reads it: a spreadsheet shows them
+    // over a few cells.
+    for (const auto& [strKey, strValue] : s.generator)
+        line(QStringLiteral("# ") + strKey + QStringLiteral(": ") + strValue);
     // The markers' lines give spectrum levels, which a transfer function's
     // file does not hold.
     if (s.bTransfer) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "analysis/LevelMeter.h"
@@ -77,6 +78,8 @@ struct SSpectrumSnapshot {
     QString strAveraging; // "2 s", "Infinite"
     QString strSmoothing; // "1/24 octave", "Off"
     double dCoherenceThreshold = 0.3;
+    // While the generator plays: its comment lines, key and value.
+    std::vector<std::pair<QString, QString>> generator;
 };
 
 // The spectrum as a CSV file: comment lines starting with '#' that describe
