@@ -3,8 +3,10 @@
 // PortAudio first looks at it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "devices/CaptureDevice.h"
 #include "devices/CaptureDevices.h"
 #include "devices/PortAudioSession.h"
+#include "devices/generator/GeneratorPlayer.h"
 #include "platform/Clock.h"
 #include "tests/capture/RecordingEngineView.h"
 
@@ -181,6 +184,38 @@ TEST(PortAudioDevices, AnEngineRunsOnARealDevice) {
     engine.m_nPassCount = 20000;
     EXPECT_EQ(engine.Stop(), 0);
     EXPECT_GE(view.m_nPasses.load(), 3);
+}
+
+// Without a sound server the generator plays through PortAudio: its outputs
+// are the last probe's, the default first, and a stream on one renders until
+// Stop has faded it out.
+TEST(PortAudioDevices, TheGeneratorPlaysOnAnOutputOfTheLastProbe) {
+    ListDevices();
+    const std::vector<SPlaybackOutput> outputs = CGeneratorPlayer::ListOutputs();
+    ASSERT_GE(outputs.size(), 2u);
+    EXPECT_EQ(outputs[0].description, "default (ALSA)");
+    const auto null = std::find_if(outputs.begin(), outputs.end(), [](const SPlaybackOutput& o) {
+        return o.description == "vemranull (ALSA)";
+    });
+    ASSERT_NE(null, outputs.end());
+    EXPECT_EQ(null->eKind, SPlaybackOutput::EKind::PortAudio);
+
+    CGeneratorPlayer player;
+    SGeneratorSettings settings;
+    settings.eSignal = ESignal::Sine;
+    ASSERT_EQ(player.Play(*null, 48000, 4096, settings), kCaptureOk);
+    const uint32_t start = TimeGetTime();
+    while (player.FramesRendered() < 4800 && TimeGetTime() - start < 2000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(player.FramesRendered(), 4800);
+    EXPECT_GT(player.LatencySeconds(), 0.0);
+    player.Stop();
+    while (player.Poll() == CGeneratorPlayer::EState::Stopping && TimeGetTime() - start < 4000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(player.State(), CGeneratorPlayer::EState::Stopped);
+
+    const SPlaybackOutput gone{SPlaybackOutput::EKind::PortAudio, "ALSA\tunplugged", "Gone"};
+    EXPECT_EQ(player.Play(gone, 48000, 4096, settings), kCaptureErrNoDevice);
 }
 
 int main(int argc, char** argv) {
