@@ -23,6 +23,7 @@
 #include "app/GeneratorPanel.h"
 #include "app/HelpPage.h"
 #include "app/LevelCommands.h"
+#include "app/MeasureCommands.h"
 #include "app/MeasurementExport.h"
 #include "app/Prompts.h"
 #include "app/ReadingCommands.h"
@@ -71,6 +72,7 @@ CAnalyzerDialog::CAnalyzerDialog(const SDesktop& desktop, QWidget* pParent)
     m_pReading = new CReadingCommands(this, m_pView);
     m_pAxis = new CAxisCommands(this, m_pView);
     m_pTransfer = new CTransferCommands(this, m_pView, [this] { return m_pRun->Engine(); });
+    m_pMeasures = new CMeasureCommands(this, m_pView, [this] { return m_pRun->Engine(); });
     m_pActionGenerator = MakeWindowCommand(this, QStringLiteral("Signal generator\u2026"),
                                            QKeySequence(Qt::CTRL | Qt::Key_N));
     CreateHelpActions();
@@ -104,8 +106,17 @@ SSpectrumSnapshot CAnalyzerDialog::TakeSnapshot() const {
     m_pView->BandHold(0, snapshot.leftBandHold);
     m_pView->BandHold(1, snapshot.rightBandHold);
     SFrozenPass frozen;
-    if (m_pView->FrozenPass(frozen))
+    const bool bFrozen = m_pView->FrozenPass(frozen);
+    if (bFrozen)
         TakeFrozen(frozen, snapshot);
+    const SMeasureSettings measures = m_pMeasures->Settings();
+    snapshot.bDistortion = measures.bDistortion;
+    if (measures.bDistortion)
+        snapshot.distortion = bFrozen ? frozen.distortion : Engine()->m_distortion.Result();
+    snapshot.bLoudness = measures.bLoudness;
+    snapshot.dLoudnessTargetLufs = measures.dTargetLufs;
+    if (measures.bLoudness)
+        snapshot.loudness = Engine()->m_loudness.Figures();
     if (m_pTransfer->IsOn() && m_pView->TransferShown(snapshot.transfer)) {
         snapshot.bTransfer = true;
         snapshot.strReferenceChannel =
@@ -189,6 +200,7 @@ void CAnalyzerDialog::WireControls() {
             &CReadingCommands::SetReferenceKept);
     connect(m_pRun.get(), &CRunControl::RunningChanged, m_pTransfer,
             &CTransferCommands::SetRunning);
+    connect(m_pRun.get(), &CRunControl::RunningChanged, m_pMeasures, &CMeasureCommands::SetRunning);
     connect(
         m_pTransfer, &CTransferCommands::DelayFound, this,
         [this](bool, const QString& strText) { m_pView->ShowNotice(strText.toStdString(), 4000); });
@@ -228,6 +240,7 @@ bool CAnalyzerDialog::OnInitDialog() {
     m_pTransfer->AddTo(pMenu);
     pMenu->addAction(m_pExport->SaveFrdAction());
     pMenu->addSeparator();
+    m_pMeasures->AddTo(pMenu);
     pMenu->addAction(m_pActionGenerator);
     pMenu->addSeparator();
     pMenu->addAction(m_pActionHelp);

@@ -24,6 +24,7 @@ struct SSpectrumSnapshot;
 class CReadingCommands;
 class CTransferCommands;
 class CGeneratorPanel;
+class CMeasureCommands;
 class CRunControl;
 class CSpectrumView;
 struct SSpectrumSnapshot;
@@ -87,6 +88,7 @@ public:
     CReadingCommands& Reading() const { return *m_pReading; }
     CAxisCommands& Axis() const { return *m_pAxis; }
     CTransferCommands& Transfer() const { return *m_pTransfer; }
+    CMeasureCommands& Measures() const { return *m_pMeasures; }
     // The generator's panel, or null before "Signal generator…" first opened it.
     CGeneratorPanel* Generator() const { return m_pGenerator; }
     QAction* GeneratorAction() const { return m_pActionGenerator; }
@@ -153,6 +155,7 @@ private:
     CAxisCommands* m_pAxis;                  // a child of the window
     CTransferCommands* m_pTransfer;          // a child of the window
     CLevelCommands* m_pLevels;               // a child of the window
+    CMeasureCommands* m_pMeasures;           // a child of the window
     CGeneratorPanel* m_pGenerator = nullptr; // a child of the window, made when first asked for
     QAction* m_pActionGenerator = nullptr;
     // Last of the parts, so that it goes first: no cycle outlives the others.

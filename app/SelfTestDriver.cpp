@@ -17,6 +17,7 @@
 #include "app/DeviceChooser.h"
 #include "app/HelpPage.h"
 #include "app/LevelCommands.h"
+#include "app/MeasureCommands.h"
 #include "app/Prompts.h"
 #include "app/SpectrogramCommands.h"
 
@@ -56,6 +57,11 @@ void CSelfTestDriver::StartIfRequested() {
     // spectrum to compare it with is switched on once running).
     if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_TRANSFER") != 0)
         m_pDialog->Transfer().ModeAction()->setChecked(true);
+    // The distortion readout and the loudness meter, for their cost.
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_DISTORTION") != 0)
+        m_pDialog->Measures().DistortionAction()->setChecked(true);
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_LOUDNESS") != 0)
+        m_pDialog->Measures().LoudnessAction()->setChecked(true);
     SetMessageBoxHook([](QWidget*, const QString& strCaption, const QString& strText,
                          QMessageBox::StandardButtons) {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(strCaption), qPrintable(strText));

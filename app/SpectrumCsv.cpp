@@ -10,6 +10,7 @@
 #include "capture/CaptureEngine.h"
 #include "view/BuildInfo.h"
 #include "view/DifferenceBars.h"
+#include "view/DistortionReadout.h"
 #include "view/GridLevel.h"
 
 namespace {
@@ -204,6 +205,66 @@ void CommentLevels(const SSpectrumSnapshot& s, const CLevelScale& levels, Commen
     comment(QStringLiteral("Meter gaps (s)"), Number(s.meter.dGapSeconds, 1));
 }
 
+// A figure to one decimal, "none" without a value; silence's loudness is
+// minus infinity.
+QString FigureText(const std::optional<double>& o) {
+    if (!o || std::isnan(*o))
+        return QStringLiteral("none");
+    if (std::isinf(*o))
+        return *o < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+    return Number(*o, 1);
+}
+
+QString FigureText(double d) {
+    return FigureText(std::optional<double>(d));
+}
+
+template <typename Comment> void CommentLoudness(const SSpectrumSnapshot& s, Comment comment) {
+    const SLoudnessFigures& l = s.loudness;
+    comment(QStringLiteral("Loudness momentary (LUFS)"), FigureText(l.oMomentary));
+    comment(QStringLiteral("Loudness short-term (LUFS)"), FigureText(l.oShortTerm));
+    comment(QStringLiteral("Loudness integrated (LUFS)"), FigureText(l.oIntegrated));
+    comment(QStringLiteral("Loudness range (LU)"), FigureText(l.oRange));
+    comment(QStringLiteral("True peak (dBTP)"), FigureText(l.TruePeak()));
+    comment(QStringLiteral("Loudness momentary max (LUFS)"), FigureText(l.oMaxMomentary));
+    comment(QStringLiteral("Loudness short-term max (LUFS)"), FigureText(l.oMaxShortTerm));
+    comment(QStringLiteral("Loudness target (LUFS)"), FigureText(s.dLoudnessTargetLufs));
+}
+
+// The figures, or "none" for each where the readout says why it has none
+// (the reason in its own line); a harmonic beyond the band or the span is
+// "none" too.
+template <typename Comment> void CommentDistortion(const SSpectrumSnapshot& s, Comment comment) {
+    const SDistortion& d = s.distortion;
+    const bool bOk = d.eStatus == EDistortionStatus::Ok;
+    if (!bOk)
+        comment(QStringLiteral("Distortion"), QString::fromStdString(CDistortionReadout::Text(d)));
+    const auto figure = [bOk](double dValue, int nDecimals) {
+        return bOk && std::isfinite(dValue) ? Number(dValue, nDecimals) : QStringLiteral("none");
+    };
+    comment(QStringLiteral("Fundamental (Hz)"), figure(d.dFundamentalHz, 2));
+    comment(QStringLiteral("Fundamental (dBFS)"), figure(d.dFundamentalDbfs, 2));
+    comment(QStringLiteral("THD (%)"),
+            bOk && std::isfinite(d.dThdPercent)
+                ? QString::fromStdString(CDistortionReadout::Percent(d.dThdPercent))
+                : QStringLiteral("none"));
+    comment(QStringLiteral("THD (dB)"), figure(d.dThdDb, 2));
+    comment(QStringLiteral("THD+N (%)"),
+            bOk && std::isfinite(d.dThdnPercent)
+                ? QString::fromStdString(CDistortionReadout::Percent(d.dThdnPercent))
+                : QStringLiteral("none"));
+    comment(QStringLiteral("THD+N (dB)"), figure(d.dThdnDb, 2));
+    if (bOk && d.bAtInputLimit)
+        comment(QStringLiteral("THD+N at the input's limit"), QStringLiteral("yes"));
+    comment(QStringLiteral("SINAD (dB)"), figure(d.dSinadDb, 2));
+    comment(QStringLiteral("SNR (dB)"), figure(d.dSnrDb, 2));
+    for (int k = SDistortion::kFirstHarmonic; k <= SDistortion::kLastHarmonic; ++k) {
+        const SHarmonic& h = d.Harmonic(k);
+        comment(QStringLiteral("H%1 (dB)").arg(k),
+                h.bPresent ? figure(h.dDb, 2) : QStringLiteral("none"));
+    }
+}
+
 // One row per band over the snapshot's span: its centre, nominal frequency
 // and edges, each channel's level (and hold), the reference's level in the
 // band while one is shown (empty where it does not reach), and whether the
@@ -328,6 +389,10 @@ QByteArray CSpectrumCsv::Format(const SSpectrumSnapshot& s) {
     // over a few cells.
     for (const auto& [strKey, strValue] : s.generator)
         line(QStringLiteral("# ") + strKey + QStringLiteral(": ") + strValue);
+    if (s.bLoudness)
+        CommentLoudness(s, comment);
+    if (s.bDistortion && !s.bTransfer)
+        CommentDistortion(s, comment);
     // The markers' lines give spectrum levels, which a transfer function's
     // file does not hold.
     if (s.bTransfer) {

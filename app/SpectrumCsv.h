@@ -11,6 +11,8 @@
 #include "analysis/LevelMeter.h"
 #include "analysis/LevelScale.h"
 #include "analysis/PowerScale.h"
+#include "analysis/distortion/DistortionAnalyser.h"
+#include "analysis/loudness/LoudnessMeter.h"
 #include "analysis/transfer/TransferFunction.h"
 
 class CCaptureEngine;
@@ -78,6 +80,13 @@ struct SSpectrumSnapshot {
     QString strAveraging; // "2 s", "Infinite"
     QString strSmoothing; // "1/24 octave", "Off"
     double dCoherenceThreshold = 0.3;
+    // While the distortion readout is on: its figures.
+    bool bDistortion = false;
+    SDistortion distortion;
+    // While the loudness meter is on: its figures and the target.
+    bool bLoudness = false;
+    SLoudnessFigures loudness;
+    double dLoudnessTargetLufs = -23.0;
     // While the generator plays: its comment lines, key and value.
     std::vector<std::pair<QString, QString>> generator;
 };

@@ -78,6 +78,9 @@ int CCaptureEngine::Open(const SCaptureGuid* pDevice) {
         return kCaptureErrOutOfMemory;
     }
     m_transfer.Setup(n, rate);
+    m_distortion.Configure(rate, n);
+    m_loudness.Configure(rate);
+    m_bLoudnessFed = false;
     m_nTransferPassNs = 0;
     m_nDelayAnswered = m_nDelayRequest.load(); // a request of an earlier run is not this one's
     const int inertia = m_nInertia.load(kRelaxed);
@@ -110,6 +113,8 @@ int CCaptureEngine::Start() {
     if (pView) {
         pView->SetSignalLost(false);
         pView->BindTransfer(&m_transfer);
+        pView->BindDistortion(&m_distortion);
+        pView->BindLoudness(&m_loudness);
         pView->BindChannels(&m_chanLeft, &m_chanRight, m_nOpenFftSize, m_nOpenSampleRate);
     }
     m_pTimer = new CPeriodicTimer();
@@ -120,6 +125,8 @@ int CCaptureEngine::Start() {
         if (pView) {
             pView->BindChannels(nullptr, nullptr, m_nOpenFftSize, m_nOpenSampleRate);
             pView->BindTransfer(nullptr);
+            pView->BindDistortion(nullptr);
+            pView->BindLoudness(nullptr);
         }
         return kCaptureErrGeneric;
     }
@@ -142,6 +149,8 @@ int CCaptureEngine::Stop() {
         if (IEngineView* pView = m_pView.load()) {
             pView->BindChannels(nullptr, nullptr, m_nOpenFftSize, m_nOpenSampleRate);
             pView->BindTransfer(nullptr);
+            pView->BindDistortion(nullptr);
+            pView->BindLoudness(nullptr);
         }
     }
     ReleaseDevice();
@@ -313,10 +322,10 @@ void CCaptureEngine::AnchorMeter() {
 // position.
 void CCaptureEngine::MeterNewFrames(uint32_t readPos) {
     const std::int64_t nNow = SteadyNs();
-    CLevelMeter& meter = m_chanLeft.m_meter;
+    FollowLoudnessSwitch();
     if (!m_bMeterAnchored || m_bMeterLost) {
         if (m_bMeterLost)
-            meter.AddGap(static_cast<double>(nNow - m_nMeterNs) * 1e-9);
+            AddMeterGap(static_cast<double>(nNow - m_nMeterNs) * 1e-9);
         m_nMeterPos = readPos;
         m_nMeterNs = nNow;
         m_bMeterAnchored = true;
@@ -330,7 +339,7 @@ void CCaptureEngine::MeterNewFrames(uint32_t readPos) {
     if (dSeconds > kRingTrustShare * dRingSeconds) {
         const double dCovered = static_cast<double>(nBytes) / kFrameBytes / m_nOpenSampleRate;
         if (dSeconds - dCovered > kGapToleranceSeconds)
-            meter.AddGap(dSeconds - dCovered);
+            AddMeterGap(dSeconds - dCovered);
     }
     if (nBytes == 0)
         return;
@@ -340,8 +349,24 @@ void CCaptureEngine::MeterNewFrames(uint32_t readPos) {
     }
 }
 
-// Feeds the left channel of the ring's bytes from nOffset on to the meter, a
-// chunk at a time. False when the ring will not lock.
+void CCaptureEngine::AddMeterGap(double dSeconds) {
+    m_chanLeft.m_meter.AddGap(dSeconds);
+    if (m_bLoudnessFed)
+        m_loudness.AddGap(dSeconds);
+}
+
+// Switched on, the loudness meter starts afresh: what it held from before it
+// was switched off is not of this measurement.
+void CCaptureEngine::FollowLoudnessSwitch() {
+    const bool bOn = m_bLoudness.load(kRelaxed) != 0;
+    if (bOn && !m_bLoudnessFed)
+        m_loudness.Restart();
+    m_bLoudnessFed = bOn;
+}
+
+// Feeds the left channel of the ring's bytes from nOffset on to the meter
+// (both to the loudness meter while it is on), a chunk at a time. False when
+// the ring will not lock.
 bool CCaptureEngine::FeedMeter(uint32_t nOffset, uint32_t nBytes) {
     void* apRegion[2] = {nullptr, nullptr};
     uint32_t anBytes[2] = {0, 0};
@@ -356,6 +381,12 @@ bool CCaptureEngine::FeedMeter(uint32_t nOffset, uint32_t nBytes) {
                 m_anMeterChunk[i] = SampleAt(p + i * kFrameBytes);
             m_chanLeft.m_meter.Feed(m_anMeterChunk.data(), static_cast<int>(nChunk));
             m_chanLeft.m_recentSamples.Feed(m_anMeterChunk.data(), static_cast<int>(nChunk));
+            if (m_bLoudnessFed) {
+                for (uint32_t i = 0; i < nChunk; ++i)
+                    m_anMeterChunkRight[i] = SampleAt(p + i * kFrameBytes + 2);
+                m_loudness.Feed(m_anMeterChunk.data(), m_anMeterChunkRight.data(),
+                                static_cast<int>(nChunk));
+            }
             p += nChunk * kFrameBytes;
             nFrames -= nChunk;
         }
@@ -410,6 +441,20 @@ void CCaptureEngine::AnalyseBlock(int nStereo, int nLength) {
     m_chanLeft.CorrectMeter();
     TrackPeak(m_chanLeft, m_nOpenFftSize, m_nOpenSampleRate, m_nSpanLowHz.load(kRelaxed),
               m_nSpanHighHz.load(kRelaxed));
+    if (m_bDistortion.load(kRelaxed) != 0)
+        FeedDistortion(nLength);
+}
+
+// The whole block only: a zero-padded one would read its own edges as
+// distortion.
+void CCaptureEngine::FeedDistortion(int nLength) {
+    m_distortion.SetAveraging(m_chanLeft.m_nInertia.load(kRelaxed),
+                              m_chanLeft.m_bFastAttack.load(kRelaxed) != 0);
+    m_distortion.SetSpan(m_nSpanLowHz.load(kRelaxed), m_nSpanHighHz.load(kRelaxed));
+    if (nLength < m_nOpenFftSize)
+        m_distortion.MarkBlockShort();
+    else
+        m_distortion.Feed(m_chanLeft.GetSamples(), m_nOpenFftSize);
 }
 
 // The channel that must come later by the delay takes its block from that

@@ -8,6 +8,8 @@
 
 #include "analysis/AnalysisChannel.h"
 #include "analysis/LevelScale.h"
+#include "analysis/distortion/DistortionAnalyser.h"
+#include "analysis/loudness/LoudnessMeter.h"
 #include "analysis/transfer/DelayFinder.h"
 #include "analysis/transfer/TransferFunction.h"
 #include "devices/CaptureFormat.h"
@@ -106,6 +108,18 @@ public:
     // The largest delay the ring leaves room for beside a block of the run.
     int MaxDelaySamples() const;
 
+    // The distortion of the left channel's strongest tone: while
+    // m_bDistortion is set, each pass's block feeds it, averaged as the bars
+    // are and within the span; a block shorter than the transform is said.
+    std::atomic<int> m_bDistortion{0};
+    CDistortionAnalyser m_distortion;
+
+    // The loudness of the stereo stream: while m_bLoudness is set, every
+    // captured frame feeds it once, in order, as the level meter's do; it
+    // starts afresh each time it is switched on.
+    std::atomic<int> m_bLoudness{0};
+    CLoudnessMeter m_loudness;
+
     // Non-null exactly while the engine runs (user-interface thread only).
     CPeriodicTimer* m_pTimer = nullptr;
     ICaptureDevice* m_pCapture = nullptr;
@@ -136,6 +150,9 @@ private:
     int CopyFrames(const void* pRegion, uint32_t nBytes, int f, int nLength);
     void ZeroTail(int f);
     void AnalyseBlock(int nStereo, int nLength);
+    void FeedDistortion(int nLength);
+    void AddMeterGap(double dSeconds);
+    void FollowLoudnessSwitch();
     void ReadDelayedBlock(int nLength);
     int CopyChannel(const void* pRegion, uint32_t nBytes, int nChannel, int f, int nLength);
     bool ReadChannel(int nChannel, uint32_t nEndOffset, int nLength, int32_t* pSamples);
@@ -159,6 +176,9 @@ private:
     bool m_bMeterLost = false;
     static constexpr uint32_t kMeterChunk = 1024;
     std::array<int32_t, kMeterChunk> m_anMeterChunk{};
+    std::array<int32_t, kMeterChunk> m_anMeterChunkRight{};
+    // Acquisition cycle: whether the loudness meter was fed at the last pass.
+    bool m_bLoudnessFed = false;
     // Raised by Stop: no further pass, no further cycle.
     std::atomic<bool> m_bStopping{false};
     mutable std::mutex m_lockPass;

@@ -1,6 +1,8 @@
 #pragma once
 
 class CAnalysisChannel;
+class CDistortionAnalyser;
+class CLoudnessMeter;
 class CTransferFunction;
 
 // What the capture engine and its acquisition cycle need of the display. The
@@ -31,4 +33,7 @@ public:
     // Engine start, before the channels: the transfer function the passes
     // estimate (null unbinds it, after the channels at engine stop).
     virtual void BindTransfer(const CTransferFunction* /*pTransfer*/) {}
+    // The same for the distortion readout and the loudness meter.
+    virtual void BindDistortion(const CDistortionAnalyser* /*pDistortion*/) {}
+    virtual void BindLoudness(const CLoudnessMeter* /*pLoudness*/) {}
 };

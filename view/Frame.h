@@ -4,6 +4,8 @@
 #include "analysis/LevelScale.h"
 #include "analysis/OctaveBands.h"
 #include "analysis/PowerScale.h"
+#include "analysis/distortion/DistortionAnalyser.h"
+#include "analysis/loudness/LoudnessMeter.h"
 #include "analysis/transfer/TransferFunction.h"
 #include "platform/Brush.h"
 #include "platform/Pen.h"
@@ -64,6 +66,26 @@ struct STransferFrame {
     const CTransferFunction::SResults* pKept = nullptr;
 };
 
+// The measurements shown beside the spectrum, as the user interface sets them.
+struct SMeasureSettings {
+    bool bDistortion = false;
+    bool bLoudness = false;
+    double dTargetLufs = -23.0;
+    bool bLoudnessInLu = false; // re the target instead of LUFS
+
+    bool operator==(const SMeasureSettings&) const = default;
+};
+
+// The measurements as a frame takes them: the settings, and the readings of
+// the run (none while it is not bound).
+struct SMeasureFrame {
+    SMeasureSettings settings;
+    bool bHasDistortion = false;
+    SDistortion distortion;
+    bool bHasLoudness = false;
+    SLoudnessFigures loudness;
+};
+
 // What one running frame draws, taken once as it begins: the view's settings
 // and geometry and copies of the channels' arrays, so that neither the user
 // interface nor the acquisition cycle changes anything under a frame, and a
@@ -107,6 +129,7 @@ struct SFrame {
     const COctaveBands* pBands = nullptr;
     SReadingAids aids;
     STransferFrame transfer;
+    SMeasureFrame measures;
 
     bool IsStereo() const { return (nFlags & 1) != 0 && right.HasArrays(); }
     int ZeroY() const { return static_cast<int>(nPlotBottom * 0.125); }

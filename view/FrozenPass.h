@@ -2,6 +2,7 @@
 
 #include "analysis/LevelMeter.h"
 #include "analysis/PowerScale.h"
+#include "analysis/distortion/DistortionAnalyser.h"
 #include "analysis/transfer/TransferFunction.h"
 
 #include <vector>
@@ -30,4 +31,6 @@ struct SFrozenPass {
     // In the transfer-function mode, its results as they froze.
     bool bTransfer = false;
     CTransferFunction::SResults transfer;
+    // The distortion readout's figures as they froze.
+    SDistortion distortion;
 };

@@ -36,9 +36,10 @@ std::string CLevelReadout::MeterText(const SFrame& f) {
     return str;
 }
 
-void CLevelReadout::DrawCaption(CDC& dc, const SFrame& f, int nRightEnd) {
+int CLevelReadout::DrawCaption(CDC& dc, const SFrame& f, int nRightEnd) {
+    const int yBelow = f.nMode == 1 ? 34 : 18;
     if (f.IsDesigned() && !f.transfer.bOn) {
-        return;
+        return yBelow;
     }
     // In the transfer-function mode the delay in use takes the caption's place.
     const std::string str = f.transfer.bOn ? CTransferPlot::DelayText(f)
@@ -51,7 +52,8 @@ void CLevelReadout::DrawCaption(CDC& dc, const SFrame& f, int nRightEnd) {
     int y = 4;
     if (x + dc.GetTextExtent(str).cx + 8 > nRightEnd) {
         x = 33;
-        y = f.nMode == 1 ? 34 : 18;
+        y = yBelow;
     }
     dc.TextOut(x, y, str);
+    return std::max(y + 14, yBelow);
 }

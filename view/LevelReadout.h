@@ -16,6 +16,7 @@ public:
     // On the first text row at the left, after the test signal's name. Where
     // it would run into the statistics line (which begins at nRightEnd) it
     // takes the first free row below: under the cursor's level in the modes
-    // without the peak readout, under that readout in mode 1.
-    static void DrawCaption(CDC& dc, const SFrame& f, int nRightEnd);
+    // without the peak readout, under that readout in mode 1. Returns the
+    // first row at the left that is free under it.
+    static int DrawCaption(CDC& dc, const SFrame& f, int nRightEnd);
 };

@@ -125,6 +125,15 @@ std::string CMarkerOverlay::DeltaText(const SFrame& f, const SReading& a, const 
                       LevelDb(f, b.dValue) - LevelDb(f, a.dValue), std::log2(b.dHz / a.dHz));
 }
 
+int CMarkerOverlay::BarTopAt(const SFrame& f, const std::vector<SRectangle>& aBars, int x) {
+    for (const SRectangle& rc : aBars) {
+        if (x >= rc.l && x < rc.r) {
+            return std::min(rc.t, rc.b);
+        }
+    }
+    return f.nPlotBottom - 16 * f.nMode;
+}
+
 void CMarkerOverlay::Draw(CDC& dc, const SFrame& f, const std::vector<SRectangle>& aBars,
                           int nTopY) {
     SReading aReading[2];
@@ -138,14 +147,7 @@ void CMarkerOverlay::Draw(CDC& dc, const SFrame& f, const std::vector<SRectangle
         if (x >= 0) {
             // On the bar that holds the marker's column, a triangle pointing
             // down at its top, the marker's name above it.
-            int nTop = f.nPlotBottom - 16 * f.nMode;
-            for (const SRectangle& rc : aBars) {
-                if (x >= rc.l && x < rc.r) {
-                    nTop = std::min(rc.t, rc.b);
-                    break;
-                }
-            }
-            const int yTip = std::max(nTop - 2, 24);
+            const int yTip = std::max(BarTopAt(f, aBars, x) - 2, 24);
             for (int row = 0; row < 5; ++row) {
                 dc.MoveTo(x - row, yTip - row);
                 dc.LineTo(x + row + 1, yTip - row);

@@ -33,6 +33,9 @@ public:
     static double StrongestHz(const SFrame& f);
     // The marker's column on the frame's axis, or -1 outside the plot.
     static int ColumnOf(const SFrame& f, double dHz);
+    // The top of the bar (of aBars) that holds column x; the plot's floor
+    // where none does.
+    static int BarTopAt(const SFrame& f, const std::vector<SRectangle>& aBars, int x);
 
     // The level in dB in the frame's unit (as designed, on the grid).
     static double LevelDb(const SFrame& f, double dValue);

@@ -1,9 +1,11 @@
 #include "view/RunningFrame.h"
 
 #include "view/BandBars.h"
+#include "view/DistortionReadout.h"
 #include "view/FormatText.h"
 #include "view/LevelGrid.h"
 #include "view/LevelReadout.h"
+#include "view/LoudnessReadout.h"
 #include "view/MarkerOverlay.h"
 #include "view/NoteOverlay.h"
 #include "view/ReferenceLine.h"
@@ -68,7 +70,8 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
         reference.ClearLine();
     }
     const bool bMarkers = f.aids.HasMarker(0) || f.aids.HasMarker(1);
-    if (bMarkers) {
+    const bool bDistortion = f.measures.bHasDistortion;
+    if (bMarkers || bDistortion) {
         m_aLeftBars = m_aBars;
     }
     FillPlot(dc, f, pRefill);
@@ -126,7 +129,11 @@ QRegion CRunningFrame::Compose(CDC& dc, const SFrame& f, const SPalette& palette
         dc.SelectObject(palette.pPenCursor);
         CMarkerOverlay::Draw(dc, f, m_aLeftBars, 18 + 14 * nRows);
     }
-    DrawTexts(dc, f);
+    const int yFree = DrawTexts(dc, f);
+    if (bDistortion) {
+        dc.SelectObject(palette.pPenCursor);
+        CDistortionReadout::Draw(dc, f, m_aLeftBars, yFree);
+    }
     return LogicalRegion(dc.Touched(), dc.GetDevicePixelRatio());
 }
 
@@ -368,7 +375,7 @@ void CRunningFrame::DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pas
 
 // Over everything else: the line that says no sound arrives, the name of the
 // built-in signal, the statistics line and a notice.
-void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
+int CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
     if (f.bSignalLost) {
         // The spectrum stands still, and a line in the middle of the plot
         // says why.
@@ -390,9 +397,14 @@ void CRunningFrame::DrawTexts(CDC& dc, const SFrame& f) {
     // How many passes the previous acquisition cycle made, and the time each had.
     const std::string str = FormatText("%d FFTs á %d ms", f.nFftsPerCycle, 800 / f.nFftsPerCycle);
     const CSize size = dc.GetTextExtent(str);
-    CLevelReadout::DrawCaption(dc, f, f.nWidth - size.cx - 5);
+    int yFree = CLevelReadout::DrawCaption(dc, f, f.nWidth - size.cx - 5);
     dc.TextOut(f.nWidth - size.cx - 5, 4, str);
+    if (f.measures.bHasLoudness) {
+        CLoudnessReadout::Draw(dc, f, yFree);
+        yFree += 14;
+    }
     DrawNotice(dc, f.strNotice, f.nWidth, f.nPlotBottom);
+    return yFree;
 }
 
 int CRunningFrame::TopLeftX(CDC& dc, const SFrame& f) {

@@ -66,7 +66,8 @@ private:
     static void DrawPowerReadout(CDC& dc, const SFrame& f, const SPass& pass);
     void DrawCursorReadout(CDC& dc, const SFrame& f, const SPass& pass,
                            const SPalette& palette) const;
-    static void DrawTexts(CDC& dc, const SFrame& f);
+    // Returns the first row at the left that is free under them.
+    static int DrawTexts(CDC& dc, const SFrame& f);
     static void DrawSpectrogram(CDC& dc, const SFrame& f, const SPass& pass,
                                 CSpectrogram& spectrogram);
     const std::vector<double>& LogTable(int nEntries);

@@ -150,6 +150,11 @@ public:
     void SetRoundLabels(bool bRound);
     bool HasRoundLabels() const { return m_bRoundLabels.load(); }
 
+    // The distortion readout and the loudness meter, read off what the
+    // engine binds (BindDistortion, BindLoudness).
+    void SetMeasures(const SMeasureSettings& settings);
+    SMeasureSettings Measures() const;
+
     // The transfer-function mode: its picture instead of the spectrum's,
     // from the estimate the engine binds (BindTransfer); the coherence under
     // which its curves are hidden, and the delay in use, for the readout.
@@ -179,6 +184,10 @@ public:
     void NewArrays(int nFlags) override;
     void SetSignalLost(bool bLost) override { m_bSignalLost = bLost; }
     void BindTransfer(const CTransferFunction* pTransfer) override { m_pTransfer = pTransfer; }
+    void BindDistortion(const CDistortionAnalyser* pDistortion) override {
+        m_pDistortion = pDistortion;
+    }
+    void BindLoudness(const CLoudnessMeter* pLoudness) override { m_pLoudness = pLoudness; }
     // Whether the run analyses the built-in signal, which the plot then names.
     void SetBuiltInSignal(bool bBuiltIn) { m_bBuiltInSignal = bBuiltIn; }
 
@@ -261,6 +270,11 @@ public:
     std::atomic<const CTransferFunction*> m_pTransfer{nullptr};
     std::atomic<double> m_dCoherenceThreshold{0.3};
     std::atomic<double> m_dDelayMs{0.0};
+    // The measurements beside the spectrum.
+    mutable std::mutex m_lockMeasures;
+    SMeasureSettings m_measures; // under m_lockMeasures
+    std::atomic<const CDistortionAnalyser*> m_pDistortion{nullptr};
+    std::atomic<const CLoudnessMeter*> m_pLoudness{nullptr};
 
     static constexpr const char* kSignalLostText = CRunningFrame::kSignalLostText;
     static constexpr const char* kBuiltInSignalText = CRunningFrame::kBuiltInSignalText;
@@ -337,6 +351,7 @@ private:
     void TakeFrozen(const SFrozenChannel& frozen, SChannelArrays& arrays);
     void TakeAids(SReadingAids& aids) const;
     void TakeTransfer();
+    void TakeMeasures();
     void ToUnit(SChannelArrays& arrays);
     void TakeBands(SChannelArrays& arrays, int nChannel);
     void DrawRunningFrame(int nFlags, CAnalysisChannel* pLeft);

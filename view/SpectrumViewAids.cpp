@@ -225,3 +225,37 @@ bool CSpectrumView::TransferShown(CTransferFunction::SResults& results) const {
     const CTransferFunction* pTransfer = m_pTransfer.load();
     return pTransfer != nullptr && pTransfer->Results(results);
 }
+
+void CSpectrumView::SetMeasures(const SMeasureSettings& settings) {
+    std::lock_guard lock(m_lockMeasures);
+    m_measures = settings;
+}
+
+SMeasureSettings CSpectrumView::Measures() const {
+    std::lock_guard lock(m_lockMeasures);
+    return m_measures;
+}
+
+// A frozen picture keeps its distortion reading; the loudness meter goes on,
+// as the level meter does not: it measures the programme, not the moment.
+void CSpectrumView::TakeMeasures() {
+    SMeasureFrame& m = m_frame.measures;
+    m.settings = Measures();
+    const CDistortionAnalyser* pDistortion = m_pDistortion.load();
+    m.bHasDistortion = m.settings.bDistortion && pDistortion != nullptr;
+    if (m.bHasDistortion) {
+        if (m_eFreeze == EFreeze::Replay) {
+            m.distortion = m_frozen.distortion;
+        } else {
+            m.distortion = pDistortion->Result();
+        }
+        if (m_eFreeze == EFreeze::Record) {
+            m_frozen.distortion = m.distortion;
+        }
+    }
+    const CLoudnessMeter* pLoudness = m_pLoudness.load();
+    m.bHasLoudness = m.settings.bLoudness && pLoudness != nullptr;
+    if (m.bHasLoudness) {
+        m.loudness = pLoudness->Figures();
+    }
+}

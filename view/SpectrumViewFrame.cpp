@@ -149,6 +149,7 @@ void CSpectrumView::TakeFrame(int nFlags, CAnalysisChannel* pLeft) {
         }
     }
     TakeTransfer();
+    TakeMeasures();
     // The bands, and which of them the window resolves at its length.
     const int nBandFraction = f.transfer.bOn ? 0 : m_nBandFraction.load();
     f.pBands = nullptr;

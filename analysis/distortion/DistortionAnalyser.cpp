@@ -168,13 +168,20 @@ double CDistortionAnalyser::MeanSquare(double dPowerSum) const {
 }
 
 // Noise alone, or a tone too weak for its figures to mean anything, is no
-// reading; whether its lobe fits anywhere matters only for a tone.
-bool CDistortionAnalyser::StandsOut(SBins lobe) const {
+// reading; whether its lobe fits anywhere matters only for a tone. Its own
+// harmonics are not the rest: a fuzz pedal's tone carries them 10 dB down.
+bool CDistortionAnalyser::StandsOut(SBins lobe, int nPeak) const {
     const SBins band = Band();
     const double dLobe = Sum(lobe);
-    const double dRest = Sum(Overlap({band.nFirst, lobe.nFirst - 1}, band)) +
-                         Sum(Overlap({lobe.nLast + 1, band.nLast}, band));
-    return dLobe > 0.0 && dLobe >= dRest * std::pow(10.0, kMinToneAboveRestDb / 10.0);
+    double dRest = Sum(Overlap({band.nFirst, lobe.nFirst - 1}, band)) +
+                   Sum(Overlap({lobe.nLast + 1, band.nLast}, band));
+    if (nPeak >= 2 * kLobeHalfWidth + 2) {
+        for (int k = SDistortion::kFirstHarmonic; k <= SDistortion::kLastHarmonic; ++k) {
+            dRest -= Sum(Overlap(LobeAt(double(k) * nPeak), band));
+        }
+    }
+    return dLobe > 0.0 &&
+           dLobe >= std::max(dRest, 0.0) * std::pow(10.0, kMinToneAboveRestDb / 10.0);
 }
 
 // The lobe must lie inside the span, or the strongest bin may be the skirt of
@@ -227,7 +234,7 @@ SDistortion CDistortionAnalyser::Result() const {
         result.eStatus = EDistortionStatus::SpanTooNarrow;
         return result;
     }
-    if (!StandsOut(LobeAt(nPeak))) {
+    if (!StandsOut(LobeAt(nPeak), nPeak)) {
         result.eStatus = EDistortionStatus::NoTone;
         return result;
     }

@@ -123,7 +123,7 @@ private:
     double Sum(SBins bins) const;
     static SBins Overlap(SBins a, SBins b);
     double MeanSquare(double dPowerSum) const;
-    bool StandsOut(SBins lobe) const;
+    bool StandsOut(SBins lobe, int nPeak) const;
     EDistortionStatus CheckLobe(int nPeak, SBins span) const;
     SLobes LobesOf(int nPeak) const;
     void ReadBand(const SLobes& lobes, SDistortion& result) const;

@@ -339,6 +339,16 @@ TEST(DistortionStatus, ShortFeedsSlideTheBlock) {
     EXPECT_DOUBLE_EQ(a.dFundamentalHz, b.dFundamentalHz);
 }
 
+// A tone's own harmonics are not what it must stand out from: a fuzz
+// pedal's, 10 dB down, still give figures.
+TEST(DistortionReadout, AHeavilyDistortedToneStillReads) {
+    const SDistortion d =
+        Analyse(Synthesise({1000.0, -6.0, {-10.0, -15.0}}, 48000, 4 * 8192), 48000, 8192, false);
+    ASSERT_EQ(d.eStatus, EDistortionStatus::Ok);
+    EXPECT_NEAR(d.dThdDb, Db(Power(-10.0) + Power(-15.0)), 0.05);
+    EXPECT_NEAR(d.dThdPercent, 100.0 * std::sqrt(Power(-10.0) + Power(-15.0)), 0.2);
+}
+
 // Whatever bin noise or silence peaks at, even one whose lobe would reach DC,
 // the reason is that there is no tone.
 TEST(DistortionStatus, NoToneUnless20DbAboveTheRest) {
