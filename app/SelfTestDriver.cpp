@@ -47,12 +47,10 @@ void CSelfTestDriver::StartIfRequested() {
         m_pDialog->Levels().UnitAction(ELevelUnit::Dbfs)->trigger();
     if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_BANDS") != 0)
         m_pDialog->Bands().Action(3)->trigger();
-    // Another transform size than the default, by its text ("16384").
-    const QString strSamples = qEnvironmentVariable("VEMRA_SELFTEST_SAMPLES");
-    if (auto* pSamples =
-            qobject_cast<QComboBox*>(m_pDialog->Control(CAnalyzerDialog::IDC_LIST_SAMPLES));
-        pSamples != nullptr && !strSamples.isEmpty() && pSamples->findText(strSamples) >= 0)
-        pSamples->setCurrentIndex(pSamples->findText(strSamples));
+    // Another transform size or rate than the default, by its text ("16384",
+    // "48000 Hz").
+    ChooseByText(CAnalyzerDialog::IDC_LIST_SAMPLES, qEnvironmentVariable("VEMRA_SELFTEST_SAMPLES"));
+    ChooseByText(CAnalyzerDialog::IDC_LIST_RATE, qEnvironmentVariable("VEMRA_SELFTEST_RATE"));
     // The transfer-function mode, which analyses both channels (the stereo
     // spectrum to compare it with is switched on once running).
     if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_TRANSFER") != 0)
@@ -72,6 +70,12 @@ void CSelfTestDriver::StartIfRequested() {
     });
     std::fprintf(stderr, "Help page: %s\n", qPrintable(HelpPagePath()));
     QTimer::singleShot(1000, this, &CSelfTestDriver::ClickStart);
+}
+
+void CSelfTestDriver::ChooseByText(int nListId, const QString& strText) {
+    auto* pList = qobject_cast<QComboBox*>(m_pDialog->Control(nListId));
+    if (pList != nullptr && !strText.isEmpty() && pList->findText(strText) >= 0)
+        pList->setCurrentIndex(pList->findText(strText));
 }
 
 void CSelfTestDriver::ClickStart() {

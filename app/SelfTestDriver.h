@@ -22,6 +22,7 @@ public:
 
 private:
     void ClickStart();
+    void ChooseByText(int nListId, const QString& strText);
     void SaveAndClose();
 
     CAnalyzerDialog* m_pDialog;

@@ -17,17 +17,23 @@
 // The last argument shows 1/bands-octave bands instead of the bins
 // (BM_RenderFrameBands: third-octave bands against the bins at Min X-space 2).
 //
+// BM_RenderFrameMeasures: the spectrum alone, with the distortion readout
+// ("aids" 4) and with the loudness meter (5), side by side.
+//
 // BM_SpectrogramPass: a pass's work for the spectrogram on the acquisition
 // cycle's thread, at 1920 device pixels wide: folding the pass into the row
 // being gathered, and with "row" 1 writing a row (every call does).
 
 #include "analysis/AnalysisChannel.h"
 #include "analysis/ReferenceSpectrum.h"
+#include "analysis/distortion/DistortionAnalyser.h"
+#include "analysis/loudness/LoudnessMeter.h"
 #include "view/SpectrumView.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -135,6 +141,28 @@ void BM_RenderFrame(benchmark::State& state) {
         view.SetTransferMode(true);
         view.RenderFrame(nFlags);
     }
+    // 4 the distortion readout of a tone with harmonics, 5 the loudness
+    // meter after some seconds of a tone.
+    CDistortionAnalyser distortion;
+    CLoudnessMeter loudness;
+    if (state.range(11) == 4) {
+        distortion.Configure(nRate, nFft);
+        std::vector<double> ad(static_cast<std::size_t>(nFft));
+        for (int n = 0; n < nFft; ++n) {
+            const double dPhase = 2.0 * std::numbers::pi * 1000.0 * n / nRate;
+            ad[std::size_t(n)] = 16000.0 * (std::sin(dPhase) + 1e-3 * std::sin(2 * dPhase) +
+                                            3e-4 * std::sin(3 * dPhase));
+        }
+        distortion.Feed(ad.data(), nFft);
+        view.BindDistortion(&distortion);
+        view.SetMeasures({.bDistortion = true});
+    } else if (state.range(11) == 5) {
+        loudness.Configure(nRate);
+        const std::vector<std::int32_t> anTone(std::size_t(4 * nRate), 2000);
+        loudness.Feed(anTone.data(), anTone.data(), 4 * nRate);
+        view.BindLoudness(&loudness);
+        view.SetMeasures({.bLoudness = true});
+    }
     if (state.range(11) == 1) {
         view.SetMarkerHz(0, 40 * nRate / double(nFft));
         view.SetMarkerHz(1, 410 * nRate / double(nFft));
@@ -149,6 +177,8 @@ void BM_RenderFrame(benchmark::State& state) {
     }
     view.BindChannels(nullptr, nullptr, 0, 0);
     view.BindTransfer(nullptr);
+    view.BindDistortion(nullptr);
+    view.BindLoudness(nullptr);
 }
 
 void FrameArguments(benchmark::internal::Benchmark* pBench) {
@@ -250,6 +280,19 @@ void AidArguments(benchmark::internal::Benchmark* pBench) {
     }
 }
 
+// The spectrum alone and with the distortion readout or the loudness meter.
+void MeasureArguments(benchmark::internal::Benchmark* pBench) {
+    pBench->ArgNames(
+        {"w", "h", "N", "stereo", "minx", "mode", "ratio", "ref", "unit", "sg", "bands", "aids"});
+    for (auto [w, h] : {std::pair{1920, 1000}, std::pair{784, 405}}) {
+        for (int nFft : {4096, 16384}) {
+            for (int nAids : {0, 4, 5}) {
+                pBench->Args({w, h, nFft, 0, 2, 0, 100, 0, 0, 0, 0, nAids});
+            }
+        }
+    }
+}
+
 void BM_SpectrogramPass(benchmark::State& state) {
     const int nFft = static_cast<int>(state.range(0));
     const bool bRow = state.range(1) != 0;
@@ -304,6 +347,10 @@ BENCHMARK(BM_RenderFrame)
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameAids")
     ->Apply(AidArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderFrame)
+    ->Name("BM_RenderFrameMeasures")
+    ->Apply(MeasureArguments)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderFrame)
     ->Name("BM_RenderFrameLevels")
