@@ -80,16 +80,7 @@ int CPulseCaptureBuffer::OpenStream(std::unique_ptr<CPulseSession> pSession,
     if (pa_stream_connect_record(m_pStream, sSource.empty() ? nullptr : sSource.c_str(), &attr,
                                  flags) < 0)
         return CPulseSession::CaptureError(pa_context_errno(pContext));
-    m_pSession->WaitFor([this] { return pa_stream_get_state(m_pStream) != PA_STREAM_CREATING; },
-                        streamTimeoutMs);
-    switch (pa_stream_get_state(m_pStream)) {
-    case PA_STREAM_READY:
-        return kCaptureOk;
-    case PA_STREAM_CREATING:
-        return kCaptureErrServerHung;
-    default:
-        return CPulseSession::CaptureError(pa_context_errno(pContext));
-    }
+    return m_pSession->AwaitStream(m_pStream, streamTimeoutMs);
 }
 
 void CPulseCaptureBuffer::CloseStream() {

@@ -10,6 +10,7 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/rtclock.h>
+#include <pulse/stream.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
@@ -241,6 +242,18 @@ int CPulseSession::CaptureError(int nPulseError) {
         return kCaptureErrBusy;
     default:
         return kCaptureErrGeneric;
+    }
+}
+
+int CPulseSession::AwaitStream(pa_stream* pStream, uint32_t nTimeoutMs) const {
+    WaitFor([pStream] { return pa_stream_get_state(pStream) != PA_STREAM_CREATING; }, nTimeoutMs);
+    switch (pa_stream_get_state(pStream)) {
+    case PA_STREAM_READY:
+        return kCaptureOk;
+    case PA_STREAM_CREATING:
+        return kCaptureErrServerHung;
+    default:
+        return CaptureError(pa_context_errno(m_pContext));
     }
 }
 

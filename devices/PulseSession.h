@@ -6,6 +6,7 @@
 #include <vector>
 
 struct pa_context;
+struct pa_stream;
 struct pa_threaded_mainloop;
 
 // A connection to the desktop's sound server (PulseAudio, or PipeWire through
@@ -67,6 +68,10 @@ public:
 
     // The capture layer's error code for a libpulse error.
     static int CaptureError(int nPulseError);
+    // Under CLock: waits at most nTimeoutMs for a stream being connected to
+    // be ready. 0, kCaptureErrServerHung when the server did not answer in
+    // time, or the code of the server's refusal.
+    int AwaitStream(pa_stream* pStream, uint32_t nTimeoutMs) const;
 
     // Holds the event thread's lock while it lives.
     class CLock {

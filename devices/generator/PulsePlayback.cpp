@@ -90,16 +90,7 @@ int CPulsePlayback::Connect(const std::string& sSink, int nSampleRate, uint32_t 
     if (pa_stream_connect_playback(m_pStream, sSink.empty() ? nullptr : sSink.c_str(), &attr, flags,
                                    nullptr, nullptr) < 0)
         return CPulseSession::CaptureError(pa_context_errno(pContext));
-    m_pSession->WaitFor([this] { return pa_stream_get_state(m_pStream) != PA_STREAM_CREATING; },
-                        nStreamTimeoutMs);
-    switch (pa_stream_get_state(m_pStream)) {
-    case PA_STREAM_READY:
-        return kCaptureOk;
-    case PA_STREAM_CREATING:
-        return kCaptureErrServerHung;
-    default:
-        return CPulseSession::CaptureError(pa_context_errno(pContext));
-    }
+    return m_pSession->AwaitStream(m_pStream, nStreamTimeoutMs);
 }
 
 void CPulsePlayback::Close() {
