@@ -15,6 +15,7 @@
 #include "app/AnalyzerDialog.h"
 #include "app/BandCommands.h"
 #include "app/DeviceChooser.h"
+#include "app/GeneratorPanel.h"
 #include "app/HelpPage.h"
 #include "app/LevelCommands.h"
 #include "app/MeasureCommands.h"
@@ -92,6 +93,13 @@ void CSelfTestDriver::ClickStart() {
         if (auto* pStereo =
                 qobject_cast<QCheckBox*>(m_pDialog->Control(CAnalyzerDialog::IDC_CHECK_STEREO)))
             pStereo->click();
+    }
+    // The generator playing pink noise into the default output, whose monitor
+    // the analyser may be recording.
+    if (qEnvironmentVariableIntValue("VEMRA_SELFTEST_GENERATOR") != 0) {
+        m_pDialog->GeneratorAction()->trigger();
+        if (CGeneratorPanel* pPanel = m_pDialog->Generator())
+            pPanel->OnPlay();
     }
     QTimer::singleShot(m_nSeconds * 1000, this, &CSelfTestDriver::SaveAndClose);
 }
