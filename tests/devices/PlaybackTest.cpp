@@ -70,6 +70,13 @@ public:
         }
         Gather();
     }
+    // Gathers until the frames have arrived, however late the capture runs.
+    void GatherUntil(long nFrames, Ms timeout) {
+        for (const auto end = Clock::now() + timeout; Frames() < nFrames && Clock::now() < end;) {
+            std::this_thread::sleep_for(Ms(5));
+            Gather();
+        }
+    }
     // Gathers until a frame beyond silence has arrived; its index, or -1.
     long WaitForSound(Ms timeout) {
         for (const auto end = Clock::now() + timeout; Clock::now() < end;) {
@@ -181,9 +188,8 @@ TEST_P(GeneratorPlayback, PlaysAToneAtItsLevelAndStopSilencesItWithin100ms) {
     ASSERT_GE(nStart, 0) << "nothing arrived";
     const double dFirstSoundMs =
         std::chrono::duration<double, std::milli>(Clock::now() - played).count();
-    recorder.GatherFor(Ms(1200));
-
     const long nSteady = nStart + long(kRate) / 5;
+    recorder.GatherUntil(nSteady + long(kRate) + 1, Ms(4000));
     ASSERT_GT(recorder.Frames(), nSteady + long(kRate));
     EXPECT_NEAR(recorder.LevelDbfs(nSteady, kRate, 0), -20.0, 0.2);
     EXPECT_LT(recorder.LevelDbfs(nSteady, kRate, 1), -90.0) << "the right channel sounded";
@@ -196,8 +202,8 @@ TEST_P(GeneratorPlayback, PlaysAToneAtItsLevelAndStopSilencesItWithin100ms) {
     player.Stop();
     EXPECT_EQ(PollWhile(player, CGeneratorPlayer::EState::Stopping, Ms(1000)),
               CGeneratorPlayer::EState::Stopped);
-    recorder.GatherFor(Ms(300));
     const long nHeardAtStop = nStart + nRenderedAtStop - long(std::lround(dLatency * kRate));
+    recorder.GatherUntil(nHeardAtStop + long(kRate) * 3 / 10, Ms(3000));
     const double dSilentAfterMs = 1000.0 * double(recorder.LastLoud() - nHeardAtStop) / kRate;
     EXPECT_LT(dSilentAfterMs, 100.0);
     EXPECT_GT(dSilentAfterMs, 40.0) << "the fade-out was cut short";
